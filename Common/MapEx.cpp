@@ -1,0 +1,492 @@
+#include "Common/MapEx.h"
+
+#include "Common/DiagLog.h"
+#include "Common/StringList.h"
+#include "Common/TextFile.h"
+#include "platform/FileSystem.h"
+
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <new>
+
+namespace {
+
+const char kSourceFile[] = "Common\\MapEx";
+
+std::size_t HashOf(std::string_view key) {
+    return std::hash<std::string_view>{}(key);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// CMapEx
+
+CMapEx::CMapEx(const CMapEx& other)
+    : m_traceLevel(other.m_traceLevel), m_entries(other.m_entries), m_index(other.m_index),
+      m_live(other.m_live), m_used(other.m_used) {}
+
+CMapEx& CMapEx::operator=(const CMapEx& other) {
+    if (this != &other) {
+        Guard g(m_lock);
+        m_entries = other.m_entries;
+        m_index = other.m_index;
+        m_live = other.m_live;
+        m_used = other.m_used;
+    }
+    return *this;
+}
+
+std::size_t CMapEx::GetCount() const {
+    Guard g(m_lock);
+    return m_live;
+}
+
+std::size_t CMapEx::Probe(std::string_view key, std::size_t hash) const {
+    const std::size_t mask = m_index.size() - 1;
+    const std::uint32_t tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const std::uint64_t slot = m_index[i];
+        if (slot == kEmpty)
+            return npos;
+        if (static_cast<std::uint32_t>(slot >> 32) == tag && SlotEntry(slot) != kRemoved &&
+            m_entries[SlotEntry(slot) - 1].key == key)
+            return i;
+    }
+}
+
+std::size_t CMapEx::EntryNumber(std::string_view key) const {
+    if (m_live == 0)
+        return npos;
+    std::size_t i = Probe(key, HashOf(key));
+    return i == npos ? npos : SlotEntry(m_index[i]) - 1;
+}
+
+const std::string* CMapEx::FindValue(std::string_view key) const {
+    Guard g(m_lock);
+    std::size_t n = EntryNumber(key);
+    return n == npos ? nullptr : &m_entries[n].value;
+}
+
+void CMapEx::Rehash(std::size_t buckets) {
+    // Close the holes left by removed entries, keeping the insertion order.
+    if (m_live != m_entries.size()) {
+        std::size_t out = 0;
+        for (std::size_t in = 0; in < m_entries.size(); ++in) {
+            if (m_entries[in].live) {
+                if (out != in)
+                    m_entries[out] = std::move(m_entries[in]);
+                ++out;
+            }
+        }
+        m_entries.resize(out);
+    }
+    m_index.assign(buckets, kEmpty);
+    const std::size_t mask = buckets - 1;
+    for (std::size_t n = 0; n < m_entries.size(); ++n) {
+        const std::size_t hash = HashOf(m_entries[n].key);
+        std::size_t i = hash & mask;
+        while (m_index[i] != kEmpty)
+            i = (i + 1) & mask;
+        m_index[i] = MakeSlot(n, hash);
+    }
+    m_used = m_entries.size();
+}
+
+void CMapEx::Reserve(std::size_t entries) {
+    std::size_t buckets = std::bit_ceil(entries + entries / 3 + 16);
+    if (buckets > m_index.size())
+        Rehash(buckets);
+    m_entries.reserve(entries);
+}
+
+std::string& CMapEx::Slot(std::string_view key, bool* created) {
+    const std::size_t hash = HashOf(key);
+    if (created)
+        *created = false;
+    if (!m_index.empty()) {
+        std::size_t i = Probe(key, hash);
+        if (i != npos)
+            return m_entries[SlotEntry(m_index[i]) - 1].value;
+    }
+    if (created)
+        *created = true;
+    // Keep the index at most three quarters full, counting removed slots.
+    if ((m_used + 1) * 4 > m_index.size() * 3)
+        Rehash(std::bit_ceil(std::max<std::size_t>(16, (m_live + 1) * 2)));
+    if (m_entries.size() >= kRemoved - 1)
+        throw std::bad_alloc();
+    const std::size_t mask = m_index.size() - 1;
+    std::size_t i = hash & mask;
+    while (m_index[i] != kEmpty && SlotEntry(m_index[i]) != kRemoved)
+        i = (i + 1) & mask;
+    if (m_index[i] == kEmpty)
+        ++m_used;
+    m_entries.push_back(Entry{std::string(key), std::string(), true});
+    m_index[i] = MakeSlot(m_entries.size() - 1, hash);
+    ++m_live;
+    return m_entries.back().value;
+}
+
+bool CMapEx::Lookup(std::string_view key, std::string& value) const {
+    const bool trace = m_traceLevel > 4;
+    if (trace)
+        DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 63);
+    Guard g(m_lock);
+    std::size_t n = EntryNumber(key);
+    if (trace)
+        DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 72);
+    if (n == npos)
+        return false;
+    if (trace)
+        DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 81);
+    value = m_entries[n].value;
+    if (trace)
+        DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 89);
+    return true;
+}
+
+bool CMapEx::LookupKey(std::string_view key, std::string& storedKey) const {
+    Guard g(m_lock);
+    std::size_t n = EntryNumber(key);
+    if (n == npos)
+        return false;
+    storedKey = m_entries[n].key;
+    return true;
+}
+
+bool CMapEx::Contains(std::string_view key) const {
+    Guard g(m_lock);
+    return EntryNumber(key) != npos;
+}
+
+std::string& CMapEx::operator[](std::string_view key) {
+    Guard g(m_lock);
+    return Slot(key);
+}
+
+void CMapEx::SetAt(std::string_view key, std::string_view value) {
+    Guard g(m_lock);
+    Slot(key).assign(value);
+}
+
+bool CMapEx::RemoveKey(std::string_view key) {
+    Guard g(m_lock);
+    if (m_live == 0)
+        return false;
+    std::size_t i = Probe(key, HashOf(key));
+    if (i == npos)
+        return false;
+    Entry& entry = m_entries[SlotEntry(m_index[i]) - 1];
+    entry.live = false;
+    entry.key = std::string();
+    entry.value = std::string();
+    m_index[i] = kRemoved; // not empty: probe chains through this slot stay intact
+    --m_live;
+    return true;
+}
+
+void CMapEx::RemoveAll() {
+    Guard g(m_lock);
+    m_entries.clear();
+    m_index.clear();
+    m_live = 0;
+    m_used = 0;
+}
+
+CMapEx::POSITION CMapEx::GetStartPosition() const {
+    Guard g(m_lock);
+    for (std::size_t n = 0; n < m_entries.size(); ++n)
+        if (m_entries[n].live)
+            return n + 1;
+    return 0;
+}
+
+void CMapEx::GetNextAssoc(POSITION& position, std::string& key, std::string& value) const {
+    Guard g(m_lock);
+    std::size_t n = position - 1;
+    if (position == 0 || n >= m_entries.size()) {
+        position = 0;
+        return;
+    }
+    key = m_entries[n].key;
+    value = m_entries[n].value;
+    position = 0;
+    for (++n; n < m_entries.size(); ++n) {
+        if (m_entries[n].live) {
+            position = n + 1;
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// CThreadSafeMap
+
+bool CThreadSafeMap::Lookup(std::string_view key, std::string& value) const {
+    const bool trace = m_traceLevel > 4;
+    if (trace)
+        DiagLog().LogAt(7, "CThreadSafeMap::Lookup: %s:%d", kSourceFile, 183);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (trace)
+        DiagLog().LogAt(7, "CThreadSafeMap::Lookup: %s:%d", kSourceFile, 191);
+    return CMapEx::Lookup(key, value);
+}
+
+std::string& CThreadSafeMap::operator[](std::string_view key) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_modified = true;
+    return Slot(key);
+}
+
+void CThreadSafeMap::SetAt(std::string_view key, std::string_view value) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_modified = true;
+    Slot(key).assign(value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CStorableMap
+
+CStorableMap::~CStorableMap() {
+    if (m_traceLevel > 2)
+        DiagLog().LogAt(7, "CStorableMap::~CStorableMap: 0x%08lX, %s:%d",
+                        static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(this)),
+                        kSourceFile, 278);
+}
+
+bool CStorableMap::AcceptEntry(std::string&, std::string&) {
+    return true;
+}
+
+bool CStorableMap::Load(const std::string& path) {
+    m_fileTime = 0;
+    m_fileSize = 0;
+    m_path = path;
+    return Load();
+}
+
+bool CStorableMap::Load() {
+    if (!textfile::TakeFileStamp(m_path, m_fileTime, m_fileSize))
+        return false;
+    if (!BeforeLoad())
+        return false;
+    try {
+        std::string text;
+        if (!platform::ReadWholeFile(m_path, text))
+            return false;
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        RemoveAll();
+        m_keyOrder.clear();
+        m_keyOrderText.Clear();
+        m_comments.RemoveAll();
+        if (!BeforeParse())
+            return false;
+        Parse(text);
+        if (!AfterParse())
+            return false;
+        AfterLoad();
+        m_loaded = true;
+        m_modified = false;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+void CStorableMap::Parse(std::string_view text) {
+    const std::size_t lines = textfile::CountLines(text);
+    Reserve(lines);
+    if (m_keepComments)
+        m_keyOrder.reserve(lines);
+    // Reused from line to line, so that a line costs no allocation of its own.
+    std::string pending;
+    std::string discarded;
+    std::string unescaped;
+    std::string key;
+    std::string value;
+    textfile::ForEachLine(text, [&](std::string_view raw) {
+        textfile::CommentSplit split =
+            textfile::SplitComment(textfile::Trim(raw), m_keepComments ? pending : discarded);
+        std::string_view data = split.data;
+        if (split.escapedAt != std::string_view::npos) {
+            // "\#" keeps the "#" as data, and with it the rest of the line.
+            unescaped.assign(data.substr(0, split.escapedAt));
+            unescaped.append(data.substr(split.escapedAt + 1));
+            data = unescaped;
+        }
+        data = textfile::TrimRight(data);
+        const std::size_t colon = data.find(m_separator);
+        if (colon == std::string_view::npos) {
+            if (m_keepComments)
+                pending.push_back('\n');
+            return;
+        }
+        key.assign(textfile::TrimRight(data.substr(0, colon)));
+        value.assign(textfile::TrimLeft(data.substr(colon + 1)));
+        if (key.empty() || value.empty() || !AcceptEntry(key, value))
+            return; // the comment block waits for the next accepted entry
+        bool first = false;
+        Slot(key, &first).assign(value);
+        if (!m_keepComments)
+            return;
+        if (!pending.empty())
+            m_comments.SetAt(key, pending);
+        else if (!first)
+            m_comments.RemoveKey(key); // a repeated key takes the empty block of its last line
+        pending.clear();
+        m_keyOrder.push_back(m_keyOrderText.Store(key));
+    });
+}
+
+std::string CStorableMap::Serialize() const {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // All values start in one column: tab stops every 8 columns, T tabs after the widest key.
+    std::size_t widest = 0;
+    std::size_t bytes = 0;
+    for (std::size_t n = 0; n < EntrySlots(); ++n) {
+        if (EntryIsLive(n)) {
+            widest = std::max(widest, EntryKey(n).size() + 1);
+            bytes += EntryKey(n).size() + EntryValue(n).size() + 8;
+        }
+    }
+    const std::size_t tabs = widest <= 8 ? 1 : (widest + 7) / 8;
+    const std::string tabString(tabs, '\t');
+
+    textfile::CrlfText out;
+    out.Reserve(bytes + bytes / 4);
+    std::string line;
+    auto writeEntry = [&](std::string_view key, std::string_view value) {
+        line.assign(key);
+        line.push_back(m_separator);
+        line.append(tabString, 0, tabs - std::min(tabs, (key.size() + 1) / 8));
+        line.append(value);
+        // The reader would take an unescaped "#" for the start of a comment and lose the rest
+        // of the value; "\#" brings it back unchanged.
+        std::size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.insert(hash, 1, '\\');
+        line.push_back('\n');
+        out << line;
+    };
+
+    std::vector<bool> written(EntrySlots(), false);
+    for (std::string_view key : m_keyOrder) {
+        std::size_t n = EntryNumber(key);
+        if (n == npos)
+            continue;
+        written[n] = true;
+        if (const std::string* comment = m_comments.FindValue(key))
+            out << *comment;
+        writeEntry(key, EntryValue(n));
+    }
+    for (std::size_t n = 0; n < EntrySlots(); ++n)
+        if (EntryIsLive(n) && !written[n])
+            writeEntry(EntryKey(n), EntryValue(n));
+    return out.Take();
+}
+
+bool CStorableMap::Save(bool makeBackup, std::string_view backupBase) {
+    if (makeBackup)
+        textfile::MakeBackupCopy(m_path, backupBase);
+    try {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (!textfile::ReplaceFile(m_path, Serialize(), m_fileTime, m_fileSize))
+            return false;
+        m_modified = false;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// CConfigMap
+
+bool CConfigMap::LoadFromEnv(const std::string& fileName, const char* variable) {
+    auto directory = platform::GetEnvironment(variable);
+    if (!directory)
+        return false;
+    return Load(PathJoin(*directory, fileName));
+}
+
+std::string CConfigMap::GetString(std::string_view key, std::string_view defaultValue) const {
+    std::string value;
+    if (Lookup(key, value))
+        return value;
+    return std::string(defaultValue);
+}
+
+int CConfigMap::GetInt(std::string_view key, int defaultValue) const {
+    std::string value;
+    if (Lookup(key, value))
+        return ParseLeadingInt(value);
+    return defaultValue;
+}
+
+void CConfigMap::GetList(std::string_view key, CStringListEx& list,
+                         std::string_view defaultValue) const {
+    list.AddTokens(GetString(key, defaultValue), ",");
+}
+
+void CConfigMap::SetString(std::string_view key, std::string_view value) {
+    try {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (value.empty())
+            RemoveKey(key);
+        else
+            Slot(key).assign(value);
+        m_modified = true;
+    } catch (const std::bad_alloc&) {
+        // The page goes on with the old value; nothing else can be done here.
+    }
+}
+
+void CConfigMap::SetInt(std::string_view key, int value) {
+    SetString(key, std::to_string(value));
+}
+
+void CConfigMap::SetUInt(std::string_view key, unsigned value) {
+    SetString(key, std::to_string(value));
+}
+
+void CConfigMap::SetList(std::string_view key, const CStringListEx& list) {
+    SetString(key, list.Join(","));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+std::string PathJoin(std::string_view directory, std::string_view name) {
+    if ((name.size() >= 2 && name[1] == ':') ||
+        (!name.empty() && name[0] == platform::kPathSeparator))
+        return std::string(name);
+    std::string path(directory);
+    if (!path.empty() && path.back() != platform::kPathSeparator)
+        path.push_back(platform::kPathSeparator);
+    path.append(name);
+    return path;
+}
+
+int ParseLeadingInt(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && textfile::IsBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        return static_cast<int>(-value);
+    return static_cast<int>(std::min<long long>(value, INT_MAX));
+}

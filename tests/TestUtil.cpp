@@ -1,0 +1,82 @@
+#include "tests/TestUtil.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only folders behind; make them writable so they can go.
+    for (auto it = std::filesystem::recursive_directory_iterator(m_path, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+    }
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+    out << bytes;
+}
+
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+struct CapturedLog::Sink : CLogSender {
+    std::vector<std::pair<int, std::string>> lines;
+    void Write(int severity, const char* text) override { lines.emplace_back(severity, text); }
+};
+
+CapturedLog::CapturedLog() {
+    auto sink = std::make_unique<Sink>();
+    m_sink = sink.get();
+    m_previous = DiagLog().ReplaceSender(std::move(sink));
+}
+
+CapturedLog::~CapturedLog() {
+    DiagLog().ReplaceSender(std::move(m_previous));
+}
+
+const std::vector<std::pair<int, std::string>>& CapturedLog::lines() const {
+    return m_sink->lines;
+}
+
+std::vector<std::string> CapturedLog::texts() const {
+    std::vector<std::string> out;
+    for (const auto& line : m_sink->lines)
+        out.push_back(line.second);
+    return out;
+}
+
+} // namespace testutil

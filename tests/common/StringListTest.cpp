@@ -1,0 +1,173 @@
+#include "Common/StringList.h"
+#include "tests/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+using testutil::Crlf;
+using testutil::ReadBytes;
+using testutil::WriteBytes;
+
+namespace {
+
+std::string Items(const CStringListEx& list) {
+    return list.Join("|");
+}
+
+} // namespace
+
+TEST(StringList, PositionsWalkInsertAndRemove) {
+    CStringListEx list;
+    EXPECT_FALSE(list.GetHeadPosition());
+    auto b = list.AddTail("b");
+    list.AddHead("a");
+    list.InsertAfter(b, "d");
+    list.InsertBefore(list.Find("d"), "c");
+    EXPECT_EQ(Items(list), "a|b|c|d");
+    EXPECT_EQ(list.GetHead(), "a");
+    EXPECT_EQ(list.GetTail(), "d");
+
+    std::string backwards;
+    for (auto pos = list.GetTailPosition(); pos;)
+        backwards += list.GetPrev(pos);
+    EXPECT_EQ(backwards, "dcba");
+
+    auto pos = list.FindIndex(2);
+    EXPECT_EQ(list.GetAt(pos), "c");
+    list.SetAt(pos, "C");
+    list.RemoveAt(list.FindIndex(0));
+    EXPECT_FALSE(list.FindIndex(3));
+    EXPECT_EQ(list.RemoveHead(), "b");
+    EXPECT_EQ(list.RemoveTail(), "d");
+    EXPECT_EQ(Items(list), "C");
+}
+
+TEST(StringList, FindIsExactAndCanContinueAfterAHit) {
+    CStringListEx list;
+    list.AddTokens("x,Y,x", ",");
+    auto first = list.Find("x");
+    ASSERT_TRUE(first);
+    auto second = list.Find("x", first);
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second == first);
+    EXPECT_FALSE(list.Find("x", second));
+    EXPECT_FALSE(list.Find("y"));
+}
+
+TEST(StringList, AddTokensSkipsEmptyPiecesButKeepsBlankOnes) {
+    CStringListEx list;
+    list.AddTokens("a,,b, c,", ",");
+    EXPECT_EQ(Items(list), "a|b|c");
+    CStringListEx blanks;
+    blanks.AddTokens("a, ,b", ",");
+    EXPECT_EQ(blanks.GetCount(), 3u);
+    EXPECT_EQ(Items(blanks), "a||b");
+    CStringListEx several;
+    several.AddTokens(" a;b c ", "; ");
+    EXPECT_EQ(Items(several), "a|b|c");
+    several.AddTokens("", ",");
+    EXPECT_EQ(several.GetCount(), 3u);
+}
+
+TEST(StringList, CopiesAndAppendsWholeLists) {
+    CThreadSafeList locked;
+    locked.AddTail("m");
+    CStringListEx plain;
+    plain.AddTail("z");
+    plain.AddHead(locked);
+    plain.AddTail(locked);
+    EXPECT_EQ(Items(plain), "m|z|m");
+    CStringListEx copy(plain);
+    copy.AddTail("n");
+    EXPECT_EQ(plain.GetCount(), 3u);
+}
+
+TEST(SortedStringList, InsertSortedKeepsByteOrderWithoutDuplicates) {
+    CSortedStringList list;
+    list.InsertSorted("c");
+    list.InsertSorted("a");
+    list.InsertSorted("b");
+    EXPECT_EQ(Items(list), "a|b|c");
+    list.InsertSorted("c");
+    EXPECT_EQ(Items(list), "a|b|c");
+    list.InsertSorted("B");
+    EXPECT_EQ(Items(list), "B|a|b|c");
+    list.InsertSorted("\xe4"); // 8-bit letters sort after ASCII
+    EXPECT_EQ(list.GetTail(), "\xe4");
+}
+
+namespace {
+
+class StorableListFile : public testing::Test {
+protected:
+    std::string RoundTrip(const std::string& text) {
+        WriteBytes(path, text);
+        EXPECT_TRUE(list.Load(path));
+        EXPECT_TRUE(list.Save(false));
+        return ReadBytes(path);
+    }
+    testutil::TempDir dir;
+    std::string path = dir / "domains";
+    CStorableList list;
+};
+
+} // namespace
+
+TEST_F(StorableListFile, GoldenDomainsFileKeepsCommentsAndBytes) {
+    std::string written = RoundTrip(ReadBytes(KORVANE_TEST_DATA "/domains.in"));
+    EXPECT_EQ(written, ReadBytes(KORVANE_TEST_DATA "/domains.expected"));
+    EXPECT_EQ(Items(list), "example.com|Beispiel.DE|a\\#b|example.org|stra\xdf"
+                           "e.example");
+    EXPECT_EQ(RoundTrip(written), written);
+}
+
+TEST_F(StorableListFile, CommentRulesOfTheListFormat) {
+    EXPECT_EQ(RoundTrip("example.com\n# old\n\nexample.org\n"),
+              Crlf("example.com\n# old\n\nexample.org\n"));
+    EXPECT_EQ(list.GetCount(), 2u);
+    EXPECT_EQ(RoundTrip("example.com # primary\n"), Crlf("# primary\nexample.com\n"));
+    EXPECT_EQ(RoundTrip("a\\#b\n"), Crlf("a\\#b\n"));
+    EXPECT_EQ(list.GetHead().size(), 4u);
+}
+
+TEST_F(StorableListFile, TrailingCommentIsKeptWithoutGrowing) {
+    std::string once = RoundTrip("a\n# end");
+    EXPECT_EQ(once, Crlf("a\n# end\n"));
+    EXPECT_EQ(RoundTrip(once), once);
+    EXPECT_EQ(RoundTrip(once), once);
+}
+
+TEST_F(StorableListFile, EqualItemsShareTheCommentOfTheLastOne) {
+    EXPECT_EQ(RoundTrip("# first\nx\n# second\nx\n"), Crlf("# second\nx\n# second\nx\n"));
+}
+
+TEST_F(StorableListFile, RemovedItemLeavesItsCommentForALaterItemOfTheSameText) {
+    WriteBytes(path, "# about b\nb\nc\n");
+    ASSERT_TRUE(list.Load(path));
+    list.RemoveAt(list.Find("b"));
+    EXPECT_EQ(*list.GetComments().FindValue("b"), "# about b\n");
+    list.AddTail("b");
+    list.AddTail("new");
+    list.SetModified();
+    ASSERT_TRUE(list.Save(false));
+    EXPECT_FALSE(list.IsModified());
+    EXPECT_EQ(ReadBytes(path), Crlf("c\n# about b\nb\nnew\n"));
+}
+
+TEST_F(StorableListFile, MissingFileIsCreatedOnSaveWithBackup) {
+    ::setenv("KORVANE_TEST_DIR", dir.path().c_str(), 1);
+    EXPECT_FALSE(list.LoadFromEnv("backupdomains", "KORVANE_TEST_DIR"));
+    ::unsetenv("KORVANE_TEST_DIR");
+    EXPECT_FALSE(list.IsLoaded());
+    list.AddTail("backup.example");
+    EXPECT_TRUE(list.Save(true, dir / "backupdomains"));
+    EXPECT_EQ(ReadBytes(dir / "backupdomains"), Crlf("backup.example\n"));
+}
+
+TEST_F(StorableListFile, HostileInputLoadsCleanly) {
+    RoundTrip(std::string("a\0b\n\xff\xfe\n\r\n\r\r\nlast", 16));
+    EXPECT_EQ(list.GetCount(), 3u);
+    EXPECT_EQ(list.GetHead(), std::string("a\0b", 3));
+    EXPECT_EQ(list.GetTail(), "last");
+    EXPECT_FALSE(list.Load(dir.path()));
+    EXPECT_EQ(list.GetCount(), 3u);
+}

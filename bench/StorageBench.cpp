@@ -1,0 +1,142 @@
+// Load and save of large configuration files against the bare cost of reading their bytes.
+// The files are generated once per run in a temporary folder on the disk that holds /tmp.
+#include "Common/MapEx.h"
+#include "Common/StringList.h"
+#include "platform/FileSystem.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+class Files {
+public:
+    Files() {
+        char pattern[] = "/tmp/korvane-bench-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr)
+            std::abort();
+        m_folder = pattern;
+        WriteKeyValueFile(m_folder + "/big.cfg", 200000);
+        WriteListFile(m_folder + "/big.lst", 100000);
+    }
+    ~Files() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+    std::string keyValue() const { return m_folder + "/big.cfg"; }
+    std::string list() const { return m_folder + "/big.lst"; }
+    std::string scratch(const char* name) const { return m_folder + "/" + name; }
+
+private:
+    // Service-file shaped: dotted keys, mixed values, a comment block every tenth entry, a
+    // trailing comment every fiftieth, a blank line every hundredth.
+    static void WriteKeyValueFile(const std::string& path, int entries) {
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < entries; ++i) {
+            if (i % 100 == 0)
+                out << "\r\n";
+            if (i % 10 == 0)
+                out << "# Setting number " << i << " of the generated service file\r\n";
+            out << "Section" << i % 97 << ".Key" << i << ": value-" << i * 7919
+                << ", c:\\mail\\spool\\" << i;
+            if (i % 50 == 0)
+                out << " # trailing";
+            out << "\r\n";
+        }
+    }
+    static void WriteListFile(const std::string& path, int lines) {
+        std::ofstream out(path, std::ios::binary);
+        for (int i = 0; i < lines; ++i) {
+            if (i % 20 == 0)
+                out << "# block " << i << "\r\n";
+            out << "host" << i << ".domain" << i % 1000 << ".example.com\r\n";
+        }
+        out << "# end of list\r\n";
+    }
+
+    std::string m_folder;
+};
+
+const Files& TheFiles() {
+    static Files files;
+    return files;
+}
+
+// The bare cost a load cannot avoid: the file's bytes read into a fresh buffer.
+void ReadBytes(benchmark::State& state, const std::string& path) {
+    std::size_t size = 0;
+    for (auto _ : state) {
+        std::string bytes;
+        platform::ReadWholeFile(path, bytes);
+        benchmark::DoNotOptimize(bytes.data());
+        size = bytes.size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+void BM_KeyValue_ReadBytes(benchmark::State& state) {
+    ReadBytes(state, TheFiles().keyValue());
+}
+
+void BM_KeyValue_Load(benchmark::State& state) {
+    for (auto _ : state) {
+        auto map = std::make_unique<CConfigMap>();
+        if (!map->Load(TheFiles().keyValue()))
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(map->GetCount());
+        // Freeing the map is not part of a load.
+        state.PauseTiming();
+        map.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_KeyValue_Save(benchmark::State& state) {
+    std::filesystem::copy_file(TheFiles().keyValue(), TheFiles().scratch("save.cfg"),
+                               std::filesystem::copy_options::overwrite_existing);
+    CConfigMap map;
+    map.Load(TheFiles().scratch("save.cfg"));
+    for (auto _ : state)
+        if (!map.Save(false))
+            state.SkipWithError("save failed");
+}
+
+void BM_List_ReadBytes(benchmark::State& state) {
+    ReadBytes(state, TheFiles().list());
+}
+
+void BM_List_Load(benchmark::State& state) {
+    for (auto _ : state) {
+        auto list = std::make_unique<CStorableList>();
+        if (!list->Load(TheFiles().list()))
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(list->GetCount());
+        state.PauseTiming();
+        list.reset();
+        state.ResumeTiming();
+    }
+}
+
+void BM_List_Save(benchmark::State& state) {
+    std::filesystem::copy_file(TheFiles().list(), TheFiles().scratch("save.lst"),
+                               std::filesystem::copy_options::overwrite_existing);
+    CStorableList list;
+    list.Load(TheFiles().scratch("save.lst"));
+    for (auto _ : state)
+        if (!list.Save(false))
+            state.SkipWithError("save failed");
+}
+
+} // namespace
+
+BENCHMARK(BM_KeyValue_ReadBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyValue_Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyValue_Save)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_List_ReadBytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_List_Load)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_List_Save)->Unit(benchmark::kMillisecond);

@@ -35,6 +35,7 @@ CMapEx& CMapEx::operator=(const CMapEx& other) {
         m_index = other.m_index;
         m_live = other.m_live;
         m_used = other.m_used;
+        ++m_version;
     }
     return *this;
 }
@@ -103,6 +104,7 @@ void CMapEx::Reserve(std::size_t entries) {
 }
 
 std::string& CMapEx::Slot(std::string_view key, bool* created) {
+    ++m_version;
     const std::size_t hash = HashOf(key);
     if (created)
         *created = false;
@@ -185,6 +187,7 @@ bool CMapEx::RemoveKey(std::string_view key) {
     entry.value = std::string();
     m_index[i] = kRemoved; // not empty: probe chains through this slot stay intact
     --m_live;
+    ++m_version;
     return true;
 }
 
@@ -194,6 +197,7 @@ void CMapEx::RemoveAll() {
     m_index.clear();
     m_live = 0;
     m_used = 0;
+    ++m_version;
 }
 
 CMapEx::POSITION CMapEx::GetStartPosition() const {
@@ -262,20 +266,16 @@ bool CStorableMap::AcceptEntry(std::string&, std::string&) {
 }
 
 bool CStorableMap::Load(const std::string& path) {
-    m_fileTime = 0;
-    m_fileSize = 0;
-    m_path = path;
+    m_file.Bind(path);
     return Load();
 }
 
 bool CStorableMap::Load() {
-    if (!textfile::TakeFileStamp(m_path, m_fileTime, m_fileSize))
+    if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
-    if (!BeforeLoad())
-        return false;
-    try {
+    return textfile::FalseOnMemoryError([&] {
         std::string text;
-        if (!platform::ReadWholeFile(m_path, text))
+        if (!m_file.ReadAll(text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         RemoveAll();
@@ -291,11 +291,7 @@ bool CStorableMap::Load() {
         m_loaded = true;
         m_modified = false;
         return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+    });
 }
 
 void CStorableMap::Parse(std::string_view text) {
@@ -392,18 +388,14 @@ std::string CStorableMap::Serialize() const {
 
 bool CStorableMap::Save(bool makeBackup, std::string_view backupBase) {
     if (makeBackup)
-        textfile::MakeBackupCopy(m_path, backupBase);
-    try {
+        m_file.MakeBackup(backupBase);
+    return textfile::FalseOnMemoryError([&] {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (!textfile::ReplaceFile(m_path, Serialize(), m_fileTime, m_fileSize))
+        if (!m_file.Replace(Serialize()))
             return false;
         m_modified = false;
         return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -436,16 +428,16 @@ void CConfigMap::GetList(std::string_view key, CStringListEx& list,
 }
 
 void CConfigMap::SetString(std::string_view key, std::string_view value) {
-    try {
+    // Out of memory, the page goes on with the old value; nothing else can be done here.
+    (void)textfile::FalseOnMemoryError([&] {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (value.empty())
             RemoveKey(key);
         else
             Slot(key).assign(value);
         m_modified = true;
-    } catch (const std::bad_alloc&) {
-        // The page goes on with the old value; nothing else can be done here.
-    }
+        return true;
+    });
 }
 
 void CConfigMap::SetInt(std::string_view key, int value) {

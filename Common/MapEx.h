@@ -10,6 +10,7 @@
 
 #include "Common/Lock.h"
 #include "Common/StringArena.h"
+#include "Common/TextFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,10 +45,15 @@ public:
     // the next key is added or the map is cleared.
     virtual std::string& operator[](std::string_view key);
     virtual void SetAt(std::string_view key, std::string_view value);
-    bool RemoveKey(std::string_view key);
-    void RemoveAll();
+    virtual bool RemoveKey(std::string_view key);
+    virtual void RemoveAll();
     POSITION GetStartPosition() const;
     void GetNextAssoc(POSITION& position, std::string& key, std::string& value) const;
+
+    // Counts every change of the content (store, remove, clear), so that a derived class can
+    // tell whether an index it built from the entries is still current. A write through the
+    // reference operator[] returns counts as made at the time of the call.
+    std::uint64_t GetVersion() const { return m_version; }
 
     // Above 4, Lookup sends trace lines to the diagnostic log.
     void SetTraceLevel(int level) { m_traceLevel = level; }
@@ -98,6 +104,7 @@ private:
     std::vector<std::uint64_t> m_index;
     std::size_t m_live = 0;
     std::size_t m_used = 0; // index slots not empty (live and removed)
+    std::uint64_t m_version = 0;
 };
 
 class CThreadSafeMap : public CMapEx {
@@ -133,9 +140,9 @@ public:
     // file is replaced atomically: on failure the old file is untouched.
     virtual bool Save(bool makeBackup, std::string_view backupBase = {});
 
-    const std::string& GetPath() const { return m_path; }
-    std::int64_t GetFileTime() const { return m_fileTime; }
-    std::uint64_t GetFileSize() const { return m_fileSize; }
+    const std::string& GetPath() const { return m_file.path; }
+    std::int64_t GetFileTime() const { return m_file.time; }
+    std::uint64_t GetFileSize() const { return m_file.size; }
     // The comment block that stood above each key in the file.
     const CMapEx& GetComments() const { return m_comments; }
 
@@ -154,12 +161,10 @@ protected:
     bool m_loaded = false;
     bool m_keepComments = true;
     char m_separator = ':';
-    std::int64_t m_fileTime = 0;
-    std::string m_path;
+    textfile::CBoundFile m_file;              // path, time and size
     std::vector<std::string_view> m_keyOrder; // views into m_keyOrderText
     CStringArena m_keyOrderText;
     CMapEx m_comments;
-    std::uint64_t m_fileSize = 0;
 
 private:
     void Parse(std::string_view text);

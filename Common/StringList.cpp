@@ -216,9 +216,7 @@ bool CStorableList::AcceptEntry(const std::string&) {
 }
 
 bool CStorableList::Load(const std::string& path) {
-    m_fileTime = 0;
-    m_fileSize = 0;
-    m_path = path;
+    m_file.Bind(path);
     return Load();
 }
 
@@ -230,13 +228,11 @@ bool CStorableList::LoadFromEnv(const std::string& fileName, const char* variabl
 }
 
 bool CStorableList::Load() {
-    if (!textfile::TakeFileStamp(m_path, m_fileTime, m_fileSize))
+    if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
-    if (!BeforeLoad())
-        return false;
-    try {
+    return textfile::FalseOnMemoryError([&] {
         std::string text;
-        if (!platform::ReadWholeFile(m_path, text))
+        if (!m_file.ReadAll(text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_items.clear();
@@ -249,11 +245,7 @@ bool CStorableList::Load() {
         AfterLoad();
         m_loaded = true;
         return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+    });
 }
 
 void CStorableList::Parse(std::string_view content) {
@@ -300,16 +292,12 @@ std::string CStorableList::Serialize() const {
 
 bool CStorableList::Save(bool makeBackup, std::string_view backupBase) {
     if (makeBackup)
-        textfile::MakeBackupCopy(m_path, backupBase);
-    try {
+        m_file.MakeBackup(backupBase);
+    return textfile::FalseOnMemoryError([&] {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (!textfile::ReplaceFile(m_path, Serialize(), m_fileTime, m_fileSize))
+        if (!m_file.Replace(Serialize()))
             return false;
         m_modified = false;
         return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
+    });
 }

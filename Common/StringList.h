@@ -4,6 +4,7 @@
 
 #include "Common/Lock.h"
 #include "Common/MapEx.h"
+#include "Common/TextFile.h"
 
 #include <cstdint>
 #include <list>
@@ -131,9 +132,9 @@ public:
     // file is missing, so a later Save creates it.
     bool LoadFromEnv(const std::string& fileName, const char* variable = "MAILCONFIGDIR");
 
-    const std::string& GetPath() const { return m_path; }
-    std::int64_t GetFileTime() const { return m_fileTime; }
-    std::uint64_t GetFileSize() const { return m_fileSize; }
+    const std::string& GetPath() const { return m_file.path; }
+    std::int64_t GetFileTime() const { return m_file.time; }
+    std::uint64_t GetFileSize() const { return m_file.size; }
     // Comment blocks by item text; the block after the last item is under "#".
     const CMapEx& GetComments() const { return m_comments; }
 
@@ -149,10 +150,8 @@ protected:
     bool m_loaded = false;
     bool m_modified = false;
     bool m_keepComments = true;
-    std::string m_path;
-    std::int64_t m_fileTime = 0;
+    textfile::CBoundFile m_file; // path, time and size
     CMapEx m_comments;
-    std::uint64_t m_fileSize = 0;
 
 private:
     void Parse(std::string_view text);

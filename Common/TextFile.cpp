@@ -65,13 +65,7 @@ CrlfText& CrlfText::operator<<(char c) {
     return *this;
 }
 
-void MakeBackupCopy(const std::string& filePath, std::string_view backupBase) {
-    std::string name = backupBase.empty() ? filePath : std::string(backupBase);
-    name += platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
-    (void)platform::CopyFileReplacing(filePath, name);
-}
-
-bool TakeFileStamp(const std::string& path, std::int64_t& time, std::uint64_t& size) {
+bool CBoundFile::TakeStamp() {
     auto status = platform::StatPath(path);
     if (!status)
         return false;
@@ -80,11 +74,20 @@ bool TakeFileStamp(const std::string& path, std::int64_t& time, std::uint64_t& s
     return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view text, std::int64_t& time,
-                 std::uint64_t& size) {
+bool CBoundFile::ReadAll(std::string& text) const {
+    return platform::ReadWholeFile(path, text);
+}
+
+void CBoundFile::MakeBackup(std::string_view backupBase) const {
+    std::string name = backupBase.empty() ? path : std::string(backupBase);
+    name += platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
+    (void)platform::CopyFileReplacing(path, name);
+}
+
+bool CBoundFile::Replace(std::string_view text) {
     if (!platform::WriteFileAtomic(path, text))
         return false;
-    (void)TakeFileStamp(path, time, size);
+    (void)TakeStamp();
     return true;
 }
 

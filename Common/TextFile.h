@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -56,18 +58,40 @@ private:
     std::string m_text;
 };
 
-// Before a file is overwritten: copy it to backupBase (or to the file's own path when the base
-// is empty) followed by the local time as "-%y%m%d-%H%M%S". A copy that fails, for example
-// because the file does not exist yet, is not an error.
-void MakeBackupCopy(const std::string& filePath, std::string_view backupBase);
+// The file a map or list is bound to, with the time and size the last load or save saw.
+struct CBoundFile {
+    std::string path;
+    std::int64_t time = 0; // seconds since 1970
+    std::uint64_t size = 0;
 
-// Takes the modification time and size of a file about to be loaded; false when it does not
-// exist, in which case both stay as they were.
-bool TakeFileStamp(const std::string& path, std::int64_t& time, std::uint64_t& size);
+    void Bind(const std::string& newPath) {
+        path = newPath;
+        time = 0;
+        size = 0;
+    }
+    // Takes the file's time and size before a load; false when it does not exist, in which
+    // case both stay as they were.
+    bool TakeStamp();
+    // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission).
+    bool ReadAll(std::string& text) const;
+    // Before the file is overwritten: copies it to backupBase (or to its own path when the base
+    // is empty) followed by the local time as "-%y%m%d-%H%M%S". A copy that fails, for example
+    // because the file does not exist yet, is not an error.
+    void MakeBackup(std::string_view backupBase) const;
+    // Replaces the file by text atomically (the old file stays whole on failure) and takes the
+    // new time and size.
+    bool Replace(std::string_view text);
+};
 
-// Replaces the file by text atomically (the old file stays whole on failure) and takes the new
-// file's time and size.
-bool ReplaceFile(const std::string& path, std::string_view text, std::int64_t& time,
-                 std::uint64_t& size);
+// Runs f; running out of memory on the way counts as failure, as a load or save reports it.
+template <class F> bool FalseOnMemoryError(F&& f) {
+    try {
+        return f();
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
 
 } // namespace textfile

@@ -53,6 +53,29 @@ std::string Crlf(const std::string& text) {
     return out;
 }
 
+UdpReceiver::UdpReceiver(int port) {
+    if (platform::OpenSocket(platform::SocketType::Datagram, m_handle) != 0)
+        return;
+    std::uint16_t bound = 0;
+    if (platform::BindSocket(m_handle, platform::kLoopbackAddress,
+                             static_cast<std::uint16_t>(port)) == 0 &&
+        platform::LocalPort(m_handle, bound) == 0)
+        m_port = bound;
+}
+
+UdpReceiver::~UdpReceiver() {
+    if (m_handle != platform::kNoSocket)
+        platform::CloseSocket(m_handle);
+}
+
+std::optional<std::string> UdpReceiver::Receive(int timeoutMs) {
+    char buffer[2048];
+    std::size_t n = 0;
+    if (platform::ReceiveDatagram(m_handle, buffer, sizeof buffer, timeoutMs, n) != 0)
+        return std::nullopt;
+    return std::string(buffer, n);
+}
+
 struct CapturedLog::Sink : CLogSender {
     std::vector<std::pair<int, std::string>> lines;
     void Write(int severity, const char* text) override { lines.emplace_back(severity, text); }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "Common/DiagLog.h"
+#include "platform/Socket.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +30,23 @@ std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 // Every line break of text ("\n") as CR LF: golden texts read better with plain "\n".
 std::string Crlf(const std::string& text);
+
+// A real datagram receiver on 127.0.0.1, on a free port or on the one asked for.
+class UdpReceiver {
+public:
+    explicit UdpReceiver(int port = 0);
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver&) = delete;
+    UdpReceiver& operator=(const UdpReceiver&) = delete;
+    bool ok() const { return m_port != 0; }
+    int port() const { return m_port; }
+    // The next datagram, or nothing when none arrives in time.
+    std::optional<std::string> Receive(int timeoutMs = 2000);
+
+private:
+    platform::SocketHandle m_handle = platform::kNoSocket;
+    int m_port = 0;
+};
 
 // Catches what the process-wide diagnostic log sends while the object lives.
 class CapturedLog {

@@ -1,6 +1,8 @@
 #include "Common/SyncSocket.h"
 #include "platform/Socket.h"
 
+#include "tests/TestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,36 +12,7 @@
 
 namespace {
 
-// A datagram receiver on 127.0.0.1, on a free port or on the one asked for.
-class UdpReceiver {
-public:
-    explicit UdpReceiver(int port = 0) {
-        if (platform::OpenSocket(platform::SocketType::Datagram, m_handle) != 0)
-            return;
-        std::uint16_t bound = 0;
-        if (platform::BindSocket(m_handle, platform::kLoopbackAddress,
-                                 static_cast<std::uint16_t>(port)) == 0 &&
-            platform::LocalPort(m_handle, bound) == 0)
-            m_port = bound;
-    }
-    ~UdpReceiver() {
-        if (m_handle != platform::kNoSocket)
-            platform::CloseSocket(m_handle);
-    }
-    bool ok() const { return m_port != 0; }
-    int port() const { return m_port; }
-    std::optional<std::string> Receive(int timeoutMs = 2000) {
-        char buffer[2048];
-        std::size_t n = 0;
-        if (platform::ReceiveDatagram(m_handle, buffer, sizeof buffer, timeoutMs, n) != 0)
-            return std::nullopt;
-        return std::string(buffer, n);
-    }
-
-private:
-    platform::SocketHandle m_handle = platform::kNoSocket;
-    int m_port = 0;
-};
+using testutil::UdpReceiver;
 
 // The code of the CSocketException that action throws, or 0 when it throws none.
 template <typename Action> int ThrownCode(Action action) {

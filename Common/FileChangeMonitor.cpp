@@ -146,8 +146,10 @@ bool CDirectoryScan::Next() {
                          : std::string_view("."));
         m_namePattern = hasDirectory ? m_pattern.substr(separator + 1) : m_pattern;
         m_listing = std::make_unique<platform::DirectoryListing>(directory);
-        if (!m_listing->IsOpen())
+        if (!m_listing->IsOpen()) {
             m_listing.reset();
+            m_unreadable = true;
+        }
     }
     if (m_listing) {
         while (m_listing->Next(m_current)) {

@@ -63,11 +63,15 @@ public:
     // to a folder is not). Empty and false when not positioned on a match.
     const std::string& GetName() const { return m_current.name; }
     bool IsDirectory() const { return m_current.isDirectory; }
+    // After the first Next: whether the directory could not be opened at all, as opposed to
+    // holding no match.
+    bool IsUnreadable() const { return m_unreadable; }
 
 private:
     std::string m_pattern;
     std::string m_namePattern; // the last component of m_pattern, split off by the first Next
     std::unique_ptr<platform::DirectoryListing> m_listing; // opened by the first Next
     bool m_started = false;
+    bool m_unreadable = false;
     platform::DirectoryEntry m_current;
 };

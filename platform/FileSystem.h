@@ -48,3 +48,28 @@ std::optional<std::string> GetEnvironment(const char* name);
 std::string FormatLocalTimeNow(const char* format);
 
 } // namespace platform
+
+// ---------------------------------------------------------------------------------------------
+// Account folders: the operations below never follow a link at the path they are given, so
+// that deleting or rewriting inside an account folder cannot reach outside it.
+
+namespace platform {
+
+// What the path itself is; a link is reported as a link, whatever it points to.
+enum class PathKind { Missing, File, Directory, Link, Other };
+PathKind QueryPathKind(const std::string& path);
+
+// Removes one directory entry that is not a folder: a file, or a link as a link (its target
+// stays). False when nothing was removed.
+bool RemoveFile(const std::string& path);
+
+// Removes an empty folder; false when it is not empty, not a folder, or cannot be removed.
+bool RemoveEmptyDirectory(const std::string& path);
+
+// Like WriteFileAtomic, except that a link at path is replaced by the new file instead of
+// being followed. A file that is replaced keeps its mode (and, where we may, its owner); a new
+// file gets newFileMode, and is never readable by others on the way (the temporary file is
+// created private).
+bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode);
+
+} // namespace platform

@@ -116,40 +116,8 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
-    const std::string target = ResolveLink(path);
-    struct stat old;
-    const bool replacing = ::stat(target.c_str(), &old) == 0;
-    if (replacing && S_ISDIR(old.st_mode))
-        return false;
-
-    std::string temp = target + ".tmp-XXXXXX";
-    Fd fd(::mkstemp(temp.data()));
-    if (!fd.valid())
-        return false;
-    bool ok = WriteAll(fd.get(), data);
-    if (ok) {
-        if (replacing) {
-            ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-            if (::geteuid() == 0) // keep the services' ownership of their files
-                (void)::fchown(fd.get(), old.st_uid, old.st_gid);
-        } else {
-            ok = ::fchmod(fd.get(), newFileMode) == 0;
-        }
-    }
-    ok = ok && ::fdatasync(fd.get()) == 0;
-    ok = fd.close() && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        int saved = errno;
-        ::unlink(temp.c_str());
-        errno = saved;
-        return false;
-    }
-    // Make the rename itself durable; a failure here no longer endangers the old content.
-    Fd dir(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid())
-        (void)::fsync(dir.get());
-    return true;
+    // The same as replacing the file a link points to: once resolved, the path is no link.
+    return ReplaceFileAtomic(ResolveLink(path), data, newFileMode);
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
@@ -181,6 +149,72 @@ std::string FormatLocalTimeNow(const char* format) {
     char buffer[128];
     std::size_t n = std::strftime(buffer, sizeof buffer, format, &local);
     return std::string(buffer, n);
+}
+
+} // namespace platform
+
+// ---------------------------------------------------------------------------------------------
+// Account folders: nothing here follows a link at the given path.
+
+namespace platform {
+
+PathKind QueryPathKind(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return PathKind::Missing;
+    if (S_ISLNK(st.st_mode))
+        return PathKind::Link;
+    if (S_ISDIR(st.st_mode))
+        return PathKind::Directory;
+    if (S_ISREG(st.st_mode))
+        return PathKind::File;
+    return PathKind::Other;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
+
+bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
+    struct stat old;
+    const bool exists = ::lstat(path.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return false;
+    // Only a regular file hands on its mode and owner; a link or anything else at the path is
+    // simply replaced.
+    const bool replacingFile = exists && S_ISREG(old.st_mode);
+
+    std::string temp = path + ".tmp-XXXXXX";
+    Fd fd(::mkstemp(temp.data())); // created with mode 0600
+    if (!fd.valid())
+        return false;
+    bool ok = WriteAll(fd.get(), data);
+    if (ok) {
+        if (replacingFile) {
+            ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
+            if (::geteuid() == 0)
+                (void)::fchown(fd.get(), old.st_uid, old.st_gid);
+        } else {
+            ok = ::fchmod(fd.get(), newFileMode) == 0;
+        }
+    }
+    ok = ok && ::fdatasync(fd.get()) == 0;
+    ok = fd.close() && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0; // a link at path goes, its target stays
+    if (!ok) {
+        int saved = errno;
+        ::unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    Fd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        (void)::fsync(dir.get());
+    return true;
 }
 
 } // namespace platform

@@ -1,0 +1,87 @@
+// The account folders under the spool directory: one folder per mailbox, holding the encoded
+// "password" file, the key-value "config" file and, while automatic reply is on, the reply
+// template. Folders are created, changed and deleted on disk at once.
+#pragma once
+
+#include "Common/MapEx.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What CreateAccount and ChangeAccount store in an account's "config"; a key whose flag is
+// clear is not written.
+struct AccountSettings {
+    enum Flag : unsigned {
+        kStoreSaveEnvelope = 1, // "SaveEnvelope"
+        kStoreQuota = 2,        // "Quota"
+        kStoreMaxSize = 4,      // "MaxSize"
+    };
+    unsigned flags = 0;
+    int saveEnvelope = 0; // 0 or 1: keep the envelope headers in stored mail
+    int quota = 0;        // megabytes, 0 for none
+    int maxSize = 0;      // kilobytes, 0 for none
+};
+
+// The spool directory: "SpoolDir" of the delivery agent's configuration ("mdad.cfg"), or the
+// suite's default. Read afresh by every operation, so that a change on the Folders page
+// applies at once.
+std::string SpoolDirectory(const CConfigMap& mdadConfig);
+
+// Whether name may name an account folder. Names come from the user and from "aliases", and
+// must never lead out of the spool directory: an empty name, one holding "/" or "\" or a
+// control character, and one that begins with "." ("." and ".." among them) are refused.
+bool IsValidAccountName(std::string_view name);
+
+// The naming rule of new accounts: local part L in domain D is the account L "." D, reached
+// through the alias L "@" D; the catch-all local part "*" makes the account D itself. An
+// account made without a domain is named by its local part and gets no alias.
+std::string AccountNameOf(std::string_view localPart, std::string_view domain);
+std::string AliasAddressOf(std::string_view localPart, std::string_view domain);
+
+// The operations on account folders. Every one reads the spool directory afresh from the
+// delivery agent's configuration and returns false on failure without saying why; the pages
+// turn that into their messages. No operation changes the process's current directory.
+//
+// An account name is looked up as the suite's own platform looks up folder names, without
+// regard to case: "info.example.test" finds the folder "Info.Example.Test" when there is no
+// folder of the exact name (and exactly one that differs only in case).
+class CAccountStore {
+public:
+    explicit CAccountStore(const CConfigMap& mdadConfig) : m_config(mdadConfig) {}
+
+    std::string GetSpoolDir() const { return SpoolDirectory(m_config); }
+
+    // The full path of the account's folder, or nothing when the name is not valid or there is
+    // no such folder (a link is not an account folder).
+    std::optional<std::string> AccountFolder(std::string_view account) const;
+
+    // Loads the account's "config" into config (left empty when that fails) and reads the
+    // password from the first line of "password", decoded when "Password" says "kvcrypt".
+    // True when the account folder exists; a missing or empty "password" file leaves password
+    // as it was.
+    bool ReadAccount(std::string_view account, std::string& password, CConfigMap& config) const;
+
+    // Makes the folder of a new account with its "password" (encoded, readable by its owner
+    // only) and a "config" holding "Password: kvcrypt" and the flagged settings. False when the
+    // account exists already. A late failure is not undone: the folder stays.
+    bool CreateAccount(std::string_view account, std::string_view password,
+                       const AccountSettings& settings) const;
+
+    // Rewrites "password" when a password is given, then stores the flagged settings into the
+    // account's "config"; other keys there stay as they were.
+    bool ChangeAccount(std::string_view account, std::optional<std::string_view> password,
+                       const AccountSettings& settings) const;
+
+    // Deletes the account folder with everything in it (RemoveTree).
+    bool RemoveAccount(std::string_view account) const;
+
+private:
+    const CConfigMap& m_config;
+};
+
+// Deletes folder with everything below it, depth first, and stops at the first entry it
+// cannot delete (what went before stays deleted). A link is never followed: a link inside the
+// tree is removed as a link and its target stays; a folder that is itself a link is removed
+// as a link. False when folder is not there or is a plain file, or something could not go.
+bool RemoveTree(const std::string& folder);

@@ -1,0 +1,83 @@
+// The list of accounts: the folders directly under the spool directory, by lower-cased name.
+#pragma once
+
+#include "Common/FileChangeMonitor.h"
+#include "Common/MapEx.h"
+#include "accounts/TextIndex.h"
+#include "platform/DirectoryWatch.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The account names, one per folder of the spool directory ("SpoolDir" of the delivery
+// agent's configuration, read afresh by every Refresh), in lower case. The alias map asks
+// Contains for every line of "aliases" and the domains page walks every name, against a hundred
+// thousand accounts: the names are packed into one buffer, in the order the folders were
+// listed, with a hash index over them, so that a refresh allocates nothing per name and a
+// look-up touches one slot of the index and one name. Every operation runs under the list's
+// own lock.
+class CUserList {
+public:
+    // The kinds of change the watch on the spool listens for: names of files and folders,
+    // last writes and creations.
+    static constexpr std::uint32_t kWatchFilter =
+        platform::kChangeFileName | platform::kChangeDirName | platform::kChangeLastWrite |
+        platform::kChangeCreation; // 83
+
+    // The spool directory is read from mdadConfig by every Refresh and StartWatch without an
+    // argument; without a configuration they use the suite's default spool directory.
+    CUserList() = default;
+    explicit CUserList(const CConfigMap& mdadConfig) : m_config(&mdadConfig) {}
+    // With the given watch instead of the system's (tests use a scripted one).
+    CUserList(const CConfigMap* mdadConfig, std::unique_ptr<platform::DirectoryWatch> watch);
+    CUserList(const CUserList&) = delete;
+    CUserList& operator=(const CUserList&) = delete;
+
+    // Re-reads the account folders: every folder of the spool directory whose name does not
+    // begin with "." and can name an account (IsValidAccountName), lower-cased; plain files and
+    // links are no accounts. False when the spool directory cannot be read (missing, not a
+    // folder, no permission); the list is then empty.
+    bool Refresh();
+    // The same on the given spool directory, for a caller that has just read it.
+    bool Refresh(const std::string& spoolDir);
+
+    // Whether name is an account; exact comparison (the names are held in lower case).
+    bool Contains(std::string_view name) const;
+    std::size_t GetCount() const;
+    // Calls visit for every name, in no particular order, under the list's lock.
+    void ForEach(const std::function<void(std::string_view)>& visit) const;
+    // The same with up to batch names at a time, for callers that look many names up at once.
+    void ForEachBatch(std::size_t batch,
+                      const std::function<void(std::span<const std::string_view>)>& visit) const;
+    // A copy of the names, in no particular order.
+    std::vector<std::string> GetNames() const;
+
+    // (Re)arms the change watch on the spool directory and everything below it, once at
+    // start-up before the first Refresh; later refreshes leave it alone. False when arming
+    // failed, which the program may ignore: nothing depends on the watch.
+    bool StartWatch();
+    bool StartWatch(const std::string& spoolDir);
+    bool IsWatching() const;
+
+    // Whether a change the watch reports concerns an account's password: changedPath, relative
+    // to the spool directory, is "password" (in any case) after its first separator, that is,
+    // a password file directly inside an account folder.
+    static bool IsRelevantChange(std::string_view changedPath);
+
+private:
+    std::string SpoolDir() const;
+
+    const CConfigMap* m_config = nullptr;
+    mutable std::recursive_mutex m_mutex;
+    accounts_detail::CPackedTexts<0> m_names; // each name once
+    accounts_detail::CExactIndex m_index;     // name -> its offset in m_names
+    std::size_t m_count = 0;
+    CFileChangeMonitorEx m_monitor;
+};

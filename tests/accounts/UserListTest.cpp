@@ -1,0 +1,75 @@
+#include "accounts/UserList.h"
+#include "tests/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UserListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directory(spool);
+        mdad.SetString("SpoolDir", spool);
+    }
+    std::vector<std::string> Names() const {
+        auto names = users.GetNames();
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testutil::TempDir dir;
+    std::string spool = dir / "spool";
+    CConfigMap mdad;
+    CUserList users{mdad};
+};
+
+TEST_F(UserListTest, ListsAccountFoldersInLowerCaseAndNothingElse) {
+    for (const char* name : {"Info.Example.Test", "bob", "BOB", "\xc4rger", ".hidden", "a\\b"})
+        fs::create_directory(spool + "/" + name);
+    testutil::WriteBytes(spool + "/plainfile", "");
+    fs::create_directory_symlink(dir.path(), spool + "/linked");
+
+    ASSERT_TRUE(users.Refresh());
+    EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "info.example.test", "\xe4rger"}));
+    EXPECT_EQ(users.GetCount(), 3u);
+    EXPECT_TRUE(users.Contains("info.example.test"));
+    EXPECT_FALSE(users.Contains("Info.Example.Test")); // look-ups are exact
+}
+
+TEST_F(UserListTest, RefreshFollowsTheDiskAndTheConfiguredSpool) {
+    fs::create_directory(spool + "/bob");
+    ASSERT_TRUE(users.Refresh());
+    fs::remove(spool + "/bob");
+    fs::create_directory(spool + "/carol");
+    ASSERT_TRUE(users.Refresh());
+    EXPECT_EQ(Names(), std::vector<std::string>{"carol"});
+    // A spool that cannot be read is reported, not taken for one without accounts.
+    mdad.SetString("SpoolDir", dir / "missing");
+    EXPECT_FALSE(users.Refresh());
+    EXPECT_EQ(users.GetCount(), 0u);
+}
+
+TEST_F(UserListTest, WatchCanBeRestartedAndRefreshLeavesItAlone) {
+    fs::create_directories(spool + "/bob/inbox");
+    ASSERT_TRUE(users.StartWatch());
+    EXPECT_TRUE(users.StartWatch()); // drops the first watch instead of failing on it
+    users.Refresh();
+    EXPECT_TRUE(users.IsWatching());
+}
+
+TEST(UserListWatch, OnlyPasswordFilesDirectlyInAnAccountFolderMatter) {
+    EXPECT_TRUE(CUserList::IsRelevantChange("bob\\password"));
+    EXPECT_TRUE(CUserList::IsRelevantChange("info.example.test/PassWord"));
+    EXPECT_FALSE(CUserList::IsRelevantChange("password"));
+    EXPECT_FALSE(CUserList::IsRelevantChange("bob\\config"));
+    EXPECT_FALSE(CUserList::IsRelevantChange("bob\\inbox\\password"));
+}
+
+} // namespace

@@ -1,0 +1,124 @@
+#include "app/QuibrelApp.h"
+
+#include "Common/Ansi.h"
+#include "accounts/AccountStore.h"
+#include "app/ServiceControl.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+
+#include <cstdio>
+
+namespace {
+
+enum : unsigned {
+    kMsgNotAdministrator = 124,
+    kMsgAccountListFailed = 108,
+};
+
+const char kRelaunchFailed[] = "Fehler: Konfigurationsprogramm konnte nicht gestartet werden. "
+                               "Bitte wenden Sie sich an den Hersteller. Code: %d";
+
+} // namespace
+
+const CQuibrelApp::ServiceRestart CQuibrelApp::kRestarts[5] = {
+    {"SMTPd", "Starte den SMTP-Server neu...", 111},
+    {"MDAd", "Starte den Mail-Delivery-Agent neu...", 113},
+    {"POP3d", "Starte den POP3-Server neu...", 115},
+    {"IMAP4d", "Starte den IMAP4-Server neu...", 172},
+    {"SYSLOGd", "Starte den SYSLOG-Server neu...", 123},
+};
+
+int RelaunchOwnExecutable() {
+    const std::string self = platform::OwnExecutablePath();
+    return platform::StartDetached(self, {self});
+}
+
+AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
+    // The switch is the whole command line; "/RunOnce x" starts the normal cycle.
+    if (ansi::EqualNoCase(commandLine, "/RunOnce"))
+        return Relaunch() ? AppOutcome::Relaunched : AppOutcome::RelaunchFailed;
+
+    // Sockets need no start-up on this platform; the log opens its own per line.
+
+    if (!m_env.isAdministrator() &&
+        m_env.prompter.Show(kMsgNotAdministrator, MessageKind::InformationOkCancel) != Answer::Ok)
+        return AppOutcome::RefusedRights;
+
+    if (!LoadSet())
+        return AppOutcome::NoAccountList;
+
+    if (!m_env.sheet.Run(m_set, m_env.prompter))
+        return AppOutcome::Cancelled;
+
+    SaveSet();
+    RestartServices();
+    return AppOutcome::Saved;
+}
+
+bool CQuibrelApp::Relaunch() {
+    const int error = m_env.relaunch();
+    if (error == 0)
+        return true;
+    char text[sizeof kRelaunchFailed + 16];
+    std::snprintf(text, sizeof text, kRelaunchFailed, error);
+    m_env.prompter.ShowText(text);
+    return false;
+}
+
+bool CQuibrelApp::LoadSet() {
+    const auto directory = platform::GetEnvironment(m_env.configVariable);
+    auto files = m_set.Files();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i == CConfigSet::kAccountListAfter) {
+            // The alias filter needs the accounts, so the list is built before "aliases". The
+            // watch is a courtesy to the services; nothing depends on it arming.
+            const std::string spool = SpoolDirectory(m_set.mdad);
+            (void)m_set.users.StartWatch(spool);
+            if (!m_set.users.Refresh(spool)) {
+                m_env.prompter.Show(kMsgAccountListFailed);
+                return false;
+            }
+        }
+        const CConfigSet::File& file = files[i];
+        if (!directory) {
+            // Without the variable nothing is bound, as if every file were missing.
+            if (file.loadFailed != 0)
+                m_env.prompter.Show(file.loadFailed);
+            continue;
+        }
+        const std::string path = PathJoin(*directory, file.name);
+        if (file.Load(path))
+            continue;
+        m_keepOnDisk[i] = platform::StatPath(path).has_value();
+        if (file.loadFailed != 0)
+            m_env.prompter.Show(file.loadFailed);
+    }
+    return true;
+}
+
+void CQuibrelApp::SaveSet() {
+    const auto directory = platform::GetEnvironment(m_env.configVariable);
+    // Without the variable there is nowhere sensible for backups; every save then fails
+    // with its message because no file was ever bound.
+    const std::string backups = directory ? PathJoin(*directory, "backup.cfg") : std::string();
+    if (directory)
+        (void)platform::MakeDirectory(backups); // usually exists already
+    auto files = m_set.Files();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const CConfigSet::File& file = files[i];
+        if (m_keepOnDisk[i] ||
+            !file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name)))
+            m_env.prompter.Show(file.saveFailed);
+    }
+}
+
+void CQuibrelApp::RestartServices() {
+    for (const ServiceRestart& restart : kRestarts) {
+        if (!IsServiceRunning(m_env.services, restart.service))
+            continue; // a stopped service stays stopped
+        CProgressScope progress(m_env.prompter, ansi::FromUtf8(restart.progressText));
+        if (!RequestServiceRestart(m_env.services, restart.service))
+            m_env.prompter.Show(restart.failureMessage);
+        m_env.sleepMs(250);
+    }
+}

@@ -1,0 +1,81 @@
+// The application cycle: relaunch, the administrator test, the load of the configuration set
+// in its fixed order, the sheet, and after OK the save of every file with its backup copy and
+// the restart of the running services. Everything the cycle needs from outside comes in
+// through CAppEnvironment, so it runs without a window under test.
+#pragma once
+
+#include "app/ConfigSet.h"
+#include "app/Prompter.h"
+#include "platform/ServiceManager.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// The property sheet as the cycle sees it: shown modally over the loaded set; true when it
+// ended with OK.
+class CSheet {
+public:
+    virtual ~CSheet() = default;
+    virtual bool Run(CConfigSet& set, CPrompter& prompter) = 0;
+};
+
+struct CAppEnvironment {
+    CPrompter& prompter;
+    platform::ServiceManager& services;
+    CSheet& sheet;
+    // The administrator test; any failure to find out is false.
+    std::function<bool()> isAdministrator;
+    // Starts the program's own executable anew without arguments; 0 or the system error code.
+    std::function<int()> relaunch;
+    // The pause after each restart request.
+    std::function<void(unsigned ms)> sleepMs;
+    // The environment variable naming the configuration directory.
+    const char* configVariable = "MAILCONFIGDIR";
+};
+
+// The relaunch of the real program: its own executable started anew, without arguments and
+// without waiting for it. 0 or the system error code.
+int RelaunchOwnExecutable();
+
+// How a run ended, for the caller's exit status and for tests.
+enum class AppOutcome {
+    Relaunched,
+    RelaunchFailed,
+    RefusedRights, // not an administrator, and the user chose Cancel
+    NoAccountList, // the account list could not be built
+    Cancelled,     // the sheet ended with Cancel: nothing of the set was written
+    Saved,         // the sheet ended with OK: the set was saved, services asked to restart
+};
+
+class CQuibrelApp {
+public:
+    explicit CQuibrelApp(CAppEnvironment environment) : m_env(std::move(environment)) {}
+
+    // Runs the whole cycle for the command line (the text after the program's name).
+    AppOutcome Run(std::string_view commandLine);
+
+    // The configuration set, loaded by Run.
+    CConfigSet& set() { return m_set; }
+
+    // The restart order of the suite's services, with their progress texts and the messages
+    // shown when the request fails.
+    struct ServiceRestart {
+        const char* service;
+        const char* progressText; // UTF-8
+        unsigned failureMessage;
+    };
+    static const ServiceRestart kRestarts[5];
+
+private:
+    bool Relaunch();
+    bool LoadSet();
+    void SaveSet();
+    void RestartServices();
+
+    CAppEnvironment m_env;
+    CConfigSet m_set;
+    // Files that exist but could not be loaded: saving the empty object over them would destroy
+    // the administrator's settings, so they are left alone after OK and reported instead.
+    std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};
+};

@@ -1,0 +1,37 @@
+#include "app/Strings.h"
+
+#include "Common/Ansi.h"
+
+#include <map>
+
+namespace strings {
+namespace {
+
+// The table in the program's code page, converted once on first use.
+const std::map<unsigned, std::string>& Converted() {
+    static const std::map<unsigned, std::string> table = [] {
+        std::map<unsigned, std::string> converted;
+        for (const Entry* e = TableBegin(); e != TableEnd(); ++e)
+            converted.emplace(e->id, ansi::FromUtf8(e->utf8));
+        return converted;
+    }();
+    return table;
+}
+
+} // namespace
+
+const std::string& Text(unsigned id) {
+    static const std::string none;
+    const auto& table = Converted();
+    auto it = table.find(id);
+    return it == table.end() ? none : it->second;
+}
+
+std::vector<unsigned> AllIds() {
+    std::vector<unsigned> ids;
+    for (const auto& [id, text] : Converted())
+        ids.push_back(id);
+    return ids;
+}
+
+} // namespace strings

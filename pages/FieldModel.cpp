@@ -1,0 +1,108 @@
+#include "pages/FieldModel.h"
+
+#include "Common/MapEx.h"
+#include "Common/TextFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+const CFieldSpec* CFieldModel::FindField(std::string_view id) const {
+    for (const CFieldSpec& field : Fields())
+        if (id == field.id)
+            return &field;
+    return nullptr;
+}
+
+const std::string& CFieldModel::Value(std::string_view id) const {
+    static const std::string empty;
+    auto it = m_values.find(id);
+    return it == m_values.end() ? empty : it->second;
+}
+
+long CFieldModel::Number(std::string_view id) const {
+    return ParseLeadingInt(Value(id));
+}
+
+void CFieldModel::SetValue(std::string_view id, std::string value) {
+    auto it = m_values.find(id);
+    if (it == m_values.end())
+        m_values.emplace(std::string(id), std::move(value));
+    else if (it->second != value)
+        it->second = std::move(value);
+    else
+        return;
+    ++m_revision;
+}
+
+void CFieldModel::SetNumber(std::string_view id, long value) {
+    SetValue(id, std::to_string(value));
+}
+
+void CFieldModel::SetEnabled(std::string_view id, bool enabled) {
+    const bool changed =
+        enabled ? m_disabled.erase(std::string(id)) > 0 : m_disabled.insert(std::string(id)).second;
+    if (changed)
+        ++m_revision;
+}
+
+std::optional<std::string> CFieldModel::Refusal(const CFieldSpec& field, std::string_view value) {
+    char text[160];
+    switch (field.type) {
+    case FieldType::Text:
+        if (field.maxLength > 0 && value.size() > static_cast<std::size_t>(field.maxLength)) {
+            std::snprintf(text, sizeof text, "Geben Sie nicht mehr als %d Zeichen ein.",
+                          field.maxLength);
+            return std::string(text);
+        }
+        return std::nullopt;
+    case FieldType::Number: {
+        // The whole text must be a number: "12a" or an empty field is no number.
+        const std::string digits(value);
+        char* end = nullptr;
+        errno = 0;
+        const long number = digits.empty() ? 0 : std::strtol(digits.c_str(), &end, 10);
+        const bool whole = !digits.empty() && end && *end == '\0' && errno == 0;
+        if (!whole || number < field.minimum || number > field.maximum) {
+            std::snprintf(text, sizeof text, "Geben Sie eine ganze Zahl zwischen %ld und %ld ein.",
+                          field.minimum, field.maximum);
+            return std::string(text);
+        }
+        return std::nullopt;
+    }
+    case FieldType::Check:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string>
+CFieldModel::TakeFields(const std::function<std::string(const CFieldSpec&)>& read,
+                        CPrompter& prompter) {
+    for (const CFieldSpec& field : Fields()) {
+        std::string value = read(field);
+        if (field.type == FieldType::Number)
+            value = std::string(textfile::Trim(value));
+        if (auto refusal = Refusal(field, value)) {
+            prompter.ShowText(*refusal, MessageKind::Warning);
+            return std::string(field.id);
+        }
+        if (field.type == FieldType::Number)
+            value = std::to_string(std::strtol(value.c_str(), nullptr, 10));
+        SetValue(field.id, std::move(value));
+    }
+    return std::nullopt;
+}
+
+void CPageModel::SetModified(bool modified) {
+    if (m_modified == modified)
+        return;
+    m_modified = modified;
+    if (m_onModified)
+        m_onModified(modified);
+}
+
+void CPageModel::LockCancel() {
+    if (m_lockCancel)
+        m_lockCancel();
+}

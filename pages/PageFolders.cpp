@@ -1,0 +1,182 @@
+#include "pages/PageFolders.h"
+
+#include "Common/Ansi.h"
+#include "pages/BrowseForFolder.h"
+#include "platform/DefaultPaths.h"
+
+#include <array>
+#include <initializer_list>
+#include <string>
+
+namespace {
+
+constexpr int kMaxPath = 255;
+
+// In exchange order; the rows put them on screen as local queue, outgoing queue, spool, faulty
+// and filtered mails.
+constexpr std::array<CFieldSpec, 5> kFields{{
+    {CPageFolders::kErrorDir, FieldType::Text, "&Ablageverzeichnis für fehlerhafte Mails:", 3,
+     kMaxPath},
+    {CPageFolders::kOutgoingDir, FieldType::Text, "&Ausgehendes Warteschlangenverzeichnis:", 1,
+     kMaxPath},
+    {CPageFolders::kQueueDir, FieldType::Text, "Lokales &Warteschlangenverzeichnis:", 0, kMaxPath},
+    {CPageFolders::kSpoolDir, FieldType::Text, "&Spoolverzeichnis für Mailkonten:", 2, kMaxPath},
+    {CPageFolders::kFilterDir, FieldType::Text, "Ablageverzeichnis für &gefilterte Mails:", 4,
+     kMaxPath},
+}};
+
+constexpr std::array<CCommandSpec, 5> kCommands{{
+    {CPageFolders::kBrowseErrorDir, "Durchsuchen...", CPageFolders::kErrorDir},
+    {CPageFolders::kBrowseOutgoingDir, "Durchsuchen...", CPageFolders::kOutgoingDir},
+    {CPageFolders::kBrowseQueueDir, "Durchsuchen...", CPageFolders::kQueueDir},
+    {CPageFolders::kBrowseSpoolDir, "Durchsuchen...", CPageFolders::kSpoolDir},
+    {CPageFolders::kBrowseFilterDir, "Durchsuchen...", CPageFolders::kFilterDir},
+}};
+
+// The string-table prompt of each field's folder picker.
+struct BrowsePrompt {
+    const char* fieldId;
+    unsigned promptId;
+};
+constexpr std::array<BrowsePrompt, 5> kPrompts{{
+    {CPageFolders::kErrorDir, 155},
+    {CPageFolders::kOutgoingDir, 156},
+    {CPageFolders::kQueueDir, 157},
+    {CPageFolders::kSpoolDir, 158},
+    {CPageFolders::kFilterDir, 159},
+}};
+
+constexpr unsigned kQueueCopiesDiffer = 57347;
+constexpr unsigned kSpoolCopiesDiffer = 57348;
+constexpr unsigned kSpoolIsQueue = 57349;
+constexpr unsigned kSpoolIsOutgoing = 57350;
+constexpr unsigned kQueueIsOutgoing = 57351;
+
+} // namespace
+
+CPageFolders::CPageFolders(CConfigSet& config) : m_config(config) {
+    const CConfigMap& mdad = m_config.mdad;
+    SetValue(kErrorDir, mdad.GetString(kErrorDir, platform::kDefaultErrorDir));
+    SetValue(kOutgoingDir, mdad.GetString(kOutgoingDir, platform::kDefaultOutgoingDir));
+    SetValue(kQueueDir, mdad.GetString(kQueueDir, platform::kDefaultQueueDir));
+    SetValue(kSpoolDir, mdad.GetString(kSpoolDir, platform::kDefaultSpoolDir));
+    SetValue(kFilterDir, mdad.GetString(kFilterDir, platform::kDefaultFilterDir));
+}
+
+std::span<const CFieldSpec> CPageFolders::Fields() const {
+    return kFields;
+}
+
+std::span<const CCommandSpec> CPageFolders::Commands() const {
+    return kCommands;
+}
+
+void CPageFolders::Lock(const char* fieldId, const char* commandId) {
+    SetEnabled(fieldId, false);
+    SetEnabled(commandId, false);
+}
+
+void CPageFolders::OnFirstShow(CPrompter& prompter) {
+    // Copies that differ may be deliberate (a service kept on a tree of its own); writing one
+    // value over all of them would move that service's data away from it. So a disagreeing key
+    // is reported once and then kept out of editing and writing.
+    const std::string& queue = Value(kQueueDir);
+    if (!ansi::EqualNoCase(m_config.smtpd.GetString(kQueueDir, platform::kDefaultQueueDir),
+                           queue)) {
+        prompter.Show(kQueueCopiesDiffer, MessageKind::Plain);
+        m_queueLocked = true;
+        Lock(kQueueDir, kBrowseQueueDir);
+    }
+
+    const std::string& spool = Value(kSpoolDir);
+    bool spoolAgrees = true;
+    for (const CConfigMap* copy : {&m_config.smtpd, &m_config.pop3d, &m_config.imap4d}) {
+        if (!ansi::EqualNoCase(copy->GetString(kSpoolDir, platform::kDefaultSpoolDir), spool)) {
+            spoolAgrees = false;
+            break;
+        }
+    }
+    if (!spoolAgrees) {
+        prompter.Show(kSpoolCopiesDiffer, MessageKind::Plain);
+        m_spoolLocked = true;
+        Lock(kSpoolDir, kBrowseSpoolDir);
+    }
+
+    m_reportedOverlaps.clear();
+    WarnAboutOverlaps(prompter);
+}
+
+void CPageFolders::WarnAboutOverlaps(CPrompter& prompter) {
+    const std::string& spool = Value(kSpoolDir);
+    const std::string& queue = Value(kQueueDir);
+    const std::string& outgoing = Value(kOutgoingDir);
+    std::set<unsigned> overlaps;
+    if (ansi::EqualNoCase(spool, queue))
+        overlaps.insert(kSpoolIsQueue);
+    if (ansi::EqualNoCase(spool, outgoing))
+        overlaps.insert(kSpoolIsOutgoing);
+    if (ansi::EqualNoCase(queue, outgoing))
+        overlaps.insert(kQueueIsOutgoing);
+    // The set iterates in ascending number, which is the order the clashes are told in.
+    for (unsigned id : overlaps)
+        if (!m_reportedOverlaps.count(id))
+            prompter.Show(id, MessageKind::Error);
+    m_reportedOverlaps = std::move(overlaps);
+}
+
+bool CPageFolders::OnApply(CPrompter& prompter) {
+    // A clash typed in since the page was first shown would otherwise reach the services
+    // unnoticed; one the user was already told about is not repeated. Warnings only: the user
+    // may have reasons, so the values are written regardless.
+    WarnAboutOverlaps(prompter);
+
+    if (!m_queueLocked) {
+        const std::string& queue = Value(kQueueDir);
+        m_config.smtpd.SetString(kQueueDir, queue);
+        m_config.mdad.SetString(kQueueDir, queue);
+    }
+    if (!m_spoolLocked) {
+        const std::string& spool = Value(kSpoolDir);
+        m_config.smtpd.SetString(kSpoolDir, spool);
+        m_config.pop3d.SetString(kSpoolDir, spool);
+        m_config.imap4d.SetString(kSpoolDir, spool);
+        m_config.mdad.SetString(kSpoolDir, spool);
+    }
+    m_config.mdad.SetString(kOutgoingDir, Value(kOutgoingDir));
+    m_config.mdad.SetString(kErrorDir, Value(kErrorDir));
+    m_config.mdad.SetString(kFilterDir, Value(kFilterDir));
+
+    LockCancel();
+    SetModified(false);
+    return true;
+}
+
+void CPageFolders::OnCommand(std::string_view commandId, CPrompter& prompter) {
+    const CCommandSpec* command = nullptr;
+    for (const CCommandSpec& candidate : kCommands)
+        if (commandId == candidate.id)
+            command = &candidate;
+    // A locked directory can be neither edited nor browsed, whatever the view lets through.
+    if (!command || !IsEnabled(command->id) || !IsEnabled(command->fieldId))
+        return;
+    unsigned promptId = 0;
+    for (const BrowsePrompt& prompt : kPrompts)
+        if (std::string_view(prompt.fieldId) == command->fieldId)
+            promptId = prompt.promptId;
+
+    std::string folder = Value(command->fieldId);
+    if (!BrowseForFolder(prompter, folder, promptId))
+        return;
+    // The control would cut a longer path to its limit on redraw and write the cut path.
+    if (auto refusal = Refusal(*FindField(command->fieldId), folder)) {
+        prompter.ShowText(*refusal, MessageKind::Warning);
+        return;
+    }
+    SetValue(command->fieldId, std::move(folder));
+    SetModified();
+}
+
+void CPageFolders::OnFieldEdited(std::string_view id) {
+    if (FindField(id))
+        SetModified();
+}

@@ -1,0 +1,135 @@
+#include "gui/QtPrompter.h"
+
+#include "Common/Ansi.h"
+#include "app/Strings.h"
+#include "gui/FormView.h"
+#include "gui/ProgressNote.h"
+#include "gui/TextCodec.h"
+#include "pages/FieldModel.h"
+#include "pages/Help.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace {
+
+QString Title() {
+    return FromAnsi(strings::Text(57344));
+}
+
+// A dialog model in a window of its own: the form, then OK, Abbrechen and, when the dialog has
+// help, Hilfe.
+class CDialogView : public QDialog {
+public:
+    CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owner)
+        : QDialog(owner), m_model(model), m_prompter(prompter) {
+        setWindowTitle(FromUtf8(model.Caption()));
+        auto* layout = new QVBoxLayout(this);
+        m_form = new CFormView(model, prompter, this);
+        layout->addWidget(m_form);
+        auto buttons = QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
+        if (model.HelpContext() != 0)
+            buttons |= QDialogButtonBox::Help;
+        auto* box = new QDialogButtonBox(buttons, this);
+        layout->addWidget(box);
+        connect(box, &QDialogButtonBox::accepted, this, [this] {
+            if (m_form->TakeFields() && m_model.OnOk(m_prompter))
+                accept();
+        });
+        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        connect(box, &QDialogButtonBox::helpRequested, this, [this] {
+            m_prompter.Help(help::kRequestContext, help::ContextOf(m_model.HelpContext()));
+        });
+    }
+
+private:
+    CDialogModel& m_model;
+    CPrompter& m_prompter;
+    CFormView* m_form;
+};
+
+} // namespace
+
+CQtPrompter::CQtPrompter() = default;
+CQtPrompter::~CQtPrompter() = default;
+
+Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
+    QMessageBox box(m_owner);
+    box.setWindowTitle(Title());
+    box.setText(FromAnsi(message.text));
+    switch (message.kind) {
+    case MessageKind::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MessageKind::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MessageKind::Warning:
+        box.setIcon(QMessageBox::Warning);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MessageKind::Information:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MessageKind::InformationOkCancel:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case MessageKind::Question:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return message.kind == MessageKind::Question ? Answer::No : Answer::Cancel;
+    }
+}
+
+bool CQtPrompter::RunDialog(CDialogModel& dialog) {
+    CDialogView view(dialog, *this, m_owner);
+    return view.exec() == QDialog::Accepted;
+}
+
+void CQtPrompter::OpenProgress(std::string_view text) {
+    m_progress = std::make_unique<CProgressNote>(FromAnsi(text), m_owner);
+    m_progress->ShowNow();
+}
+
+void CQtPrompter::CloseProgress() {
+    m_progress.reset();
+}
+
+std::optional<std::string> CQtPrompter::BrowseForFolder(std::string_view prompt,
+                                                        std::string_view startFolder) {
+    const QString folder = QFileDialog::getExistingDirectory(
+        m_owner, FromAnsi(prompt), FromAnsi(startFolder), QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return ToAnsi(folder);
+}
+
+void CQtPrompter::Help(unsigned command, unsigned long data) {
+    if (m_help)
+        m_help(command, data);
+}
+
+Answer CUnattendedPrompter::ShowMessage(const PromptMessage& message) {
+    std::fprintf(stderr, "Meldung %u: %s\n", message.id, ansi::ToUtf8(message.text).c_str());
+    return message.kind == MessageKind::Question ? Answer::Yes : Answer::Ok;
+}

@@ -1,0 +1,183 @@
+#include "gui/QuibrelDlg.h"
+
+#include "app/Strings.h"
+#include "gui/FormView.h"
+#include "gui/QtPrompter.h"
+#include "gui/TextCodec.h"
+#include "pages/Help.h"
+#include "pages/Pages.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QIcon>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+// The icon lives in the resources of this static library, which Qt registers only on request.
+static void RegisterResources() {
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    (void)registered;
+}
+
+CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, CPrompter& prompter,
+                         QWidget* parent)
+    : QDialog(parent), m_prompter(prompter) {
+    RegisterResources();
+    setWindowTitle(FromAnsi(strings::Text(128)));
+    setWindowIcon(QIcon(QStringLiteral(":/korvane.svg")));
+    auto* layout = new QVBoxLayout(this);
+    m_tabs = new QTabWidget(this);
+    layout->addWidget(m_tabs);
+    m_buttons = new QDialogButtonBox(this);
+    m_ok = m_buttons->addButton(QDialogButtonBox::Ok);
+    m_cancel = m_buttons->addButton(QDialogButtonBox::Cancel);
+    // Qt's German catalogue says "Anwenden"; the program has always said "Übernehmen".
+    m_apply = m_buttons->addButton(QString::fromUtf8("Übernehmen"), QDialogButtonBox::ApplyRole);
+    m_ok->setText(QStringLiteral("OK"));
+    m_cancel->setText(QStringLiteral("Abbrechen"));
+    m_apply->setEnabled(false);
+    layout->addWidget(m_buttons);
+
+    for (const auto& page : pages) {
+        auto* view = new CFormView(*page, prompter, m_tabs);
+        m_tabs->addTab(view, FromUtf8(page->Caption()));
+        CPageModel* model = page.get();
+        view->SetEditedHandler([model](const char* id) { model->OnFieldEdited(id); });
+        model->SetModifiedHandler([this](bool) { UpdateApply(); });
+        model->SetLockCancelHandler([this] { LockCancel(); });
+        m_pages.push_back({model, view, false});
+    }
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CQuibrelDlg::OnTabChanged);
+    // F1: the help of the page in front, or of the sheet.
+    auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+    connect(f1, &QShortcut::activated, this, [this] {
+        const unsigned page =
+            m_pages.empty() ? 0 : m_pages[static_cast<std::size_t>(m_current)].model->HelpContext();
+        m_prompter.Help(help::kRequestContext,
+                        help::ContextOf(page != 0 ? page : help::resource::kSheet));
+    });
+    connect(m_ok, &QPushButton::clicked, this, &CQuibrelDlg::OnOk);
+    connect(m_cancel, &QPushButton::clicked, this, &CQuibrelDlg::reject);
+    connect(m_apply, &QPushButton::clicked, this, &CQuibrelDlg::Apply);
+    resize(560, 480);
+}
+
+void CQuibrelDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_firstShowDone && !m_pages.empty()) {
+        m_firstShowDone = true;
+        // After the sheet has appeared, so that a warning of the first page stands over it.
+        QTimer::singleShot(0, this, [this] { ShowPage(m_tabs->currentIndex()); });
+    }
+}
+
+void CQuibrelDlg::ShowPage(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= m_pages.size())
+        return;
+    Page& page = m_pages[static_cast<std::size_t>(index)];
+    if (page.shown)
+        return;
+    page.shown = true;
+    page.model->OnFirstShow(m_prompter);
+    page.view->Refresh();
+}
+
+void CQuibrelDlg::OnTabChanged(int index) {
+    if (index == m_current)
+        return;
+    // Leaving a page takes its fields; a refused value keeps the page.
+    if (!m_pages[static_cast<std::size_t>(m_current)].view->TakeFields()) {
+        const QSignalBlocker block(m_tabs);
+        m_tabs->setCurrentIndex(m_current);
+        return;
+    }
+    m_current = index;
+    ShowPage(index);
+}
+
+bool CQuibrelDlg::Apply() {
+    if (m_pages.empty())
+        return true;
+    if (!m_pages[static_cast<std::size_t>(m_current)].view->TakeFields())
+        return false;
+    for (Page& page : m_pages) {
+        if (!page.shown)
+            continue;
+        if (!page.model->OnApply(m_prompter))
+            return false;
+        page.model->SetModified(false);
+        page.view->Refresh();
+    }
+    UpdateApply();
+    return true;
+}
+
+void CQuibrelDlg::OnOk() {
+    if (Apply())
+        accept();
+}
+
+void CQuibrelDlg::reject() {
+    // With cancel locked there is no way back: Escape does nothing, the close box saves.
+    if (!m_cancelLocked)
+        QDialog::reject();
+}
+
+void CQuibrelDlg::closeEvent(QCloseEvent* event) {
+    if (m_cancelLocked) {
+        event->ignore();
+        OnOk();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CQuibrelDlg::LockCancel() {
+    m_cancelLocked = true;
+    m_cancel->setEnabled(false);
+    m_ok->setText(QString::fromUtf8("Schließen"));
+}
+
+void CQuibrelDlg::UpdateApply() {
+    bool any = false;
+    for (const Page& page : m_pages)
+        any = any || page.model->IsModified();
+    m_apply->setEnabled(any);
+}
+
+bool CQtSheet::Run(CConfigSet& set, CPrompter& prompter) {
+    const auto pages = CreatePages(set);
+    CQuibrelDlg sheet(pages, prompter);
+    if (m_qtPrompter)
+        m_qtPrompter->SetOwner(&sheet);
+    const bool ok = sheet.exec() == QDialog::Accepted;
+    if (m_qtPrompter)
+        m_qtPrompter->SetOwner(nullptr);
+    return ok;
+}
+
+bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
+    const auto pages = CreatePages(set);
+    CQuibrelDlg sheet(pages, prompter);
+    sheet.show();
+    QApplication::processEvents();
+    QDir().mkpath(m_folder);
+    for (int i = 0; i < sheet.tabs()->count(); ++i) {
+        sheet.tabs()->setCurrentIndex(i);
+        sheet.ShowPage(i);
+        QApplication::processEvents();
+        const QString name =
+            QStringLiteral("%1/sheet-%2.png").arg(m_folder).arg(i + 1, 2, 10, QLatin1Char('0'));
+        if (sheet.grab().save(name))
+            m_files << name;
+    }
+    return false; // Cancel: rendering writes nothing
+}

@@ -1,0 +1,91 @@
+// The property sheet: one tab per page model, OK, Abbrechen and Übernehmen. Leaving a tab,
+// Übernehmen and OK first take the page's fields; a refused value keeps the user where it is.
+// Once a page has written something that cannot be taken back, Abbrechen is disabled and OK
+// becomes "Schließen", which (like the window's close box then) still ends with OK.
+#pragma once
+
+#include "app/QuibrelApp.h"
+#include "pages/FieldModel.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <vector>
+
+class CFormView;
+class CQtPrompter;
+class QDialogButtonBox;
+class QPushButton;
+class QTabWidget;
+
+class CQuibrelDlg : public QDialog {
+    Q_OBJECT
+public:
+    CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, CPrompter& prompter,
+                QWidget* parent = nullptr);
+
+    QTabWidget* tabs() const { return m_tabs; }
+    QPushButton* okButton() const { return m_ok; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    QPushButton* applyButton() const { return m_apply; }
+    CFormView* view(int index) const { return m_pages.at(static_cast<std::size_t>(index)).view; }
+    bool IsCancelLocked() const { return m_cancelLocked; }
+    bool WasShown(int index) const { return m_pages.at(static_cast<std::size_t>(index)).shown; }
+
+    // Übernehmen: takes the current page's fields and applies every page that has been shown.
+    bool Apply();
+    // The page is shown for the first time (its checks run); the sheet does this for the first
+    // tab when it opens and for every other tab when it is first selected.
+    void ShowPage(int index);
+    // Abbrechen and Escape; with cancel locked they do nothing.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnTabChanged(int index);
+    void OnOk();
+    void LockCancel();
+    void UpdateApply();
+
+    struct Page {
+        CPageModel* model;
+        CFormView* view;
+        bool shown;
+    };
+    CPrompter& m_prompter;
+    std::vector<Page> m_pages;
+    QTabWidget* m_tabs;
+    QDialogButtonBox* m_buttons;
+    QPushButton* m_ok;
+    QPushButton* m_cancel;
+    QPushButton* m_apply;
+    int m_current = 0;
+    bool m_cancelLocked = false;
+    bool m_firstShowDone = false;
+};
+
+// The sheet as the application cycle runs it.
+class CQtSheet : public CSheet {
+public:
+    explicit CQtSheet(CQtPrompter* qtPrompter = nullptr) : m_qtPrompter(qtPrompter) {}
+    bool Run(CConfigSet& set, CPrompter& prompter) override;
+
+private:
+    CQtPrompter* m_qtPrompter;
+};
+
+// Renders every page of the sheet to PNG files in a folder and ends with Cancel, so nothing
+// is written: for documentation, and to look at the pages without a display.
+class CRenderSheet : public CSheet {
+public:
+    explicit CRenderSheet(QString folder) : m_folder(std::move(folder)) {}
+    bool Run(CConfigSet& set, CPrompter& prompter) override;
+    const QStringList& files() const { return m_files; }
+
+private:
+    QString m_folder;
+    QStringList m_files;
+};

@@ -1,0 +1,74 @@
+// korvane-configurator: the configuration program of the Korvane MailServer 4.0 suite.
+//
+//   korvane-configurator                  the configurator on the directory in MAILCONFIGDIR
+//   korvane-configurator /RunOnce         starts the program anew and ends
+//   korvane-configurator --render FOLDER  renders every page of the sheet to PNG files in
+//                                         FOLDER and ends without writing anything
+#include "app/QuibrelApp.h"
+#include "gui/HelpViewer.h"
+#include "gui/QtPrompter.h"
+#include "gui/QuibrelDlg.h"
+#include "gui/TextCodec.h"
+#include "pages/Help.h"
+#include "platform/Security.h"
+#include "platform/ServiceManager.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QThread>
+#include <QTranslator>
+
+#include <cstdio>
+
+namespace {
+
+// Qt's own dialogs (the folder picker, the standard buttons) in German.
+void LoadGermanCatalogue(QApplication& app, QTranslator& translator) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    if (translator.load(QStringLiteral("qtbase_de"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        translator.load(QStringLiteral("qtbase_de"), QStringLiteral(KORVANE_QT_TRANSLATIONS)))
+        app.installTranslator(&translator);
+}
+
+int Render(const QString& folder, platform::ServiceManager& services) {
+    CUnattendedPrompter prompter;
+    CRenderSheet sheet(folder);
+    CQuibrelApp quibrel(CAppEnvironment{prompter, services, sheet, [] { return true; },
+                                        [] { return 0; }, [](unsigned) {}});
+    quibrel.Run("");
+    for (const QString& file : sheet.files())
+        std::printf("%s\n", file.toLocal8Bit().constData());
+    return sheet.files().isEmpty() ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QTranslator translator;
+    LoadGermanCatalogue(app, translator);
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    auto services = platform::CreateServiceManager();
+    if (arguments.size() == 2 && arguments[0] == QLatin1String("--render"))
+        return Render(arguments[1], *services);
+
+    CQtPrompter prompter;
+    // The help window belongs to the sheet; it is made on the first request, and the router
+    // goes before the application does.
+    CHelpRouter help(
+        prompter, ProgramHelpFolder(),
+        [&prompter] { return std::make_unique<CQtHelpViewer>(prompter.Owner()); }, HelpWaitCursor);
+    prompter.SetHelpHandler(
+        [&help](unsigned command, unsigned long data) { help.WinHelp(data, command); });
+    CQtSheet sheet(&prompter);
+    CQuibrelApp quibrel(CAppEnvironment{prompter, *services, sheet, platform::IsAdministrator,
+                                        RelaunchOwnExecutable,
+                                        [](unsigned ms) { QThread::msleep(ms); }});
+    // The switch is compared with the whole command line, as it was typed.
+    quibrel.Run(ToAnsi(arguments.join(QLatin1Char(' '))));
+    return 0;
+}

@@ -112,12 +112,9 @@ const CAliasMap::ResolveIndex& CAliasMap::Resolution() const {
     if (index.built && index.version == GetVersion())
         return index;
     auto keyOf = [this](std::uint32_t n) -> std::string_view { return EntryKey(n); };
-    auto listDomain = [this, &index](std::uint32_t list) {
-        return AfterLastAt(EntryKey(index.byList[list].front()));
-    };
+    auto tailDomain = [this](std::uint32_t n) { return AfterLastAt(EntryKey(n)); };
     index.plain.Clear(GetCount());
-    index.byDomain.Clear(64);
-    index.byList.clear();
+    index.byDomain.Clear();
     index.general.clear();
     const std::size_t slots = EntrySlots();
     for (std::uint32_t n = 0; n < slots; ++n) {
@@ -135,12 +132,7 @@ const CAliasMap::ResolveIndex& CAliasMap::Resolution() const {
             index.general.push_back(n);
             continue;
         }
-        const auto newList = static_cast<std::uint32_t>(index.byList.size());
-        const std::uint32_t list =
-            index.byDomain.FindOrAdd(AfterLastAt(key), newList, listDomain, added);
-        if (added)
-            index.byList.emplace_back();
-        index.byList[list].push_back(n);
+        index.byDomain.Add(AfterLastAt(key), n, tailDomain);
     }
     index.version = GetVersion();
     index.built = true;
@@ -177,12 +169,10 @@ bool CAliasMap::ResolveAddress(std::string_view address, std::string& target) co
     if (plain != CNoCaseIndex::kNone)
         consider(plain);
     if (address.find('@') != std::string_view::npos) {
-        const std::uint32_t list =
-            index.byDomain.Find(AfterLastAt(address), [this, &index](std::uint32_t l) {
-                return AfterLastAt(EntryKey(index.byList[l].front()));
-            });
-        if (list != CNoCaseIndex::kNone)
-            for (std::uint32_t n : index.byList[list])
+        const auto* keys = index.byDomain.Find(
+            AfterLastAt(address), [this](std::uint32_t n) { return AfterLastAt(EntryKey(n)); });
+        if (keys)
+            for (std::uint32_t n : *keys)
                 consider(n);
     }
     for (std::uint32_t n : index.general)
@@ -278,11 +268,8 @@ const CAliasMap::DomainIndex& CAliasMap::Domains() const {
     DomainIndex& index = m_domains;
     if (index.built && index.version == GetVersion())
         return index;
-    auto listDomain = [this, &index](std::uint32_t list) {
-        return AfterFirstAt(EntryKey(index.lists[list].front()));
-    };
-    index.domains.Clear(64);
-    index.lists.clear();
+    auto keyDomain = [this](std::uint32_t n) { return AfterFirstAt(EntryKey(n)); };
+    index.domains.Clear();
     index.withoutDomain.clear();
     const std::size_t slots = EntrySlots();
     for (std::uint32_t n = 0; n < slots; ++n) {
@@ -296,13 +283,7 @@ const CAliasMap::DomainIndex& CAliasMap::Domains() const {
         }
         if (at == 0)
             continue; // shown nowhere
-        bool added = false;
-        const auto newList = static_cast<std::uint32_t>(index.lists.size());
-        const std::uint32_t list =
-            index.domains.FindOrAdd(AfterFirstAt(key), newList, listDomain, added);
-        if (added)
-            index.lists.emplace_back();
-        index.lists[list].push_back(n);
+        index.domains.Add(AfterFirstAt(key), n, keyDomain);
     }
     index.version = GetVersion();
     index.built = true;
@@ -329,12 +310,11 @@ std::vector<CAliasMap::Entry> CAliasMap::GetDomainEntries(std::string_view domai
         return entries;
     }
     const DomainIndex& index = Domains();
-    const std::uint32_t list = index.domains.Find(domain, [this, &index](std::uint32_t l) {
-        return AfterFirstAt(EntryKey(index.lists[l].front()));
-    });
-    if (list != CNoCaseIndex::kNone) {
-        entries.reserve(index.lists[list].size());
-        for (std::uint32_t n : index.lists[list])
+    const auto* keys =
+        index.domains.Find(domain, [this](std::uint32_t n) { return AfterFirstAt(EntryKey(n)); });
+    if (keys) {
+        entries.reserve(keys->size());
+        for (std::uint32_t n : *keys)
             entries.emplace_back(EntryKey(n), EntryValue(n));
     }
     return entries;

@@ -77,6 +77,34 @@ protected:
 private:
     bool Accept(std::string& key, std::string& target) const;
 
+    // Entry numbers grouped by the domain of their key, compared without regard to case.
+    // domainOf gives an entry's domain and must be the same rule for adding and finding.
+    struct DomainGroups {
+        accounts_detail::CNoCaseIndex index; // domain -> its group
+        std::vector<std::vector<std::uint32_t>> groups;
+
+        void Clear() {
+            index.Clear(64);
+            groups.clear();
+        }
+        template <class DomainOf>
+        void Add(std::string_view domain, std::uint32_t entry, DomainOf domainOf) {
+            bool added = false;
+            const auto next = static_cast<std::uint32_t>(groups.size());
+            const std::uint32_t group = index.FindOrAdd(
+                domain, next, [&](std::uint32_t g) { return domainOf(groups[g].front()); }, added);
+            if (added)
+                groups.emplace_back();
+            groups[group].push_back(entry);
+        }
+        template <class DomainOf>
+        const std::vector<std::uint32_t>* Find(std::string_view domain, DomainOf domainOf) const {
+            const std::uint32_t group =
+                index.Find(domain, [&](std::uint32_t g) { return domainOf(groups[g].front()); });
+            return group == accounts_detail::CNoCaseIndex::kNone ? nullptr : &groups[group];
+        }
+    };
+
     struct ResolveIndex {
         std::uint64_t version = 0;
         bool built = false;
@@ -85,9 +113,8 @@ private:
         accounts_detail::CNoCaseIndex plain;
         // Wildcard keys whose fixed tail (the text after the last wildcard) holds "@": such a
         // key can only match an address whose text after its last "@" equals the tail's. By
-        // that domain -> its list in byList.
-        accounts_detail::CNoCaseIndex byDomain;
-        std::vector<std::vector<std::uint32_t>> byList;
+        // that domain -> its keys.
+        DomainGroups byDomain;
         // Every other wildcard key ("*", "postmaster@*", ...), tried for every address.
         std::vector<std::uint32_t> general;
     };
@@ -109,9 +136,8 @@ private:
         // than building the index; only a second listing at the same version builds it.
         std::uint64_t scannedVersion = 0;
         bool scanned = false;
-        // The text after the first "@" (not at the start; case-insensitive) -> its list.
-        accounts_detail::CNoCaseIndex domains;
-        std::vector<std::vector<std::uint32_t>> lists;
+        // The text after the first "@" (not at the start; case-insensitive) -> its keys.
+        DomainGroups domains;
         std::vector<std::uint32_t> withoutDomain;
     };
 

@@ -55,6 +55,26 @@ std::string AddressIn(std::string_view value) {
     return std::string(value.substr(0, end));
 }
 
+// A header whose value is stored as it stands, or as the bare address it holds.
+template <class Message> struct StoredHeader {
+    const char* name;
+    std::string Message::*field;
+    bool address;
+};
+
+// Stores value into the field of the table's row for name; false when no row names it.
+template <class Message, std::size_t N>
+bool StoreHeader(Message& message, const StoredHeader<Message> (&table)[N], std::string_view name,
+                 std::string_view value) {
+    for (const StoredHeader<Message>& row : table) {
+        if (Is(name, row.name)) {
+            message.*row.field = row.address ? AddressIn(value) : std::string(value);
+            return true;
+        }
+    }
+    return false;
+}
+
 // The last blank-separated word of a value.
 std::string_view LastWord(std::string_view value) {
     value = textfile::Trim(value);
@@ -160,6 +180,13 @@ void CMessage::SetLocking(std::string lockDirectory, std::chrono::milliseconds l
 }
 
 bool CMessage::SetHeaderField(std::string_view name, std::string_view value) {
+    static const StoredHeader<CMessage> kStored[] = {
+        {"Organization", &CMessage::m_organization, false},
+        {"Subject", &CMessage::m_subject, false},
+        {"Date", &CMessage::m_date, false},
+        {"MIME-Version", &CMessage::m_mimeVersion, false},
+        {"References", &CMessage::m_references, false},
+    };
     if (Is(name, "Message-ID")) {
         const std::size_t open = value.find('<');
         const std::size_t close = value.rfind('>');
@@ -168,17 +195,7 @@ bool CMessage::SetHeaderField(std::string_view name, std::string_view value) {
         m_messageId = value;
     } else if (Is(name, "From")) {
         ParseFrom(value);
-    } else if (Is(name, "Organization")) {
-        m_organization = value;
-    } else if (Is(name, "Subject")) {
-        m_subject = value;
-    } else if (Is(name, "Date")) {
-        m_date = value;
-    } else if (Is(name, "MIME-Version")) {
-        m_mimeVersion = value;
-    } else if (Is(name, "References")) {
-        m_references = value;
-    } else {
+    } else if (!StoreHeader(*this, kStored, name, value)) {
         return CMessagePart::SetHeaderField(name, value);
     }
     return true;
@@ -358,6 +375,19 @@ bool CMail::SetHeaderField(std::string_view name, std::string_view value) {
     static const char* const kEnvelopeTo[] = {"X-Envelope-To", "Envelope-To"};
     static const char* const kFallbackTo[] = {"X-Delivered-To", "X-Original-To", "X-Rcpt-To",
                                               "X-Real-To", "X-Receiver"};
+    static const StoredHeader<CMail> kStored[] = {
+        {"Return-Path", &CMail::m_returnPath, true},
+        {"To", &CMail::m_to, false},
+        {"Cc", &CMail::m_cc, false},
+        {"Bcc", &CMail::m_bcc, false},
+        {"Return-Receipt-To", &CMail::m_returnReceiptTo, true},
+        {"Disposition-Notification-To", &CMail::m_dispositionNotificationTo, true},
+        {"Reply-To", &CMail::m_replyTo, true},
+        {"In-Reply-To", &CMail::m_inReplyTo, false},
+        {"Precedence", &CMail::m_precedence, false},
+        {"X-Authenticated-As", &CMail::m_authenticatedAs, false},
+        {"X-Resent-For", &CMail::m_resentFor, false},
+    };
     if (IsAnyOf(name, kEnvelopeFrom)) {
         TakeEnvelopeSender(AddressIn(value));
     } else if (Is(name, "X-Sender")) {
@@ -371,31 +401,9 @@ bool CMail::SetHeaderField(std::string_view name, std::string_view value) {
     } else if (Is(name, "Delivered-To")) {
         if (m_envelopeTo.IsEmpty())
             AddRecipient(AddressIn(LastWord(value)));
-    } else if (Is(name, "Return-Path")) {
-        m_returnPath = AddressIn(value);
     } else if (Is(name, "Received")) {
         m_received.AddTail(value);
-    } else if (Is(name, "To")) {
-        m_to = value;
-    } else if (Is(name, "Cc")) {
-        m_cc = value;
-    } else if (Is(name, "Bcc")) {
-        m_bcc = value;
-    } else if (Is(name, "Return-Receipt-To")) {
-        m_returnReceiptTo = AddressIn(value);
-    } else if (Is(name, "Disposition-Notification-To")) {
-        m_dispositionNotificationTo = AddressIn(value);
-    } else if (Is(name, "Reply-To")) {
-        m_replyTo = AddressIn(value);
-    } else if (Is(name, "In-Reply-To")) {
-        m_inReplyTo = value;
-    } else if (Is(name, "Precedence")) {
-        m_precedence = value;
-    } else if (Is(name, "X-Authenticated-As")) {
-        m_authenticatedAs = value;
-    } else if (Is(name, "X-Resent-For")) {
-        m_resentFor = value;
-    } else {
+    } else if (!StoreHeader(*this, kStored, name, value)) {
         return CMessage::SetHeaderField(name, value);
     }
     return true;

@@ -62,9 +62,11 @@ std::string SystemdUnitName(const std::string& service);
 
 // A supervisor directory: plain files beside each service's name, for systems without a service
 // manager of their own and for the tests and the demo.
-//   <name>.pid       the service runs while this file names a live process that is not younger
-//                    than the file (a process that started after the file was written holds a
-//                    recycled id, so the file is stale)
+//   <name>.pid       the service's process id; the service runs while it holds a write lock
+//                    (fcntl) on this file and the file names the lock's holder. A file left
+//                    by a service that died holds no lock, and an id the system has given
+//                    anew names a process that is not the holder: both count as stopped. No
+//                    clock is compared, so a wall clock that drifts or jumps changes nothing.
 //   <name>.start     the program that starts the service, run without arguments; it should end
 //                    once the service has written its pid file
 //   <name>.progress  optional: a starter that needs long appends to it as it goes; its size is

@@ -6,14 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
+#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
 namespace {
@@ -109,11 +108,6 @@ std::string FindSystemctl() {
 
 constexpr std::uint32_t kDefaultWaitHintMs = 1000;
 
-// How much later than its pid file's last write a process may seem to have started and still
-// count as its writer: the file's time and the process's start time come from different clocks,
-// and the start time counts in ticks.
-constexpr double kStartTimeSlackSeconds = 1.0;
-
 // Service names become file names in the directory: nothing may lead out of it.
 bool IsPlainName(const std::string& name) {
     if (name.empty() || name.front() == '.')
@@ -152,98 +146,45 @@ bool ParseDecimal(const std::string& text, unsigned long long maximum, unsigned 
     return value <= maximum;
 }
 
-struct ProcessInfo {
-    char state = '?';
-    unsigned long long startTicks = 0; // after the system's boot
-};
-
-// From /proc/<pid>/stat: the state letter is the field after the parenthesised command name
-// (which may itself hold blanks and parentheses), the start time the twentieth after it.
-bool ReadProcessInfo(pid_t pid, ProcessInfo& info) {
-    std::string text;
-    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", text))
-        return false;
-    const std::size_t close = text.rfind(')');
-    if (close == std::string::npos)
-        return false;
-    std::vector<std::string> fields;
-    std::size_t pos = close + 1;
-    while (pos < text.size() && fields.size() < 20) {
-        const std::size_t start = text.find_first_not_of(' ', pos);
-        if (start == std::string::npos)
-            break;
-        const std::size_t end = text.find(' ', start);
-        fields.push_back(text.substr(start, end == std::string::npos ? end : end - start));
-        pos = end == std::string::npos ? text.size() : end;
-    }
-    if (fields.size() < 20 || fields[0].size() != 1)
-        return false;
-    info.state = fields[0][0];
-    return ParseDecimal(fields[19], std::numeric_limits<unsigned long long>::max(),
-                        info.startTicks);
-}
-
-double Seconds(const timespec& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// When the process started, in seconds since 1970; nothing when we cannot tell.
-bool ProcessStartTime(const ProcessInfo& info, double& start) {
-    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    timespec now{};
-    timespec sinceBoot{};
-    if (ticksPerSecond <= 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0 ||
-        ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot) != 0)
-        return false;
-    start = Seconds(now) - Seconds(sinceBoot) +
-            static_cast<double>(info.startTicks) / static_cast<double>(ticksPerSecond);
-    return true;
-}
-
 enum class PidFile {
-    NoLiveProcess, // missing, unreadable, malformed, or naming a process that is gone
+    NoLiveProcess, // missing, unreadable, malformed, or not locked by the process it names
     Live,
     Foreign, // names a live process we may not signal
 };
 
-// Whether the pid file at path names a live process, and which. A zombie is not alive: it will
-// never act on a signal, though the system still accepts one for it.
+// Whether the pid file at path names a running service, and which process. A service holds a
+// write lock on its pid file for as long as it runs (the kernel drops the lock when the process
+// ends, however it ends), so "running" is: the file is locked, and by the very process it
+// names. That needs no clock: a file left behind by a service that died holds no lock, and an
+// id given anew to a stranger is not the lock's holder. A zombie holds no lock either.
 PidFile CheckPidFile(const std::string& path, pid_t& pid) {
-    struct stat st;
     std::string text;
     unsigned long long value = 0;
+    // Non-blocking and never a link's target in another place we did not mean: the file is
+    // opened read-only only to ask who holds its lock.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return PidFile::NoLiveProcess;
+    struct stat st;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0; // the whole file
+    const bool asked = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 64 &&
+                       ::fcntl(fd, F_GETLK, &lock) == 0;
+    ::close(fd);
     // Ids 0 and 1 are never a service: a signal to 0 would reach our own process group, one to
     // 1 the system's init.
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 64 ||
-        !ReadWholeFile(path, text) ||
+    if (!asked || lock.l_type == F_UNLCK || !ReadWholeFile(path, text) ||
         !ParseDecimal(text, static_cast<unsigned long long>(std::numeric_limits<pid_t>::max()),
                       value) ||
-        value <= 1)
+        value <= 1 || static_cast<pid_t>(value) != lock.l_pid)
         return PidFile::NoLiveProcess;
     pid = static_cast<pid_t>(value);
-
-    bool foreign = false;
-    if (::kill(pid, 0) != 0) {
-        if (errno != EPERM)
-            return PidFile::NoLiveProcess;
-        foreign = true;
-    }
-    // Without /proc (or without sight of the process there) the signal test above is all we
-    // have.
-    ProcessInfo info;
-    if (ReadProcessInfo(pid, info)) {
-        if (info.state == 'Z' || info.state == 'X')
-            return PidFile::NoLiveProcess;
-        // A process that started after its pid file was last written cannot have written it:
-        // the id was given anew after the service ended without removing the file. A signal
-        // to that process would hit a stranger. (A wall clock set forward by more than the
-        // slack after the service started makes it look younger than its file, and so stopped;
-        // missing one restart request is the lesser harm.)
-        double start = 0;
-        if (ProcessStartTime(info, start) && start > Seconds(st.st_mtim) + kStartTimeSlackSeconds)
-            return PidFile::NoLiveProcess;
-    }
-    return foreign ? PidFile::Foreign : PidFile::Live;
+    if (::kill(pid, 0) != 0)
+        return errno == EPERM ? PidFile::Foreign : PidFile::NoLiveProcess;
+    return PidFile::Live;
 }
 
 class SupervisorServiceManager : public ServiceManager {

@@ -5,9 +5,15 @@
 //
 // It puts itself in the background and returns once <dir>/<ServiceName>.pid names the
 // background process (status 0; 1 when that failed), so a start program may simply exec it.
+// While it runs it holds a write lock on its pid file, which is how the supervisor directory
+// tells a running service from a pid file left behind.
 // Every SIGHUP, the restart request, appends one line to <dir>/<ServiceName>.restarts, naming
 // the configuration file it would read again when MAILCONFIGDIR is set. SIGTERM or SIGINT
 // removes the pid file and ends it.
+//
+//   korvane-standin --holder <pid-file>
+//
+// prints the id of the process that holds the pid file's lock (status 0), or nothing (1).
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -34,29 +40,56 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
-// Written beside the final name and renamed over it, so that a reader never sees a partial id.
-bool WritePidFile(const std::string& path) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = WriteAll(fd, std::to_string(::getpid()) + "\n");
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+// Locks the whole file for writing; false when another process holds a lock on it.
+bool LockWhole(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-// Removes the pid file unless another process has taken it over meanwhile.
-void RemovePidFile(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "re");
-    if (f == nullptr)
-        return;
-    long pid = 0;
-    const bool ours = std::fscanf(f, "%ld", &pid) == 1 && pid == ::getpid();
-    std::fclose(f);
-    if (ours)
+// The process that holds the lock of the pid file at path, or 0 when none does.
+pid_t LockHolder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    ::close(fd);
+    return held ? lock.l_pid : 0;
+}
+
+// The pid file is the proof that the service runs: it is written beside its final name, locked,
+// and renamed over that name, so that a reader never sees a partial id nor an unlocked file of
+// a live service. The descriptor stays open (and the lock held) until the process ends; the
+// kernel drops the lock however it ends. Returns the descriptor, or -1.
+int WritePidFile(const std::string& path) {
+    // A second instance of the service must not take over the first one's file.
+    if (LockHolder(path) != 0)
+        return -1;
+    const std::string temp = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return -1;
+    if (!LockWhole(fd) || !WriteAll(fd, std::to_string(::getpid()) + "\n") ||
+        ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Removes the pid file unless another process has put its own in its place meanwhile.
+void RemovePidFile(const std::string& path, int fd) {
+    struct stat ours;
+    struct stat now;
+    if (::fstat(fd, &ours) == 0 && ::stat(path.c_str(), &now) == 0 && ours.st_dev == now.st_dev &&
+        ours.st_ino == now.st_ino)
         ::unlink(path.c_str());
 }
 
@@ -106,7 +139,8 @@ void ToNullDevice() {
 int Serve(const std::string& directory, const std::string& service, const sigset_t& signals,
           int readyFd) {
     const std::string pidFile = directory + "/" + service + ".pid";
-    if (!WritePidFile(pidFile))
+    const int pidFd = WritePidFile(pidFile);
+    if (pidFd < 0)
         return 1;
     (void)WriteAll(readyFd, "1");
     ::close(readyFd);
@@ -117,7 +151,7 @@ int Serve(const std::string& directory, const std::string& service, const sigset
         if (received == SIGHUP) {
             RecordRestart(directory + "/" + service + ".restarts", service, ++restarts);
         } else if (received == SIGTERM || received == SIGINT) {
-            RemovePidFile(pidFile);
+            RemovePidFile(pidFile, pidFd);
             return 0;
         }
     }
@@ -126,6 +160,14 @@ int Serve(const std::string& directory, const std::string& service, const sigset
 } // namespace
 
 int main(int argc, char** argv) {
+    // For scripts, which cannot ask for an fcntl lock themselves: the running service's id.
+    if (argc == 3 && std::string(argv[1]) == "--holder") {
+        const pid_t holder = LockHolder(argv[2]);
+        if (holder <= 0)
+            return 1;
+        std::printf("%ld\n", static_cast<long>(holder));
+        return 0;
+    }
     if (argc != 3 || argv[2][0] == '\0' || argv[2][0] == '.' ||
         std::string(argv[2]).find('/') != std::string::npos) {
         std::fprintf(stderr, "usage: %s <supervisor-dir> <ServiceName>\n", argv[0]);

@@ -330,21 +330,32 @@ TEST_F(SupervisorDirectory, ServiceThatDiedBeforeTheRequestFailsAtOnce) {
     std::filesystem::remove(Path("POP3d", ".pid")); // its id may go to someone else now
 }
 
-TEST_F(SupervisorDirectory, PidFileOlderThanItsProcessIsStale) {
+TEST_F(SupervisorDirectory, RunningIsTheLockOfThePidFileNotItsTime) {
     RunStandin("IMAP4d");
-    // The same id in a file written an hour before the process started: the id was given anew,
-    // and the process it names now must not be signalled.
+    // Clocks that disagree by a day either way change nothing: the service holds its lock.
     const std::string pidFile = Path("IMAP4d", ".pid");
-    timeval hourAgo[2];
-    ::gettimeofday(&hourAgo[0], nullptr);
-    hourAgo[0].tv_sec -= 3600;
-    hourAgo[1] = hourAgo[0];
-    ASSERT_EQ(::utimes(pidFile.c_str(), hourAgo), 0);
+    for (long shift : {-86400L, 86400L}) {
+        timespec times[2];
+        ASSERT_EQ(::clock_gettime(CLOCK_REALTIME, &times[0]), 0);
+        times[0].tv_sec += shift;
+        times[1] = times[0];
+        ASSERT_EQ(::utimensat(AT_FDCWD, pidFile.c_str(), times, 0), 0);
+        EXPECT_TRUE(IsServiceRunning(*manager, "IMAP4d")) << shift;
+    }
+    ASSERT_TRUE(RequestServiceRestart(*manager, "IMAP4d"));
+    EXPECT_TRUE(WaitUntil([&] { return RestartsRecorded("IMAP4d") == 1; }));
 
-    EXPECT_FALSE(IsServiceRunning(*manager, "IMAP4d"));
-    EXPECT_FALSE(manager->SendRestartRequest("IMAP4d"));
+    // A recycled id: the file names a live process that does not hold its lock (the service is
+    // gone, a stranger got the id). That process must never be signalled.
+    auto stranger = platform::ChildProcess::Start("/bin/sleep", {"30"});
+    ASSERT_TRUE(stranger);
+    testutil::WriteBytes(Path("POP3d", ".pid"), std::to_string(stranger->Id()) + "\n");
+    EXPECT_FALSE(IsServiceRunning(*manager, "POP3d"));
+    EXPECT_FALSE(manager->SendRestartRequest("POP3d"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(RestartsRecorded("IMAP4d"), 0u);
+    EXPECT_TRUE(stranger->Running());
+    ::kill(stranger->Id(), SIGKILL);
+    std::filesystem::remove(Path("POP3d", ".pid"));
 }
 
 TEST_F(SupervisorDirectory, StartIsWaitedForWhileItsProgressFileGrows) {

@@ -9,7 +9,7 @@
 
 // Icon and buttons of a message box.
 enum class MessageKind {
-    Plain,               // no icon, OK
+    Plain,               // a notice, OK (shown with the information icon)
     Error,               // stop icon, OK
     Warning,             // exclamation icon, OK
     Information,         // information icon, OK

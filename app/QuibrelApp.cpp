@@ -18,6 +18,20 @@ enum : unsigned {
 const char kRelaunchFailed[] = "Fehler: Konfigurationsprogramm konnte nicht gestartet werden. "
                                "Bitte wenden Sie sich an den Hersteller. Code: %d";
 
+// Said once before the load messages, which would otherwise follow one another without a word
+// of why every file failed.
+const char kConfigVariableUnset[] =
+    "Die Umgebungsvariable MAILCONFIGDIR ist nicht gesetzt. Sie nennt das "
+    "Konfigurationsverzeichnis des Mailservers, zum Beispiel /etc/korvane.\n\n"
+    "Ohne sie kann das Programm keine Konfigurationsdatei laden und nach \"OK\" keine "
+    "speichern. Beenden Sie das Programm, setzen Sie MAILCONFIGDIR auf das "
+    "Konfigurationsverzeichnis und starten Sie es erneut.";
+const char kConfigVariableNoFolder[] =
+    "Die Umgebungsvariable MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"%s\".\n\n"
+    "Aus diesem Verzeichnis lädt das Programm die Konfiguration des Mailservers. Beenden "
+    "Sie das Programm, setzen Sie MAILCONFIGDIR auf das Konfigurationsverzeichnis und starten "
+    "Sie es erneut.";
+
 } // namespace
 
 const CQuibrelApp::ServiceRestart CQuibrelApp::kRestarts[5] = {
@@ -61,12 +75,27 @@ bool CQuibrelApp::Relaunch() {
         return true;
     char text[sizeof kRelaunchFailed + 16];
     std::snprintf(text, sizeof text, kRelaunchFailed, error);
-    m_env.prompter.ShowText(text);
+    m_env.prompter.ShowText(text, MessageKind::Error);
     return false;
+}
+
+void CQuibrelApp::CheckConfigDirectory(const std::optional<std::string>& directory) {
+    if (!directory) {
+        m_env.prompter.ShowText(ansi::FromUtf8(kConfigVariableUnset), MessageKind::Error);
+        return;
+    }
+    const auto status = platform::StatPath(*directory);
+    if (!directory->empty() && status && status->isDirectory)
+        return;
+    std::string text = ansi::FromUtf8(kConfigVariableNoFolder);
+    const std::size_t at = text.find("%s");
+    text.replace(at, 2, *directory);
+    m_env.prompter.ShowText(text, MessageKind::Error);
 }
 
 bool CQuibrelApp::LoadSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
+    CheckConfigDirectory(directory);
     auto files = m_set.Files();
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i == CConfigSet::kAccountListAfter) {
@@ -75,23 +104,25 @@ bool CQuibrelApp::LoadSet() {
             const std::string spool = SpoolDirectory(m_set.mdad);
             (void)m_set.users.StartWatch(spool);
             if (!m_set.users.Refresh(spool)) {
-                m_env.prompter.Show(kMsgAccountListFailed);
+                m_env.prompter.Show(kMsgAccountListFailed, MessageKind::Error);
                 return false;
             }
         }
         const CConfigSet::File& file = files[i];
         if (!directory) {
             // Without the variable nothing is bound, as if every file were missing.
+            m_set.MarkLoadFailed(file.Object());
             if (file.loadFailed != 0)
-                m_env.prompter.Show(file.loadFailed);
+                m_env.prompter.Show(file.loadFailed, MessageKind::Error);
             continue;
         }
         const std::string path = PathJoin(*directory, file.name);
         if (file.Load(path))
             continue;
         m_keepOnDisk[i] = platform::StatPath(path).has_value();
+        m_set.MarkLoadFailed(file.Object());
         if (file.loadFailed != 0)
-            m_env.prompter.Show(file.loadFailed);
+            m_env.prompter.Show(file.loadFailed, MessageKind::Error);
     }
     return true;
 }
@@ -108,7 +139,7 @@ void CQuibrelApp::SaveSet() {
         const CConfigSet::File& file = files[i];
         if (m_keepOnDisk[i] ||
             !file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name)))
-            m_env.prompter.Show(file.saveFailed);
+            m_env.prompter.Show(file.saveFailed, MessageKind::Error);
     }
 }
 
@@ -118,7 +149,7 @@ void CQuibrelApp::RestartServices() {
             continue; // a stopped service stays stopped
         CProgressScope progress(m_env.prompter, ansi::FromUtf8(restart.progressText));
         if (!RequestServiceRestart(m_env.services, restart.service))
-            m_env.prompter.Show(restart.failureMessage);
+            m_env.prompter.Show(restart.failureMessage, MessageKind::Error);
         m_env.sleepMs(250);
     }
 }

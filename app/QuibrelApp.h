@@ -9,6 +9,7 @@
 #include "platform/ServiceManager.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -69,6 +70,8 @@ public:
 
 private:
     bool Relaunch();
+    // Tells the user once when MAILCONFIGDIR is unset or names no folder.
+    void CheckConfigDirectory(const std::optional<std::string>& directory);
     bool LoadSet();
     void SaveSet();
     void RestartServices();

@@ -6,8 +6,9 @@ namespace strings {
 namespace {
 
 // Sorted by number. Each text in UTF-8, exactly as the program has always shown it, slips
-// included (108 "Bnutzerliste", 145 "Weiterletung", 57351 "der eingehenden und der eingehenden"):
-// users and the help quote the texts as they stand.
+// included (108 "Bnutzerliste", 145 "Weiterletung"): users and the help quote the texts as they
+// stand. 57351 alone is mended, because it named the wrong directory ("der eingehenden und der
+// eingehenden Warteschlange" for the local and the outgoing queue).
 const Entry kTable[] = {
     // Start-up: Windows Sockets
     {103, "Fehler beim Initialisieren der Windows-Sockets."},
@@ -161,7 +162,7 @@ const Entry kTable[] = {
      "Für den regulären Betrieb ist eine derartige Einstellung nicht geeignet. Bitte korrigieren "
      "Sie die Pfadangaben."},
     {57351,
-     "Fehler: Die Pfade der eingehenden und der eingehenden Warteschlange verweisen auf dasselbe "
+     "Fehler: Die Pfade der eingehenden und der ausgehenden Warteschlange verweisen auf dasselbe "
      "Verzeichnis.\n"
      "\n"
      "Für den regulären Betrieb ist eine derartige Einstellung nicht geeignet. Bitte korrigieren "

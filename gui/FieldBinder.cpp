@@ -3,6 +3,7 @@
 #include "gui/TextCodec.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -15,7 +16,13 @@ CFieldBinder::CFieldBinder(CFieldModel& model, QWidget& root) : m_model(model) {
         if (found.isEmpty())
             continue;
         QWidget* control = found.front();
-        m_bindings.push_back({&field, control});
+        // A label that names the control greys with it: a disabled field under a black label
+        // reads as editable.
+        QLabel* label = nullptr;
+        for (QLabel* candidate : root.findChildren<QLabel*>())
+            if (candidate->buddy() == control)
+                label = candidate;
+        m_bindings.push_back({&field, control, label});
         if (auto* edit = qobject_cast<QLineEdit*>(control)) {
             if (field.maxLength > 0)
                 edit->setMaxLength(field.maxLength);
@@ -62,7 +69,10 @@ void CFieldBinder::ModelToControls() {
             spin->setValue(static_cast<int>(m_model.Number(binding.field->id)));
         else if (auto* check = qobject_cast<QCheckBox*>(binding.control))
             check->setChecked(m_model.Number(binding.field->id) != 0);
-        binding.control->setEnabled(m_model.IsEnabled(binding.field->id));
+        const bool enabled = m_model.IsEnabled(binding.field->id);
+        binding.control->setEnabled(enabled);
+        if (binding.label)
+            binding.label->setEnabled(enabled);
     }
     m_loading = false;
 }

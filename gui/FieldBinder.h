@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 #include <functional>
 #include <vector>
 
@@ -31,6 +33,7 @@ private:
     struct Binding {
         const CFieldSpec* field;
         QWidget* control;
+        QLabel* label; // the label whose buddy the control is, if any
     };
     std::string ReadControl(const Binding& binding) const;
 

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -57,6 +58,10 @@ CHelpWindow::CHelpWindow(QWidget* owner) : QWidget(owner, Qt::Window), m_owner(o
     connect(m_back, &QPushButton::clicked, m_browser, &QTextBrowser::backward);
     connect(m_forward, &QPushButton::clicked, m_browser, &QTextBrowser::forward);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
+    // Escape closes the help as it closes every other window of the program.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     connect(m_browser, &QTextBrowser::backwardAvailable, m_back, &QWidget::setEnabled);
     connect(m_browser, &QTextBrowser::forwardAvailable, m_forward, &QWidget::setEnabled);
     connect(m_browser, &QTextBrowser::anchorClicked, this, &CHelpWindow::FollowLink);

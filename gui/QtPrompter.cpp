@@ -65,7 +65,8 @@ Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
     box.setText(FromAnsi(message.text));
     switch (message.kind) {
     case MessageKind::Plain:
-        box.setIcon(QMessageBox::NoIcon);
+        // A box without an icon looks like a fault of the program; a plain notice is one.
+        box.setIcon(QMessageBox::Information);
         box.setStandardButtons(QMessageBox::Ok);
         break;
     case MessageKind::Error:

@@ -80,10 +80,14 @@ void CPageFolders::OnFirstShow(CPrompter& prompter) {
     // Copies that differ may be deliberate (a service kept on a tree of its own); writing one
     // value over all of them would move that service's data away from it. So a disagreeing key
     // is reported once and then kept out of editing and writing.
+    // A file whose load failed holds no copy at all; what it shows are defaults, and a warning
+    // about them would send the administrator looking for a disagreement that is not there.
+    const auto copyOf = [this](const CConfigMap& file) { return !m_config.LoadFailed(&file); };
     const std::string& queue = Value(kQueueDir);
-    if (!ansi::EqualNoCase(m_config.smtpd.GetString(kQueueDir, platform::kDefaultQueueDir),
+    if (copyOf(m_config.smtpd) &&
+        !ansi::EqualNoCase(m_config.smtpd.GetString(kQueueDir, platform::kDefaultQueueDir),
                            queue)) {
-        prompter.Show(kQueueCopiesDiffer, MessageKind::Plain);
+        prompter.Show(kQueueCopiesDiffer, MessageKind::Warning);
         m_queueLocked = true;
         Lock(kQueueDir, kBrowseQueueDir);
     }
@@ -91,13 +95,14 @@ void CPageFolders::OnFirstShow(CPrompter& prompter) {
     const std::string& spool = Value(kSpoolDir);
     bool spoolAgrees = true;
     for (const CConfigMap* copy : {&m_config.smtpd, &m_config.pop3d, &m_config.imap4d}) {
-        if (!ansi::EqualNoCase(copy->GetString(kSpoolDir, platform::kDefaultSpoolDir), spool)) {
+        if (copyOf(*copy) &&
+            !ansi::EqualNoCase(copy->GetString(kSpoolDir, platform::kDefaultSpoolDir), spool)) {
             spoolAgrees = false;
             break;
         }
     }
     if (!spoolAgrees) {
-        prompter.Show(kSpoolCopiesDiffer, MessageKind::Plain);
+        prompter.Show(kSpoolCopiesDiffer, MessageKind::Warning);
         m_spoolLocked = true;
         Lock(kSpoolDir, kBrowseSpoolDir);
     }

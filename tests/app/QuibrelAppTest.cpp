@@ -183,10 +183,23 @@ TEST_F(AppCycle, WithoutTheVariableEveryLoadFailsInOrder) {
     if (fs::exists(platform::kDefaultSpoolDir))
         GTEST_SKIP() << "this machine has the default spool folder";
     ::unsetenv(kVariable);
+    // First one clear word of why, naming the variable; then the load messages in their order.
+    prompter.ExpectText("MAILCONFIGDIR ist nicht gesetzt");
     prompter.ExpectMessage(104).ExpectMessage(105).ExpectMessage(170).ExpectMessage(126);
     prompter.ExpectMessage(106).ExpectMessage(107).ExpectMessage(108);
     EXPECT_EQ(Run(), AppOutcome::NoAccountList);
     EXPECT_FALSE(sheet.shown);
+}
+
+TEST_F(AppCycle, AVariableThatNamesNoFolderIsSaidFirstWithItsValue) {
+    if (fs::exists(platform::kDefaultSpoolDir))
+        GTEST_SKIP() << "this machine has the default spool folder";
+    const std::string missing = dir / "no-such-config";
+    ::setenv(kVariable, missing.c_str(), 1);
+    prompter.ExpectText("MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"" + missing + "\"");
+    prompter.ExpectMessage(104).ExpectMessage(105).ExpectMessage(170).ExpectMessage(126);
+    prompter.ExpectMessage(106).ExpectMessage(107).ExpectMessage(108);
+    EXPECT_EQ(Run(), AppOutcome::NoAccountList);
 }
 
 TEST_F(AppCycle, UnreadableSpoolEndsTheProgramAfterItsMessage) {

@@ -156,11 +156,12 @@ TEST(StringTable, UmlautsBecomeSingleBytes) {
 }
 
 TEST(StringTable, KeepsTheWordingUsersKnow) {
-    // Slips of the shown texts stay as they are.
+    // Slips of the shown texts stay as they are; only the one that named the wrong directory
+    // is mended.
     EXPECT_EQ(strings::Text(108), "Konnte die Bnutzerliste nicht erstellen.");
     EXPECT_EQ(strings::Text(145), "Soll die Weiterletung wirklich gel\xF6scht werden?");
     EXPECT_EQ(strings::Text(57351),
-              "Fehler: Die Pfade der eingehenden und der eingehenden Warteschlange verweisen auf "
+              "Fehler: Die Pfade der eingehenden und der ausgehenden Warteschlange verweisen auf "
               "dasselbe Verzeichnis.\n\nF\xFCr den regul\xE4ren Betrieb ist eine derartige "
               "Einstellung nicht geeignet. Bitte korrigieren Sie die Pfadangaben.");
     EXPECT_EQ(strings::Text(57347),

@@ -114,7 +114,10 @@ TEST_F(HelpViewerTest, WindowIsReusedAndKeepsItsHistory) {
     CQtHelpViewer viewer;
     ASSERT_TRUE(viewer.Show(m_folder, help::kViewContents, 0));
     CHelpWindow* first = viewer.window();
-    first->close();
+    // Escape closes it, as it closes every window of the program.
+    QApplication::setActiveWindow(first);
+    QTest::keyClick(first->browser(), Qt::Key_Escape);
+    EXPECT_FALSE(first->isVisible());
     ASSERT_TRUE(
         viewer.Show(m_folder, help::kViewContext, help::ContextOf(help::resource::kPageFolders)));
     EXPECT_EQ(viewer.window(), first);

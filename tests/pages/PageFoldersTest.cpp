@@ -135,7 +135,7 @@ TEST_F(PageFoldersTest, CopiesAgreeWhateverTheirLetterCase) {
 TEST_F(PageFoldersTest, DisagreeingQueueIsReportedAndLocked) {
     config.mdad.SetString("QueueDir", "/data/queue");
     config.smtpd.SetString("QueueDir", "/data/queue/"); // no normalisation: this differs
-    user.ExpectMessage(57347, MessageKind::Plain, Answer::Ok);
+    user.ExpectMessage(57347, MessageKind::Warning, Answer::Ok);
     P& page = Shown();
     EXPECT_TRUE(page.QueueLocked());
     EXPECT_FALSE(page.SpoolLocked());
@@ -148,7 +148,7 @@ TEST_F(PageFoldersTest, DisagreeingQueueIsReportedAndLocked) {
 
 TEST_F(PageFoldersTest, SpoolOnlyInTheDeliveryAgentsFileDisagreesWithTheOthersDefaults) {
     config.mdad.SetString("SpoolDir", "/data/spool");
-    user.ExpectMessage(57348, MessageKind::Plain, Answer::Ok);
+    user.ExpectMessage(57348, MessageKind::Warning, Answer::Ok);
     P& page = Shown();
     EXPECT_TRUE(page.SpoolLocked());
     EXPECT_FALSE(page.QueueLocked());
@@ -163,6 +163,20 @@ TEST_F(PageFoldersTest, LastSpoolCopyIsComparedToo) {
     config.imap4d.SetString("SpoolDir", "/imap/spool");
     user.ExpectMessage(57348);
     EXPECT_TRUE(Shown().SpoolLocked());
+}
+
+TEST_F(PageFoldersTest, FileThatFailedToLoadHoldsNoCopyToCompare) {
+    // "smtpd.cfg" could not be read: its defaults are no copy of the administrator's, so the
+    // disagreeing defaults say nothing. The other files are still compared.
+    config.mdad.SetString("QueueDir", "/data/queue");
+    config.mdad.SetString("SpoolDir", "/data/spool");
+    config.pop3d.SetString("SpoolDir", "/data/spool");
+    config.imap4d.SetString("SpoolDir", "/data/spool");
+    config.MarkLoadFailed(&config.smtpd);
+    P& page = Shown();
+    EXPECT_TRUE(user.events().empty());
+    EXPECT_FALSE(page.QueueLocked());
+    EXPECT_FALSE(page.SpoolLocked());
 }
 
 TEST_F(PageFoldersTest, BothCopiesDisagreeingAreReportedQueueFirst) {

@@ -39,6 +39,47 @@ void CFieldModel::SetNumber(std::string_view id, long value) {
     SetValue(id, std::to_string(value));
 }
 
+void CFieldModel::SetVisible(std::string_view id, bool visible) {
+    const bool changed =
+        visible ? m_hidden.erase(std::string(id)) > 0 : m_hidden.insert(std::string(id)).second;
+    if (changed)
+        ++m_revision;
+}
+
+void CFieldModel::FieldChanged(std::string_view id, std::optional<std::string> value) {
+    if (value)
+        SetValue(id, std::move(*value));
+    OnFieldEdited(id);
+    UpdateStates();
+}
+
+void CFieldModel::RunCommand(std::string_view commandId, CPrompter& prompter) {
+    // A command that is switched off does nothing, whatever the view lets through.
+    if (!IsEnabled(commandId))
+        return;
+    OnCommand(commandId, prompter);
+    UpdateStates();
+}
+
+void CFieldModel::SelectionChanged(std::string_view listId, CPrompter& prompter) {
+    OnSelectionChanged(listId, prompter);
+    UpdateStates();
+}
+
+const CCommandSpec* CFieldModel::FindCommand(std::string_view id) const {
+    for (const CCommandSpec& command : Commands())
+        if (id == command.id)
+            return &command;
+    return nullptr;
+}
+
+const CListSpec* CFieldModel::FindList(std::string_view id) const {
+    for (const CListSpec& list : Lists())
+        if (id == list.id)
+            return &list;
+    return nullptr;
+}
+
 void CFieldModel::SetEnabled(std::string_view id, bool enabled) {
     const bool changed =
         enabled ? m_disabled.erase(std::string(id)) > 0 : m_disabled.insert(std::string(id)).second;
@@ -72,6 +113,12 @@ std::optional<std::string> CFieldModel::Refusal(const CFieldSpec& field, std::st
     }
     case FieldType::Check:
         return std::nullopt;
+    case FieldType::Choice:
+        // The controls offer only the table's values; anything else is a fault of the caller.
+        for (const CChoice& choice : field.choices)
+            if (value == choice.value)
+                return std::nullopt;
+        return std::string("Bitte w\xE4hlen Sie einen der angebotenen Werte.");
     }
     return std::nullopt;
 }
@@ -80,6 +127,9 @@ std::optional<std::string>
 CFieldModel::TakeFields(const std::function<std::string(const CFieldSpec&)>& read,
                         CPrompter& prompter) {
     for (const CFieldSpec& field : Fields()) {
+        // Read-only fields show what the model set; there is nothing of the user's to take.
+        if (field.flags & kFieldReadOnly)
+            continue;
         std::string value = read(field);
         if (field.type == FieldType::Number)
             value = std::string(textfile::Trim(value));
@@ -91,6 +141,7 @@ CFieldModel::TakeFields(const std::function<std::string(const CFieldSpec&)>& rea
             value = std::to_string(std::strtol(value.c_str(), nullptr, 10));
         SetValue(field.id, std::move(value));
     }
+    UpdateStates();
     return std::nullopt;
 }
 

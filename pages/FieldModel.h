@@ -17,31 +17,82 @@
 #include <string>
 #include <string_view>
 
+class CRowModel;
+class CTreeModel;
+
 enum class FieldType {
     Text,   // a text field
     Number, // a whole number, usually with arrows
     Check,  // a check box: "0" or "1"
+    Choice, // one of fixed values: radio buttons or a fixed drop-down list
+};
+
+// Ways a field's control behaves beyond its type.
+enum FieldFlag : unsigned {
+    kFieldMasked = 1,    // Text: the characters are not shown (a password)
+    kFieldMultiLine = 2, // Text: several lines, line breaks stored as CR LF
+    kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
+};
+
+// One value of a choice field: what the field holds, and what the user sees.
+struct CChoice {
+    const char* value;
+    const char* label; // UTF-8
 };
 
 // One field: the model's value, the control that shows it and the limits the data exchange
-// applies.
+// applies. Tables are written with designated initialisers, so that a reader sees which limit
+// is which.
 struct CFieldSpec {
     const char* id; // unique within the model; the view names the control after it
     FieldType type;
     const char* label; // UTF-8, "&" marks the mnemonic
-    int row;           // position on screen, top to bottom (the table is in exchange order)
+    int row = 0;       // position on screen for CFormView, top to bottom (the table is in
+                       // exchange order)
     int maxLength = 0; // Text: most characters, 0 for no limit
     long minimum = 0;  // Number: accepted range
     long maximum = 0;
     long arrowMinimum = 0; // Number: range of the arrows, which may differ from the accepted one
     long arrowMaximum = 0;
+    unsigned flags = 0;              // FieldFlag
+    std::span<const CChoice> choices = {}; // Choice: the values, in the order shown
+    // A field that stands for one configuration key: its key and the value used when the key is
+    // absent, so that plain fields load and apply from the table alone.
+    const char* key = nullptr;
+    const char* defaultValue = nullptr;
 };
 
-// A button of a model, usually beside one field ("Durchsuchen...").
+// Where a command appears. One command may appear in several places; each place runs the same
+// handler and shows the same enabled state.
+enum CommandPlace : unsigned {
+    kPlaceButton = 1,  // a push button of the form (beside its field, or of its own)
+    kPlaceToolbar = 2, // the page's toolbar, in the order of ToolbarLayout
+    kPlaceMenu = 4,    // the context menu of the list named by listId, in table order
+};
+
+// A command of a model: a button, a toolbar button, a menu item, a list's double click.
 struct CCommandSpec {
     const char* id;
-    const char* label;   // UTF-8
-    const char* fieldId; // the field it stands beside; null for a button of its own
+    const char* label;             // UTF-8, "&" marks the mnemonic
+    const char* fieldId = nullptr; // the field a button stands beside; null for one of its own
+    unsigned places = kPlaceButton;
+    const char* listId = nullptr; // kPlaceMenu and doubleClick: the list they belong to
+    bool doubleClick = false;     // a double click on a row of listId runs it
+    const char* icon = nullptr;   // toolbar: the icon's name
+};
+
+// A list or tree of a model, shown by a list or tree view named by its id.
+struct CListSpec {
+    enum class Kind { List, Tree };
+    const char* id;
+    Kind kind;
+    const char* menuTitle = nullptr; // the title of its context menu, if it has one (UTF-8)
+};
+
+// A group of the form (a frame, or an area that folds away): one id whose enable and visible
+// states its children follow.
+struct CGroupSpec {
+    const char* id;
 };
 
 class CFieldModel {
@@ -50,12 +101,39 @@ public:
 
     virtual std::span<const CFieldSpec> Fields() const = 0;
     virtual std::span<const CCommandSpec> Commands() const { return {}; }
-    // A button was pressed. The view has taken the fields from the controls before, and shows
-    // them again afterwards.
+    virtual std::span<const CListSpec> Lists() const { return {}; }
+    virtual std::span<const CGroupSpec> Groups() const { return {}; }
+    // The toolbar: command ids in order, null for a separator. Empty: no toolbar.
+    virtual std::span<const char* const> ToolbarLayout() const { return {}; }
+    // The Qt Designer form that lays the model out (gui/forms/<name>.ui); null for the rows
+    // of label, field and button that CFormView builds from the field table.
+    virtual const char* FormName() const { return nullptr; }
+    // The rows of a list or the nodes of a tree named in Lists(); null for another id.
+    virtual CRowModel* RowsOf(std::string_view /*listId*/) { return nullptr; }
+    virtual CTreeModel* TreeOf(std::string_view /*listId*/) { return nullptr; }
+
+    // A command was given (a button, a toolbar button, a menu item, a double click). The view
+    // has taken the fields from the controls before, and shows them again afterwards.
     virtual void OnCommand(std::string_view /*commandId*/, CPrompter& /*prompter*/) {}
     // The user changed the text of a field in its control; the value is not taken yet. The view
     // reports only the user's own edits, not its redraws from the model.
     virtual void OnFieldEdited(std::string_view /*id*/) {}
+    // The selection of a list or tree changed (the row or node model holds it).
+    virtual void OnSelectionChanged(std::string_view /*listId*/, CPrompter& /*prompter*/) {}
+    // Derives the enable and visible states of fields, groups and commands from the current
+    // values and selections. The framework calls it after every change: an edit, a command, a
+    // selection, a take. Never decided in a view.
+    virtual void UpdateStates() {}
+
+    // What a view calls, so that UpdateStates follows every change. Check boxes and choices
+    // reach the model as soon as they change (they cannot be refused): value is then the new
+    // value; for texts and numbers it is empty, and the exchange takes them later.
+    void FieldChanged(std::string_view id, std::optional<std::string> value = std::nullopt);
+    void RunCommand(std::string_view commandId, CPrompter& prompter);
+    void SelectionChanged(std::string_view listId, CPrompter& prompter);
+
+    const CCommandSpec* FindCommand(std::string_view id) const;
+    const CListSpec* FindList(std::string_view id) const;
 
     const CFieldSpec* FindField(std::string_view id) const;
     const std::string& Value(std::string_view id) const;
@@ -64,9 +142,11 @@ public:
     void SetValue(std::string_view id, std::string value);
     void SetNumber(std::string_view id, long value);
 
-    // Fields and commands that are switched off; a disabled command is named by its id.
+    // Fields, groups, lists and commands that are switched off or hidden, by id.
     bool IsEnabled(std::string_view id) const { return m_disabled.count(std::string(id)) == 0; }
     void SetEnabled(std::string_view id, bool enabled);
+    bool IsVisible(std::string_view id) const { return m_hidden.count(std::string(id)) == 0; }
+    void SetVisible(std::string_view id, bool visible);
 
     // Checks one value against its field's limits; the German refusal, or nothing when the
     // value is accepted.
@@ -78,13 +158,15 @@ public:
     std::optional<std::string> TakeFields(const std::function<std::string(const CFieldSpec&)>& read,
                                           CPrompter& prompter);
 
-    // Counts changes of values and enable states, so a view knows when to redraw.
+    // Counts changes of values and of enable and visible states, so a view knows when to
+    // redraw.
     unsigned Revision() const { return m_revision; }
 
 protected:
     // Values by field id; a field not set yet reads as empty (Number gives 0).
     std::map<std::string, std::string, std::less<>> m_values;
     std::set<std::string> m_disabled;
+    std::set<std::string> m_hidden;
     unsigned m_revision = 0;
 };
 

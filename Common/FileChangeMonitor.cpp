@@ -68,6 +68,11 @@ bool CFileChangeMonitorEx::Start(const std::string& directory, std::uint32_t fil
     return true;
 }
 
+bool CFileChangeMonitorEx::TakeChanges() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_watch->TakeChanges();
+}
+
 void CFileChangeMonitorEx::Stop() {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_watch->HasNotifier()) {

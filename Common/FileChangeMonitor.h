@@ -12,9 +12,9 @@
 #include <string_view>
 
 // Arms a change watch on a directory (and optionally everything below it) and holds it until
-// Stop. Nobody in this program reads the notifications; the services share the spool and the
-// watch only has to be in place while the configurator runs. Failures are reported to the
-// diagnostic log. Safe to use from several threads; the operations run one at a time.
+// Stop; TakeChanges tells whether anything changed since it was last asked. Failures are
+// reported to the diagnostic log. Safe to use from several threads; the operations run one at
+// a time.
 class CFileChangeMonitorEx {
 public:
     CFileChangeMonitorEx();
@@ -31,6 +31,8 @@ public:
     // Disarms; does nothing when not armed.
     void Stop();
     bool IsArmed() const;
+    // Whether a change was reported since the last call; false when not armed. Never waits.
+    bool TakeChanges();
 
 private:
     mutable std::mutex m_lock;

@@ -98,11 +98,15 @@ bool CUserList::StartWatch() {
 bool CUserList::StartWatch(const std::string& spool) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_monitor.Stop();
-    return m_monitor.Start(spool, kWatchFilter, true);
+    return m_monitor.Start(spool, kWatchFilter, false);
 }
 
 bool CUserList::IsWatching() const {
     return m_monitor.IsArmed();
+}
+
+bool CUserList::TakeChanges() {
+    return m_monitor.TakeChanges();
 }
 
 bool CUserList::IsRelevantChange(std::string_view changedPath) {

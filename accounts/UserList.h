@@ -59,12 +59,18 @@ public:
     // A copy of the names, in no particular order.
     std::vector<std::string> GetNames() const;
 
-    // (Re)arms the change watch on the spool directory and everything below it, once at
-    // start-up before the first Refresh; later refreshes leave it alone. False when arming
-    // failed, which the program may ignore: nothing depends on the watch.
+    // (Re)arms the change watch on the spool directory, once at start-up before the first
+    // Refresh; later refreshes leave it alone. False when arming failed, which the program may
+    // ignore: the page then simply does not notice folders made by others until it refreshes.
+    // The watch is on the spool folder itself, not on every account folder below it: accounts
+    // appear and vanish as folders of the spool, and a watch per account folder would cost a
+    // hundred thousand system watches and a long start on a large installation.
     bool StartWatch();
     bool StartWatch(const std::string& spoolDir);
     bool IsWatching() const;
+    // Whether something in the spool folder changed since the last call (an account folder
+    // made or removed by another program, or by us); never waits.
+    bool TakeChanges();
 
     // Whether a change the watch reports concerns an account's password: changedPath, relative
     // to the spool directory, is "password" (in any case) after its first separator, that is,

@@ -1,7 +1,7 @@
 // A watch for changes in a directory tree, armed in three steps so that the caller can report
 // each failure on its own: open the directory, create the notifier, add the watch.
-// Notifications are queued by the system and never read here; a watch only stays armed until
-// it is closed.
+// Notifications are queued by the system; TakeChanges tells whether any arrived. A watch stays
+// armed until it is closed.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,10 @@ public:
 
     virtual bool HasDirectory() const = 0;
     virtual bool HasNotifier() const = 0;
+
+    // Whether any change was reported since the last call (the notifications are consumed);
+    // never waits. False when nothing is armed.
+    virtual bool TakeChanges() { return false; }
 };
 
 // The watch of this system.

@@ -110,6 +110,25 @@ public:
     bool HasDirectory() const override { return m_directory >= 0; }
     bool HasNotifier() const override { return m_notifier >= 0; }
 
+    bool TakeChanges() override {
+        if (m_notifier < 0)
+            return false;
+        // The notifier is non-blocking: read until it is empty. An overflow of the system's
+        // queue is reported as an event too, so a burst of changes is never lost as "none".
+        alignas(inotify_event) char buffer[4096];
+        bool changed = false;
+        for (;;) {
+            const ssize_t n = ::read(m_notifier, buffer, sizeof buffer);
+            if (n > 0) {
+                changed = true;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            return changed;
+        }
+    }
+
 private:
     // inotify watches one directory per watch, so a tree is armed folder by folder: every
     // folder that exists now gets its own watch. Links are not followed. The watch of a

@@ -64,6 +64,20 @@ TEST_F(UserListTest, WatchCanBeRestartedAndRefreshLeavesItAlone) {
     EXPECT_TRUE(users.IsWatching());
 }
 
+TEST_F(UserListTest, WatchReportsAccountFoldersMadeOrRemovedButNotTheirContent) {
+    fs::create_directories(spool + "/bob");
+    ASSERT_TRUE(users.StartWatch());
+    EXPECT_FALSE(users.TakeChanges());
+    // Inside an account: mail arriving is none of the list's business.
+    testutil::WriteBytes(spool + "/bob/mail1", "x");
+    EXPECT_FALSE(users.TakeChanges());
+    fs::create_directory(spool + "/carol");
+    EXPECT_TRUE(users.TakeChanges());
+    EXPECT_FALSE(users.TakeChanges()); // taken
+    fs::remove(spool + "/carol");
+    EXPECT_TRUE(users.TakeChanges());
+}
+
 TEST(UserListWatch, OnlyPasswordFilesDirectlyInAnAccountFolderMatter) {
     EXPECT_TRUE(CUserList::IsRelevantChange("bob\\password"));
     EXPECT_TRUE(CUserList::IsRelevantChange("info.example.test/PassWord"));

@@ -65,7 +65,43 @@ CrlfText& CrlfText::operator<<(char c) {
     return *this;
 }
 
+namespace {
+
+// A new backup copy is for the administrator's eyes only: it may hold passwords.
+constexpr unsigned kBackupFileMode = 0600;
+// A new file bound to a map or list: the services, running under their own accounts, read it.
+constexpr unsigned kNewFileMode = 0644;
+
+// "-%y%m%d-%H%M%S", the suffix MakeBackup gives a copy.
+bool IsBackupSuffix(std::string_view suffix) {
+    constexpr std::string_view kShape = "-dddddd-dddddd";
+    if (suffix.size() != kShape.size())
+        return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const bool digit = suffix[i] >= '0' && suffix[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : suffix[i] != kShape[i])
+            return false;
+    }
+    return true;
+}
+
+std::string BaseNameOf(const std::string& path) {
+    auto slash = path.find_last_of(platform::kPathSeparator);
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    auto slash = path.find_last_of(platform::kPathSeparator);
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string(1, platform::kPathSeparator) : path.substr(0, slash);
+}
+
+} // namespace
+
 bool CBoundFile::TakeStamp() {
+    if (!root.empty() && !platform::StaysWithin(path, root, platform::Access::Read))
+        return false;
     auto status = platform::StatPath(path);
     if (!status)
         return false;
@@ -75,17 +111,34 @@ bool CBoundFile::TakeStamp() {
 }
 
 bool CBoundFile::ReadAll(std::string& text) const {
-    return platform::ReadWholeFile(path, text);
+    return root.empty() ? platform::ReadWholeFile(path, text)
+                        : platform::ReadWholeFileWithin(path, root, text);
 }
 
 void CBoundFile::MakeBackup(std::string_view backupBase) const {
-    std::string name = backupBase.empty() ? path : std::string(backupBase);
-    name += platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
-    (void)platform::CopyFileReplacing(path, name);
+    const std::string base = backupBase.empty() ? path : std::string(backupBase);
+    // A copy has a new name every second, so the cleaning each save does for its own name
+    // would never meet the temporary file of a copy killed in an earlier second: clean for
+    // every copy of this base.
+    platform::RemoveStaleTemporaries(
+        DirectoryOf(base), [prefix = BaseNameOf(base)](std::string_view target) {
+            return target.starts_with(prefix) && IsBackupSuffix(target.substr(prefix.size()));
+        });
+    std::string content;
+    if (!ReadAll(content))
+        return;
+    const std::string name = base + platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
+    if (root.empty())
+        (void)platform::ReplaceFileAtomic(name, content, kBackupFileMode);
+    else
+        (void)platform::ReplaceFileAtomicWithin(name, root, content, kBackupFileMode);
 }
 
 bool CBoundFile::Replace(std::string_view text) {
-    if (!platform::WriteFileAtomic(path, text))
+    const bool written = root.empty()
+                             ? platform::WriteFileAtomic(path, text, kNewFileMode)
+                             : platform::ReplaceFileAtomicWithin(path, root, text, kNewFileMode);
+    if (!written)
         return false;
     (void)TakeStamp();
     return true;

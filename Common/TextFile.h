@@ -61,22 +61,32 @@ private:
 // The file a map or list is bound to, with the time and size the last load or save saw.
 struct CBoundFile {
     std::string path;
+    // Empty for the files of the configuration directory: their links are followed, for reading
+    // and writing. A folder (the spool, for the files of an account folder) confines the file
+    // to it: a read whose path leads out of that folder through a link fails like an unreadable
+    // file, and a write replaces a link at path instead of writing through it and never creates
+    // or changes anything outside the folder.
+    std::string root;
     std::int64_t time = 0; // seconds since 1970
     std::uint64_t size = 0;
 
-    void Bind(const std::string& newPath) {
+    void Bind(const std::string& newPath, const std::string& newRoot = {}) {
         path = newPath;
+        root = newRoot;
         time = 0;
         size = 0;
     }
-    // Takes the file's time and size before a load; false when it does not exist, in which
-    // case both stay as they were.
+    // Takes the file's time and size before a load; false when it does not exist (or lies
+    // outside root), in which case both stay as they were.
     bool TakeStamp();
-    // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission).
+    // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission, a
+    // link out of root).
     bool ReadAll(std::string& text) const;
     // Before the file is overwritten: copies it to backupBase (or to its own path when the base
-    // is empty) followed by the local time as "-%y%m%d-%H%M%S". A copy that fails, for example
-    // because the file does not exist yet, is not an error.
+    // is empty) followed by the local time as "-%y%m%d-%H%M%S". The copy is written like the
+    // file itself, atomically: an existing copy of that name (an earlier save in the same
+    // second) is replaced whole, and a copy that fails or is killed on the way leaves nothing.
+    // A copy that fails, for example because the file does not exist yet, is not an error.
     void MakeBackup(std::string_view backupBase) const;
     // Replaces the file by text atomically (the old file stays whole on failure) and takes the
     // new time and size.

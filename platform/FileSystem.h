@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,11 +32,12 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // A link at path is followed, so the file it points to is replaced and the link stays. The new
 // file keeps the mode (and, where we may, the owner) of the file it replaces; a new file gets
 // newFileMode. On failure the old file is untouched, the temporary file is removed, and the
-// function returns false.
+// function returns false. See ReplaceFileAtomic for what a crash leaves behind.
 bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode = 0644);
 
-// Copies the file from to the file to, replacing an existing one. False when from cannot be
-// read or to cannot be written.
+// Copies the file from to the file to, replacing an existing one whole (atomically, as
+// ReplaceFileAtomic does; a link at to is replaced, and a new copy is readable by its owner
+// only). False when from cannot be read or to cannot be written; a failed copy leaves nothing.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
 // Creates one directory; false when it could not be created (also when it exists already).
@@ -68,8 +70,44 @@ bool RemoveEmptyDirectory(const std::string& path);
 
 // Like WriteFileAtomic, except that a link at path is replaced by the new file instead of
 // being followed. A file that is replaced keeps its mode (and, where we may, its owner); a new
-// file gets newFileMode, and is never readable by others on the way (the temporary file is
-// created private).
+// file gets newFileMode.
+//
+// What a crash leaves: the temporary file is, where the file system allows, created without a
+// name, so the kernel discards it with the process; it gets its name NAME.tmp-XXXXXX only just
+// before the rename, and only then the target's mode (until then it is readable by its owner
+// only). Where no unnamed file can be made, a private named one is used. Either way a writer
+// holds an exclusive flock on its temporary file for as long as it exists, and every save first
+// removes the temporary siblings of its target that no live writer holds (see
+// RemoveStaleTemporaries), so an orphan of a killed save never survives the next save.
 bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode);
+
+// Removes from directory the temporary files that saves killed on the way left behind: entries
+// named T.tmp-XXXXXX (six letters or digits) for a target name T that isTarget accepts, which
+// are regular files (a link of that name stays) and which no live writer holds locked.
+void RemoveStaleTemporaries(const std::string& directory,
+                            const std::function<bool(std::string_view target)>& isTarget);
+
+// Confinement to one folder (an account folder's files to the spool). A path stays within root
+// when, with every link in it resolved, it names root or something below root.
+enum class Access {
+    Read,  // the object at path itself must resolve inside root
+    Write, // the folder that holds path must: a write replaces a link at path, never follows it
+};
+bool StaysWithin(const std::string& path, const std::string& root, Access access);
+
+// ReadWholeFile for a file that must lie inside root: a path that leads elsewhere through a
+// link is refused like an unreadable file (false, errno EACCES). The check is made on the file
+// actually opened, so a link swapped in meanwhile cannot slip through.
+bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::string& out);
+
+// ReplaceFileAtomic inside root: refused (false, errno EACCES, nothing written) unless the
+// folder holding path lies inside root. The folder is checked once opened and written through
+// that handle, so nothing is ever created or changed outside root.
+bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
+                             std::string_view data, unsigned newFileMode);
+
+// For tests: false makes every save take the named temporary file that is otherwise only the
+// fallback for file systems without unnamed ones. True by default.
+void UseUnnamedTemporaryFiles(bool enabled);
 
 } // namespace platform

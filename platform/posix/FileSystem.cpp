@@ -1,12 +1,17 @@
 #include "platform/FileSystem.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -23,6 +28,11 @@ public:
     Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    void reset(int fd) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
     // Closes now and reports whether the close itself succeeded (it can report a late
     // write error on some file systems).
     bool close() {
@@ -60,6 +70,40 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The last component of path: the name a save gives its file inside DirectoryOf(path).
+std::string BaseNameOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr)
+        return std::nullopt;
+    return std::string(resolved);
+}
+
+// Whether the resolved path inner is the resolved folder outer or lies below it.
+bool IsBelow(const std::string& inner, const std::string& outer) {
+    if (!inner.starts_with(outer))
+        return false;
+    return inner.size() == outer.size() || outer.back() == '/' || inner[outer.size()] == '/';
+}
+
+// Whether the object open as fd is the one path resolves to and that lies inside root. Comparing
+// device and inode of the open object with what the resolved path names now catches a link
+// swapped in between the open and the check.
+bool OpenObjectWithin(int fd, const std::string& path, const std::string& root) {
+    const auto real = RealPath(path);
+    const auto realRoot = RealPath(root);
+    if (!real || !realRoot || !IsBelow(*real, *realRoot))
+        return false;
+    struct stat opened;
+    struct stat named;
+    return ::fstat(fd, &opened) == 0 && ::stat(real->c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 // The file a save really replaces: the target of a link, so that the link survives.
 std::string ResolveLink(const std::string& path) {
     struct stat st;
@@ -84,15 +128,12 @@ std::optional<FileStatus> StatPath(const std::string& path) {
     return status;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    // Non-blocking, so that a FIFO or device at the path cannot make us wait forever; only a
-    // regular file is read, where the flag changes nothing.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid())
-        return false;
+namespace {
+
+// Reads the regular file open as fd to its end.
+bool ReadOpenFile(int fd, std::string& out) {
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     // Sized from the status, but read to the end: the file may grow while we read it.
     out.resize(static_cast<std::size_t>(st.st_size));
@@ -100,7 +141,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     for (;;) {
         if (have == out.size())
             out.resize(out.size() + 65536);
-        ssize_t n = ::read(fd.get(), out.data() + have, out.size() - have);
+        ssize_t n = ::read(fd, out.data() + have, out.size() - have);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -115,20 +156,44 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     return true;
 }
 
+// Non-blocking, so that a FIFO or device at the path cannot make us wait forever; only a
+// regular file is read, where the flag changes nothing.
+int OpenForReading(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    Fd fd(OpenForReading(path));
+    return fd.valid() && ReadOpenFile(fd.get(), out);
+}
+
+bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::string& out) {
+    out.clear();
+    Fd fd(OpenForReading(path));
+    if (!fd.valid())
+        return false;
+    if (!OpenObjectWithin(fd.get(), path, root)) {
+        errno = EACCES;
+        return false;
+    }
+    return ReadOpenFile(fd.get(), out);
+}
+
 bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
     // The same as replacing the file a link points to: once resolved, the path is no link.
     return ReplaceFileAtomic(ResolveLink(path), data, newFileMode);
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
+    // Through the same writer as every save: a copy killed or failing on the way leaves
+    // nothing, and an existing copy of that name is replaced whole, never truncated.
     std::string content;
     if (!ReadWholeFile(from, content))
         return false;
-    Fd fd(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!fd.valid())
-        return false;
-    bool ok = WriteAll(fd.get(), content);
-    return fd.close() && ok;
+    return ReplaceFileAtomic(to, content, 0600);
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -179,42 +244,279 @@ bool RemoveEmptyDirectory(const std::string& path) {
     return ::rmdir(path.c_str()) == 0;
 }
 
-bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
-    struct stat old;
-    const bool exists = ::lstat(path.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode))
+// ---------------------------------------------------------------------------------------------
+// The atomic writer. Every file the program writes goes through ReplaceInDirectory: targets,
+// backup copies and the files of the spool.
+
+namespace {
+
+constexpr std::string_view kTempMarker = ".tmp-";
+constexpr std::size_t kTempSuffixLength = 6;
+
+std::atomic<bool> g_unnamedTemporaries{true};
+
+bool IsTempSuffixChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// The target name of a temporary file name NAME.tmp-XXXXXX, or nothing for any other name.
+std::optional<std::string_view> TargetOfTemporary(std::string_view entry) {
+    const std::size_t tail = kTempMarker.size() + kTempSuffixLength;
+    if (entry.size() <= tail)
+        return std::nullopt;
+    const std::string_view target = entry.substr(0, entry.size() - tail);
+    if (entry.substr(target.size(), kTempMarker.size()) != kTempMarker)
+        return std::nullopt;
+    for (char c : entry.substr(entry.size() - kTempSuffixLength))
+        if (!IsTempSuffixChar(c))
+            return std::nullopt;
+    return target;
+}
+
+std::string TemporaryNameFor(const std::string& target) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    // Seeded per thread from the system's entropy: a child made by fork that saves at once
+    // must not pick the names its parent picks, and a clash only costs another try anyway.
+    thread_local std::mt19937_64 random([] {
+        std::random_device device;
+        return (static_cast<std::uint64_t>(device()) << 32) ^ device() ^
+               static_cast<std::uint64_t>(::getpid());
+    }());
+    thread_local pid_t seededFor = ::getpid();
+    if (seededFor != ::getpid()) {
+        seededFor = ::getpid();
+        random.seed(random() ^ static_cast<std::uint64_t>(seededFor));
+    }
+    std::string name = target;
+    name += kTempMarker;
+    for (std::size_t i = 0; i < kTempSuffixLength; ++i)
+        name.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
+    return name;
+}
+
+// Removes the stale temporaries in the directory open as dirFd whose target isTarget accepts.
+// A writer holds an exclusive flock on its temporary file from before the file has a name
+// until it is renamed or removed, so a file we can lock without waiting belongs to no live
+// save. After the lock we check that the name still leads to the file we locked, so that we
+// never remove a file that took the name meanwhile.
+void RemoveStaleIn(int dirFd, const std::function<bool(std::string_view)>& isTarget) {
+    std::vector<std::string> candidates;
+    {
+        const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (listFd < 0)
+            return;
+        DIR* listing = ::fdopendir(listFd);
+        if (listing == nullptr) {
+            ::close(listFd);
+            return;
+        }
+        while (const dirent* entry = ::readdir(listing)) {
+            const auto target = TargetOfTemporary(entry->d_name);
+            if (target && isTarget(*target))
+                candidates.emplace_back(entry->d_name);
+        }
+        ::closedir(listing);
+    }
+    for (const std::string& name : candidates) {
+        struct stat named;
+        if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(named.st_mode))
+            continue;
+        Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                                                O_CLOEXEC));
+        if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        struct stat held;
+        if (::fstat(fd.get(), &held) != 0 ||
+            ::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+            continue;
+        (void)::unlinkat(dirFd, name.c_str(), 0);
+    }
+}
+
+// The temporary file of one save. It is removed (when it has a name) and closed, releasing
+// its lock, on every path out of the save that did not rename it.
+class TemporaryFile {
+public:
+    TemporaryFile(int dirFd, const std::string& target) : m_dirFd(dirFd), m_target(target) {}
+    ~TemporaryFile() {
+        if (!m_name.empty()) {
+            const int saved = errno;
+            (void)::unlinkat(m_dirFd, m_name.c_str(), 0);
+            errno = saved;
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    int fd() const { return m_fd.get(); }
+    const std::string& name() const { return m_name; }
+    void Renamed() { m_name.clear(); }
+
+    // Writes data into a private temporary file, flushes it to the disk and gives it its name
+    // beside the target.
+    bool WriteAndName(std::string_view data) {
+        if (g_unnamedTemporaries && OpenUnnamed()) {
+            if (!WriteAll(m_fd.get(), data) || ::fdatasync(m_fd.get()) != 0)
+                return false;
+            if (LinkUnnamed())
+                return true;
+            if (errno != ENOENT && errno != EPERM && errno != EXDEV)
+                return false;
+            // No way to give an unnamed file a name here (no /proc): write a named one.
+        }
+        if (!OpenNamed())
+            return false;
+        return WriteAll(m_fd.get(), data) && ::fdatasync(m_fd.get()) == 0;
+    }
+
+private:
+    static constexpr int kNameAttempts = 100;
+
+    bool OpenUnnamed() {
+        m_fd.reset(::openat(m_dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (!m_fd.valid())
+            return false; // EOPNOTSUPP, EISDIR, EINVAL ...: the file system has none
+        // Locked before it ever has a name, so no cleaner can take it for stale.
+        return ::flock(m_fd.get(), LOCK_EX) == 0;
+    }
+
+    bool LinkUnnamed() {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd.get());
+        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+            std::string name = TemporaryNameFor(m_target);
+            int rc = ::linkat(AT_FDCWD, self.c_str(), m_dirFd, name.c_str(), AT_SYMLINK_FOLLOW);
+            if (rc != 0 && errno == ENOENT) // no /proc; allowed to the privileged only
+                rc = ::linkat(m_fd.get(), "", m_dirFd, name.c_str(), AT_EMPTY_PATH);
+            if (rc == 0) {
+                m_name = std::move(name);
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
         return false;
+    }
+
+    bool OpenNamed() {
+        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+            std::string name = TemporaryNameFor(m_target);
+            m_fd.reset(::openat(m_dirFd, name.c_str(),
+                                O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (!m_fd.valid()) {
+                if (errno == EEXIST)
+                    continue;
+                return false;
+            }
+            m_name = name;
+            if (::flock(m_fd.get(), LOCK_EX) != 0)
+                return false;
+            // A cleaner may have locked and removed the file between its creation and our
+            // lock; then the name no longer leads to it, and we start again.
+            struct stat held;
+            struct stat named;
+            if (::fstat(m_fd.get(), &held) == 0 &&
+                ::fstatat(m_dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+                return true;
+            m_name.clear();
+        }
+        return false;
+    }
+
+    int m_dirFd;
+    std::string m_target;
+    Fd m_fd{-1};
+    std::string m_name;
+};
+
+// Replaces the entry name of the directory open as dirFd by a new file holding data.
+bool ReplaceInDirectory(int dirFd, const std::string& name, std::string_view data,
+                        unsigned newFileMode) {
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return false;
+    }
+    struct stat old;
+    const bool exists = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && S_ISDIR(old.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
     // Only a regular file hands on its mode and owner; a link or anything else at the path is
     // simply replaced.
     const bool replacingFile = exists && S_ISREG(old.st_mode);
 
-    std::string temp = path + ".tmp-XXXXXX";
-    Fd fd(::mkstemp(temp.data())); // created with mode 0600
-    if (!fd.valid())
+    RemoveStaleIn(dirFd, [&name](std::string_view target) { return target == name; });
+
+    TemporaryFile temp(dirFd, name);
+    if (!temp.WriteAndName(data))
         return false;
-    bool ok = WriteAll(fd.get(), data);
-    if (ok) {
-        if (replacingFile) {
-            ok = ::fchmod(fd.get(), old.st_mode & 07777) == 0;
-            if (::geteuid() == 0)
-                (void)::fchown(fd.get(), old.st_uid, old.st_gid);
-        } else {
-            ok = ::fchmod(fd.get(), newFileMode) == 0;
-        }
-    }
-    ok = ok && ::fdatasync(fd.get()) == 0;
-    ok = fd.close() && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0; // a link at path goes, its target stays
-    if (!ok) {
-        int saved = errno;
-        ::unlink(temp.c_str());
-        errno = saved;
+    // The mode is handed on only now, right before the rename: until then the file, named or
+    // not, is readable by its owner only. The owner goes first, as a change of owner may clear
+    // set-id bits.
+    if (replacingFile) {
+        if (::geteuid() == 0)
+            (void)::fchown(temp.fd(), old.st_uid, old.st_gid);
+        if (::fchmod(temp.fd(), old.st_mode & 07777) != 0)
+            return false;
+    } else if (::fchmod(temp.fd(), newFileMode) != 0) {
         return false;
     }
-    Fd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid())
-        (void)::fsync(dir.get());
+    // A link at the name goes, its target stays.
+    if (::renameat(dirFd, temp.name().c_str(), dirFd, name.c_str()) != 0)
+        return false;
+    temp.Renamed();
+    (void)::fsync(dirFd);
     return true;
+}
+
+int OpenDirectory(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+} // namespace
+
+bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
+    Fd dir(OpenDirectory(DirectoryOf(path)));
+    return dir.valid() && ReplaceInDirectory(dir.get(), BaseNameOf(path), data, newFileMode);
+}
+
+bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
+                             std::string_view data, unsigned newFileMode) {
+    const std::string folder = DirectoryOf(path);
+    Fd dir(OpenDirectory(folder));
+    if (!dir.valid())
+        return false;
+    if (!OpenObjectWithin(dir.get(), folder, root)) {
+        errno = EACCES;
+        return false;
+    }
+    return ReplaceInDirectory(dir.get(), BaseNameOf(path), data, newFileMode);
+}
+
+void RemoveStaleTemporaries(const std::string& directory,
+                            const std::function<bool(std::string_view target)>& isTarget) {
+    Fd dir(OpenDirectory(directory));
+    if (dir.valid())
+        RemoveStaleIn(dir.get(), isTarget);
+}
+
+bool StaysWithin(const std::string& path, const std::string& root, Access access) {
+    const auto real = RealPath(access == Access::Read ? path : DirectoryOf(path));
+    const auto realRoot = RealPath(root);
+    if (!real || !realRoot || !IsBelow(*real, *realRoot))
+        return false;
+    if (access == Access::Read)
+        return true;
+    const std::string name = BaseNameOf(path);
+    return !name.empty() && name != "." && name != "..";
+}
+
+void UseUnnamedTemporaryFiles(bool enabled) {
+    g_unnamedTemporaries = enabled;
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 //
 // The installation is generated once per run, on first use, in a temporary folder on the disk
 // that holds /tmp, and removed at exit.
+#include "Installation.h"
 #include "LiteralAccounts.h"
 #include "accounts/AccountStore.h"
 #include "accounts/AliasMap.h"
@@ -25,33 +26,11 @@
 
 namespace {
 
-constexpr int kDomains = 10000;
-constexpr int kAccountsPerDomain = 10;
-constexpr int kBackupDomains = 1000;
+using bench::Account;
+using bench::Cat;
+using bench::Domain;
+
 constexpr int kLiteralSlice = 100; // items the literal per-item cases handle
-
-// Joins text and numbers. (Avoids "literal" + std::string&&, on which GCC 12 warns wrongly.)
-template <class... Parts> std::string Cat(const Parts&... parts) {
-    std::string text;
-    auto add = [&](const auto& part) {
-        if constexpr (std::is_arithmetic_v<std::decay_t<decltype(part)>>)
-            text += std::to_string(part);
-        else
-            text += part;
-    };
-    (add(parts), ...);
-    return text;
-}
-
-std::string Domain(int d) {
-    char text[32];
-    std::snprintf(text, sizeof text, "d%05d.example", d);
-    return text;
-}
-
-std::string Account(int u, int d) {
-    return Cat("u", u, ".", Domain(d));
-}
 
 class Installation {
 public:
@@ -63,11 +42,8 @@ public:
                 break;
         }
         m_spool = m_root + "/spool";
-        platform::MakeDirectory(m_spool);
         mdad.SetString("SpoolDir", m_spool);
-        WriteDomains();
-        MakeAccountFolders();
-        WriteAliases();
+        aliasLines = bench::WriteInstallation(m_root, m_spool);
         MakeAddresses();
 
         domains.Load(Path("domains"));
@@ -97,70 +73,12 @@ public:
     int aliasLines = 0;
 
 private:
-    void WriteDomains() {
-        std::ofstream out(Path("domains"), std::ios::binary);
-        for (int d = 0; d < kDomains; ++d)
-            out << Domain(d) << "\r\n";
-        std::ofstream backup(Path("backupdomains"), std::ios::binary);
-        for (int b = 0; b < kBackupDomains; ++b)
-            backup << "b" << b << ".backup\r\n";
-    }
-
-    void MakeAccountFolders() {
-        for (int d = 0; d < kDomains; ++d) {
-            for (int u = 0; u < kAccountsPerDomain; ++u) {
-                std::string name = Account(u, d);
-                if (u == 3)
-                    name[0] = 'U'; // folders made by hand may carry capitals
-                platform::MakeDirectory(m_spool + "/" + name);
-            }
-        }
-    }
-
-    // 200,000 lines: account addresses, forwardings, catch-alls, wildcard patterns, names
-    // without a domain, aliases of aliases, and lines the filter drops.
-    void WriteAliases() {
-        std::ofstream out(Path("aliases"), std::ios::binary);
-        auto line = [&](const std::string& key, const std::string& target) {
-            out << key << ":\t" << target << "\r\n";
-            ++aliasLines;
-        };
-        for (int d = 0; d < kDomains; ++d) {
-            const std::string domain = Domain(d);
-            if (d % 50 == 0)
-                out << "# customer block " << d << "\r\n";
-            for (int u = 0; u < kAccountsPerDomain; ++u) // 100,000
-                line(Cat(u == 3 ? "U" : "u", u, "@", domain), Account(u, d));
-            for (int f = 0; f < 4; ++f) // 40,000
-                line(Cat("fw", f, "@", domain), Cat("someone", d * 4 + f, "@far.away"));
-            line(Cat("*@", domain), Account(0, d)); // 10,000
-            if (d % 2 == 0)                         // 5,000
-                line(Cat(d % 4 == 0 ? "s*@" : "info?@", domain), Account(1, d));
-            line(Cat("alt", d, "@", domain), Cat("alias", d)); // 10,000
-        }
-        for (int d = 0; d < kDomains; ++d) // 10,000 without a domain
-            line(Cat("alias", d), Account(2, d));
-        for (int d = 0; d < kDomains; d += 2) // 5,000 aliases of aliases
-            line(Cat("second", d), Cat("alias", d));
-        // 20,000 dropped: backup and unknown domains, self-references, no account.
-        for (int i = 0; i < 8000; ++i)
-            line(Cat("x", i, "@b", i % kBackupDomains, ".backup"), Account(0, 0));
-        for (int i = 0; i < 4000; ++i)
-            line(Cat("x", i, "@gone", i, ".test"), Account(0, 1));
-        for (int i = 0; i < 4000; ++i) {
-            const std::string self = Cat("self", i, "@", Domain(i));
-            line(self, self);
-        }
-        for (int i = 0; i < 4000; ++i)
-            line(Cat("y", i, "@", Domain(i)), Cat("nobody", i));
-    }
-
     // 10,000 addresses: exact keys, keys in other letter case, catch-all and pattern hits,
     // misses.
     void MakeAddresses() {
         std::mt19937 random(42);
         for (int i = 0; i < 10000; ++i) {
-            const int d = static_cast<int>(random() % kDomains);
+            const int d = static_cast<int>(random() % bench::kDomains);
             switch (i % 10) {
             case 0:
             case 1:

@@ -1,13 +1,30 @@
-// A save that cannot complete must leave the old file exactly as it was.
+// A save that cannot complete, or is killed on the way, must leave the old file exactly as it
+// was, and nothing else behind.
 #include "Common/MapEx.h"
 #include "Common/StringList.h"
+#include "platform/FileSystem.h"
 #include "tests/TestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <thread>
+#include <utility>
 #include <unistd.h>
 
 using testutil::ReadBytes;
@@ -43,6 +60,35 @@ std::size_t EntriesIn(const std::string& directory) {
         ++n;
     return n;
 }
+
+std::uint64_t FreeBlocks(const std::string& where) {
+    struct statvfs fs{};
+    return ::statvfs(where.c_str(), &fs) == 0 ? fs.f_bfree : 0;
+}
+
+// The names in directory that a save gives its temporary files, and the others.
+bool IsTemporaryName(const std::string& name) {
+    static const std::regex pattern(".+\\.tmp-[A-Za-z0-9]{6}");
+    return std::regex_match(name, pattern);
+}
+std::set<std::string> NamesIn(const std::string& directory, bool temporaries) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        std::string name = entry.path().filename().string();
+        if (IsTemporaryName(name) == temporaries)
+            names.insert(directory + "/" + name);
+    }
+    return names;
+}
+
+// Both ways a save makes its temporary file: unnamed, and the named fallback.
+class BothTemporaryKinds : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { platform::UseUnnamedTemporaryFiles(GetParam()); }
+    void TearDown() override { platform::UseUnnamedTemporaryFiles(true); }
+};
+INSTANTIATE_TEST_SUITE_P(SaveFault, BothTemporaryKinds, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Unnamed" : "Named"; });
 
 } // namespace
 
@@ -95,4 +141,176 @@ TEST(SaveFault, ReadOnlyDirectoryKeepsTheOldFile) {
     EXPECT_FALSE(map.Save(false));
     EXPECT_EQ(ReadBytes(cfg), "A: 1\n");
     EXPECT_EQ(EntriesIn(where), 1u);
+}
+
+TEST_P(BothTemporaryKinds, ABackupThatFailsOnAFullDiskLeavesNothing) {
+    testutil::TempDir dir;
+    ScratchMount mount(dir / "small", "size=32k");
+    if (!mount.mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const std::string cfg = dir / "small/smtpd.cfg";
+    const std::string backups = dir / "small/backup.cfg";
+    std::filesystem::create_directory(backups);
+    const std::string old = "Big: " + std::string(20 * 1024, 'x') + "\n";
+    WriteBytes(cfg, old);
+    const std::uint64_t free = FreeBlocks(dir / "small");
+
+    CConfigMap map;
+    ASSERT_TRUE(map.Load(cfg));
+    map.SetString("A", "1");
+    EXPECT_FALSE(map.Save(true, backups + "/smtpd.cfg"));
+    EXPECT_EQ(ReadBytes(cfg), old);
+    EXPECT_EQ(EntriesIn(backups), 0u);
+    EXPECT_EQ(EntriesIn(dir / "small"), 2u);
+    EXPECT_EQ(FreeBlocks(dir / "small"), free) << "a failed copy must give its space back";
+}
+
+TEST_P(BothTemporaryKinds, ASaveRemovesOnlyStaleTemporariesOfItsTargetAndItsBackups) {
+    testutil::TempDir dir;
+    const std::string cfg = dir / "t.cfg";
+    const std::string backups = dir / "bak";
+    std::filesystem::create_directory(backups);
+    WriteBytes(cfg, "A: 1\n");
+    ::chmod(cfg.c_str(), 0640);
+    WriteBytes(dir / "victim", "v");
+    const std::set<std::string> stale = {dir / "t.cfg.tmp-AbC123",
+                                         backups + "/t.cfg-240101-120000.tmp-Zz9999"};
+    // A live writer's file, a link, other names and another target's temporary stay.
+    const std::set<std::string> kept = {dir / "t.cfg.tmp-HeLd42", dir / "t.cfg.tmp-LnK456",
+                                        dir / "t.cfg.tmp-abc", dir / "u.cfg.tmp-AbC123",
+                                        backups + "/t.cfg-240101-120000"};
+    for (const std::string& path : stale)
+        WriteBytes(path, "stale");
+    for (const std::string& path : kept)
+        if (!path.ends_with("LnK456"))
+            WriteBytes(path, "kept");
+    std::filesystem::create_symlink(dir / "victim", dir / "t.cfg.tmp-LnK456");
+    const int held = ::open((dir / "t.cfg.tmp-HeLd42").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    CConfigMap map;
+    ASSERT_TRUE(map.Load(cfg));
+    map.SetString("A", "2");
+    ASSERT_TRUE(map.Save(true, backups + "/t.cfg"));
+    ::close(held);
+    for (const std::string& path : stale)
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+    for (const std::string& path : kept)
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(path))) << path;
+    EXPECT_EQ(ReadBytes(dir / "victim"), "v");
+    EXPECT_EQ(NamesIn(backups, false).size(), 2u);
+    EXPECT_EQ(std::filesystem::status(cfg).permissions() & std::filesystem::perms::mask,
+              std::filesystem::perms(0640));
+}
+
+// A child saves a file of a few megabytes in a loop, with backups, and is killed at random
+// moments. After every kill the target must be one of the two contents whole, every backup as
+// well, and the temporary files a kill left must be gone once the next child has saved.
+TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
+    testutil::TempDir dir;
+    const std::string target = dir / "big.cfg";
+    const std::string backups = dir / "backup.cfg";
+    std::filesystem::create_directory(backups);
+    WriteBytes(target, "");
+    CConfigMap map;
+    ASSERT_TRUE(map.Load(target));
+    auto fill = [&map](char c) {
+        for (int i = 0; i < 3000; ++i)
+            map.SetString("Key" + std::to_string(i), std::string(1000, c));
+    };
+    fill('b');
+    ASSERT_TRUE(map.Save(false));
+    const std::string contentB = ReadBytes(target);
+    // Timed as the child saves, with the backup: kills land anywhere from the start of a
+    // child's first save to well into its third.
+    const auto started = std::chrono::steady_clock::now();
+    fill('a');
+    ASSERT_TRUE(map.Save(true, backups + "/big.cfg"));
+    const auto saveTime = std::chrono::steady_clock::now() - started;
+    const std::string contentA = ReadBytes(target);
+    auto isWhole = [&](const std::string& path) {
+        const std::string bytes = ReadBytes(path);
+        return bytes == contentA || bytes == contentB;
+    };
+
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK), 0);
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    const auto maxDelay = std::chrono::duration_cast<std::chrono::microseconds>(saveTime * 3);
+    std::uniform_int_distribution<long> delay(0, std::clamp<long>(maxDelay.count(), 1000, 120000));
+
+    int kills = 0, lasting = 0, torn = 0, truncated = 0, saves = 0;
+    int orphans[2] = {0, 0}; // left by kills of saves with named, with unnamed temporaries
+    std::set<std::string> pending; // orphans the next completed save must remove
+    std::set<std::string> seen;
+    std::map<std::string, std::pair<ino_t, long>> checked;
+    const auto begin = std::chrono::steady_clock::now();
+    while (kills < 150 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(20)) {
+        const bool unnamed = kills % 2 == 0;
+        platform::UseUnnamedTemporaryFiles(unnamed);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            for (int i = 0; i < 100000; ++i) {
+                fill(i % 2 ? 'a' : 'b');
+                if (map.Save(true, backups + "/big.cfg"))
+                    (void)!::write(pipeFds[1], "s", 1);
+            }
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ++kills;
+        int completed = 0;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            completed += static_cast<int>(n);
+        saves += completed;
+
+        torn += isWhole(target) ? 0 : 1;
+        // A backup is read again only when it changed: there is one for every second.
+        for (const std::string& backup : NamesIn(backups, false)) {
+            struct stat st{};
+            ::stat(backup.c_str(), &st);
+            const auto stamp = std::make_pair(st.st_ino, st.st_mtim.tv_nsec);
+            if (std::exchange(checked[backup], stamp) != stamp)
+                truncated += isWhole(backup) ? 0 : 1;
+        }
+        std::set<std::string> now = NamesIn(dir.path(), true);
+        now.merge(NamesIn(backups, true));
+        if (completed > 0) {
+            for (const std::string& path : pending)
+                lasting += now.count(path);
+            pending.clear();
+        }
+        for (const std::string& path : now) {
+            pending.insert(path);
+            orphans[unnamed] += seen.insert(path).second ? 1 : 0;
+        }
+    }
+    platform::UseUnnamedTemporaryFiles(true);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    // One more save cleans whatever the last kill left.
+    ASSERT_TRUE(map.Save(true, backups + "/big.cfg"));
+    EXPECT_TRUE(NamesIn(dir.path(), true).empty());
+    EXPECT_TRUE(NamesIn(backups, true).empty());
+
+    std::cout << "[ figures  ] " << kills << " kills (seed " << seed << ") over " << saves
+              << " completed saves in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - begin)
+                     .count()
+              << " ms: " << orphans[1] << " + " << orphans[0]
+              << " orphans left by a kill (unnamed + named temporaries), " << lasting
+              << " survived the next save, " << torn << " torn targets, " << truncated
+              << " truncated backups\n";
+    EXPECT_GE(kills, 20);
+    EXPECT_EQ(torn, 0);
+    EXPECT_EQ(truncated, 0);
+    EXPECT_EQ(lasting, 0);
 }

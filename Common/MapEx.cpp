@@ -270,6 +270,11 @@ bool CStorableMap::Load(const std::string& path) {
     return Load();
 }
 
+bool CStorableMap::LoadWithin(const std::string& path, const std::string& root) {
+    m_file.Bind(path, root);
+    return Load();
+}
+
 bool CStorableMap::Load() {
     if (!m_file.TakeStamp() || !BeforeLoad())
         return false;

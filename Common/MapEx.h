@@ -135,6 +135,10 @@ public:
     virtual bool Load();
     // Binds path, forgets the stored file time and size, and loads.
     virtual bool Load(const std::string& path);
+    // Like Load(path), but binds the file confined to the folder root (see CBoundFile::root):
+    // for the files of an account folder, which must never lead out of the spool. The binding
+    // holds for later loads and saves until the next Load(path) or LoadWithin.
+    bool LoadWithin(const std::string& path, const std::string& root);
     // Writes the map to the bound file, after copying the old file to backupBase followed by
     // the local time (the file's own path when backupBase is empty) if makeBackup is set. The
     // file is replaced atomically: on failure the old file is untouched.

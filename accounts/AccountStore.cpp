@@ -68,10 +68,20 @@ void ApplySettings(CConfigMap& config, const AccountSettings& settings) {
         config.SetInt("MaxSize", settings.maxSize);
 }
 
-bool WritePassword(const std::string& folder, std::string_view account, std::string_view password) {
+// Loads the folder's "config" confined to the spool; a failed load leaves the map empty (what
+// it held must not count for this account) and bound to the file.
+bool LoadConfigOf(const std::string& spool, const std::string& folder, CConfigMap& config) {
+    if (config.LoadWithin(ChildPath(folder, kConfigFile), spool))
+        return true;
+    config.RemoveAll();
+    return false;
+}
+
+bool WritePassword(const std::string& spool, const std::string& folder, std::string_view account,
+                   std::string_view password) {
     // Replacing, not writing through: a link planted as "password" is replaced, not followed.
-    return platform::ReplaceFileAtomic(ChildPath(folder, kPasswordFile),
-                                       EncodePassword(account, password), kPasswordFileMode);
+    return platform::ReplaceFileAtomicWithin(ChildPath(folder, kPasswordFile), spool,
+                                             EncodePassword(account, password), kPasswordFileMode);
 }
 
 } // namespace
@@ -129,13 +139,14 @@ bool CAccountStore::ReadAccount(std::string_view account, std::string& password,
     const auto folder = AccountFolder(account);
     if (!folder)
         return false;
-    // A failed load leaves the map as it was; what it held must not decide how the password
-    // is read.
-    if (!config.Load(ChildPath(*folder, kConfigFile)))
-        config.RemoveAll();
+    const std::string spool = GetSpoolDir();
+    (void)LoadConfigOf(spool, *folder, config);
 
+    // Through a link out of the spool the first line of a foreign file would show as the
+    // password.
     std::string content;
-    if (!platform::ReadWholeFile(ChildPath(*folder, kPasswordFile), content) || content.empty())
+    if (!platform::ReadWholeFileWithin(ChildPath(*folder, kPasswordFile), spool, content) ||
+        content.empty())
         return true;
     // The first line, without its line end (LF or CR LF, as text mode reads it).
     std::string_view line(content);
@@ -147,6 +158,21 @@ bool CAccountStore::ReadAccount(std::string_view account, std::string& password,
     else
         password.assign(line);
     return true;
+}
+
+bool CAccountStore::LoadAccountConfig(std::string_view account, CConfigMap& config) const {
+    const auto folder = AccountFolder(account);
+    if (!folder)
+        return false;
+    return LoadConfigOf(GetSpoolDir(), *folder, config);
+}
+
+bool CAccountStore::MayReadAccountFile(const std::string& path) const {
+    return platform::StaysWithin(path, GetSpoolDir(), platform::Access::Read);
+}
+
+bool CAccountStore::MayWriteAccountFile(const std::string& path) const {
+    return platform::StaysWithin(path, GetSpoolDir(), platform::Access::Write);
 }
 
 bool CAccountStore::CreateAccount(std::string_view account, std::string_view password,
@@ -163,13 +189,13 @@ bool CAccountStore::CreateAccount(std::string_view account, std::string_view pas
         return false;
     if (!platform::MakeDirectory(folder))
         return false;
-    if (!WritePassword(folder, account, password))
+    if (!WritePassword(spool, folder, account, password))
         return false;
 
     CConfigMap config;
     // Binds the map to the new file; there is nothing to load in a folder just made, and should
     // something have appeared meanwhile, it is not taken over.
-    config.Load(ChildPath(folder, kConfigFile));
+    config.LoadWithin(ChildPath(folder, kConfigFile), spool);
     config.RemoveAll();
     config.SetString("Password", "kvcrypt");
     ApplySettings(config, settings);
@@ -182,11 +208,11 @@ bool CAccountStore::ChangeAccount(std::string_view account,
     const auto folder = AccountFolder(account);
     if (!folder)
         return false;
+    const std::string spool = GetSpoolDir();
     CConfigMap config;
-    if (!config.Load(ChildPath(*folder, kConfigFile)))
-        config.RemoveAll(); // a failed load leaves the map empty; the path stays bound
+    (void)LoadConfigOf(spool, *folder, config);
     if (password) {
-        if (!WritePassword(*folder, account, *password))
+        if (!WritePassword(spool, *folder, account, *password))
             return false;
         config.SetString("Password", "kvcrypt");
     }

@@ -59,9 +59,28 @@ public:
     // Loads the account's "config" into config (left empty when that fails) and reads the
     // password from the first line of "password", decoded when "Password" says "kvcrypt".
     // True when the account folder exists; a missing or empty "password" file leaves password
-    // as it was.
+    // as it was. Both files are read as LoadAccountConfig reads: one that is a link out of the
+    // spool counts as unreadable.
     bool ReadAccount(std::string_view account, std::string& password, CConfigMap& config) const;
 
+    // Binds config to the account's "config", confined to the spool, and loads it. A "config"
+    // that leads out of the spool through a link is not read (and later saves of the map
+    // replace the link instead of writing through it). A failed load leaves the map empty but
+    // bound, so that a Save writes the account's file. False when the account has no folder
+    // (the map is then left alone) or the file could not be loaded.
+    bool LoadAccountConfig(std::string_view account, CConfigMap& config) const;
+
+    // For the other files of an account folder, the reply template among them, which are read
+    // and written by name (CMail::Load and Save): whether path may be read, that is whether it
+    // leads to a file inside the spool with every link resolved; and whether it may be
+    // written, that is whether the folder holding it lies inside the spool (the write itself
+    // replaces a link at path, as CMail::Save does).
+    bool MayReadAccountFile(const std::string& path) const;
+    bool MayWriteAccountFile(const std::string& path) const;
+
+    // Every write below stays inside the spool and replaces a link planted at a file's path
+    // instead of writing through it.
+    //
     // Makes the folder of a new account with its "password" (encoded, readable by its owner
     // only) and a "config" holding "Password: kvcrypt" and the flagged settings. False when the
     // account exists already. A late failure is not undone: the folder stays.

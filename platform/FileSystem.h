@@ -87,11 +87,12 @@ bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned 
 void RemoveStaleTemporaries(const std::string& directory,
                             const std::function<bool(std::string_view target)>& isTarget);
 
-// Confinement to one folder (an account folder's files to the spool). A path stays within root
-// when, with every link in it resolved, it names root or something below root.
+// Confinement to one folder (an account folder's files to the spool): whether path, with every
+// link in it resolved, stays inside root.
 enum class Access {
-    Read,  // the object at path itself must resolve inside root
-    Write, // the folder that holds path must: a write replaces a link at path, never follows it
+    Read,  // the object at path itself must exist and resolve to something below root
+    Write, // the folder that holds path must be root or lie below it, and path must name an
+           // entry of it: a write replaces a link at path, never follows it
 };
 bool StaysWithin(const std::string& path, const std::string& root, Access access);
 

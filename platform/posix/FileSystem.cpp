@@ -510,7 +510,7 @@ bool StaysWithin(const std::string& path, const std::string& root, Access access
     if (!real || !realRoot || !IsBelow(*real, *realRoot))
         return false;
     if (access == Access::Read)
-        return true;
+        return *real != *realRoot; // root itself is no file inside it
     const std::string name = BaseNameOf(path);
     return !name.empty() && name != "." && name != "..";
 }

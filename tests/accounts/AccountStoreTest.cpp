@@ -147,6 +147,60 @@ TEST_F(AccountStoreTest, ChangeRewritesThePasswordAndFlaggedKeysAndKeepsTheRest)
     EXPECT_EQ(ModeOf(Folder("bob/password")), 0600u);
 }
 
+TEST_F(AccountStoreTest, LinksOutOfTheSpoolAreNeitherReadNorWrittenThrough) {
+    const std::string foreignConfig = "Password: plain\r\nQuota: 99\r\n";
+    WriteBytes(dir / "outside.cfg", foreignConfig);
+    WriteBytes(dir / "outside.pw", "foreign line\r\n");
+    auto plantLinks = [&] {
+        fs::create_directories(Folder("bob"));
+        for (const char* name : {"config", "password"})
+            fs::remove(Folder("bob/") + name);
+        fs::create_symlink(dir / "outside.cfg", Folder("bob/config"));
+        fs::create_symlink(dir / "outside.pw", Folder("bob/password"));
+    };
+    plantLinks();
+    password = "before";
+    ASSERT_TRUE(store.ReadAccount("bob", password, config));
+    EXPECT_TRUE(config.IsEmpty());
+    EXPECT_EQ(password, "before");
+
+    // The map stays bound to the account's file: its save replaces the link.
+    EXPECT_FALSE(store.LoadAccountConfig("bob", config));
+    config.SetString("RunReply", "1");
+    ASSERT_TRUE(config.Save(false));
+    EXPECT_FALSE(fs::is_symlink(Folder("bob/config")));
+    EXPECT_EQ(ReadBytes(Folder("bob/config")), "RunReply:\t1\r\n");
+
+    plantLinks();
+    ASSERT_TRUE(store.ChangeAccount("bob", std::nullopt, AccountSettings{2, 0, 5, 0}));
+    EXPECT_EQ(ReadBytes(Folder("bob/config")), "Quota:\t5\r\n");
+    EXPECT_EQ(ReadBytes(dir / "outside.cfg"), foreignConfig);
+    EXPECT_EQ(ReadBytes(dir / "outside.pw"), "foreign line\r\n");
+
+    // A folder swapped for a link after the load: the save fails and creates nothing outside.
+    ASSERT_TRUE(store.LoadAccountConfig("bob", config));
+    fs::create_directory(dir / "elsewhere");
+    fs::rename(Folder("bob"), dir / "bob-moved");
+    fs::create_directory_symlink(dir / "elsewhere", Folder("bob"));
+    EXPECT_FALSE(config.Save(true));
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    fs::remove(Folder("bob"));
+    fs::rename(dir / "bob-moved", Folder("bob"));
+
+    // The reply template and other files read and written by name.
+    fs::create_symlink(dir / "outside.cfg", Folder("bob/reply.emt"));
+    WriteBytes(Folder("bob/own.emt"), "x");
+    fs::create_symlink(Folder("bob/own.emt"), Folder("bob/inner.emt"));
+    EXPECT_FALSE(store.MayReadAccountFile(Folder("bob/reply.emt")));
+    EXPECT_TRUE(store.MayReadAccountFile(Folder("bob/inner.emt")));
+    EXPECT_TRUE(store.MayWriteAccountFile(Folder("bob/reply.emt"))); // the write replaces it
+    EXPECT_TRUE(store.MayWriteAccountFile(PathJoin(Folder("bob"), "new.emt")));
+    for (const char* name : {"../../x.emt", "/tmp/x.emt", "..", "missing/x.emt"}) {
+        EXPECT_FALSE(store.MayWriteAccountFile(PathJoin(Folder("bob"), name))) << name;
+        EXPECT_FALSE(store.MayReadAccountFile(PathJoin(Folder("bob"), name))) << name;
+    }
+}
+
 TEST_F(AccountStoreTest, RemoveDeletesTheWholeFolderButNoLinkTarget) {
     fs::create_directories(dir / "outside/sub");
     WriteBytes(dir / "outside/sub/keep", "k");

@@ -1,51 +1,355 @@
 #include "gui/FieldBinder.h"
 
 #include "gui/TextCodec.h"
+#include "pages/FieldModel.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QSpinBox>
+#include <QTextEdit>
 
 #include <algorithm>
+#include <set>
 
-CFieldBinder::CFieldBinder(CFieldModel& model, QWidget& root) : m_model(model) {
-    for (const CFieldSpec& field : model.Fields()) {
-        const auto found = root.findChildren<QWidget*>(QString::fromLatin1(field.id));
-        Q_ASSERT_X(found.size() == 1, "CFieldBinder", field.id);
-        if (found.isEmpty())
-            continue;
-        QWidget* control = found.front();
-        // A label that names the control greys with it: a disabled field under a black label
-        // reads as editable.
-        QLabel* label = nullptr;
-        for (QLabel* candidate : root.findChildren<QLabel*>())
-            if (candidate->buddy() == control)
-                label = candidate;
-        m_bindings.push_back({&field, control, label});
-        if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-            if (field.maxLength > 0)
-                edit->setMaxLength(field.maxLength);
-            QObject::connect(edit, &QLineEdit::textEdited, edit, [this, &field] {
-                if (!m_loading && m_onEdited)
-                    m_onEdited(field.id);
-            });
-        } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+using Binding = CFieldBinder::Binding;
+using Report = std::function<void(std::optional<std::string>)>;
+
+// How one class of control shows a field: whether it fits the field's type, how it takes the
+// table's limits, how it shows and gives a value, and how it tells of the user's change.
+struct CControlKind {
+    bool (*fits)(const CFieldSpec& field, QWidget* control);
+    void (*limit)(const Binding& binding);
+    void (*write)(const Binding& binding, const std::string& value);
+    std::string (*read)(const Binding& binding);
+    void (*notify)(const Binding& binding, Report report);
+    bool ownsLabel;     // the control shows the field's label itself (check box, radio button)
+    bool hasSuggestions; // an editable drop-down, filled from the suggestion source
+};
+
+namespace {
+
+template <class T>
+T* As(const Binding& binding) {
+    return static_cast<T*>(binding.controls.front());
+}
+
+const CControlKind kLineEdit{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QLineEdit*>(control) &&
+                   (field.type == FieldType::Text || field.type == FieldType::Number);
+        },
+    .limit =
+        [](const Binding& b) {
+            auto* edit = As<QLineEdit>(b);
+            if (b.field->maxLength > 0)
+                edit->setMaxLength(b.field->maxLength);
+            if (b.field->flags & kFieldMasked)
+                edit->setEchoMode(QLineEdit::Password);
+            const bool readOnly = (b.field->flags & kFieldReadOnly) != 0;
+            edit->setReadOnly(readOnly);
+            if (readOnly) {
+                // A field that cannot be typed in should not look as if it could.
+                QPalette palette = edit->palette();
+                palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+                edit->setPalette(palette);
+            }
+        },
+    .write = [](const Binding& b, const std::string& value) { As<QLineEdit>(b)->setText(FromAnsi(value)); },
+    .read = [](const Binding& b) { return ToAnsi(As<QLineEdit>(b)->text()); },
+    .notify =
+        [](const Binding& b, Report report) {
+            // textEdited: the user's typing only, not the redraws from the model.
+            QObject::connect(As<QLineEdit>(b), &QLineEdit::textEdited, As<QLineEdit>(b),
+                             [report] { report(std::nullopt); });
+        },
+    .ownsLabel = false,
+    .hasSuggestions = false,
+};
+
+const CControlKind kPlainTextEdit{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QPlainTextEdit*>(control) && field.type == FieldType::Text;
+        },
+    .limit =
+        [](const Binding& b) {
+            As<QPlainTextEdit>(b)->setReadOnly((b.field->flags & kFieldReadOnly) != 0);
+            // A text edit has no length limit of its own; the exchange refuses a longer text.
+        },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            As<QPlainTextEdit>(b)->setPlainText(FromAnsiLines(value));
+        },
+    .read = [](const Binding& b) { return ToAnsiLines(As<QPlainTextEdit>(b)->toPlainText()); },
+    .notify =
+        [](const Binding& b, Report report) {
+            QObject::connect(As<QPlainTextEdit>(b), &QPlainTextEdit::textChanged,
+                             As<QPlainTextEdit>(b), [report] { report(std::nullopt); });
+        },
+    .ownsLabel = false,
+    .hasSuggestions = false,
+};
+
+const CControlKind kSpinBox{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QSpinBox*>(control) && field.type == FieldType::Number;
+        },
+    .limit =
+        [](const Binding& b) {
             // The arrows step within their own range; typing reaches the accepted range too,
             // and the model's check refuses what lies outside it.
-            spin->setRange(static_cast<int>(std::min(field.minimum, field.arrowMinimum)),
-                           static_cast<int>(std::max(field.maximum, field.arrowMaximum)));
-            QObject::connect(spin, &QSpinBox::valueChanged, spin, [this, &field] {
-                if (!m_loading && m_onEdited)
-                    m_onEdited(field.id);
-            });
-        } else if (auto* check = qobject_cast<QCheckBox*>(control)) {
-            QObject::connect(check, &QCheckBox::toggled, check, [this, &field] {
-                if (!m_loading && m_onEdited)
-                    m_onEdited(field.id);
-            });
-        }
+            const CFieldSpec& f = *b.field;
+            As<QSpinBox>(b)->setRange(static_cast<int>(std::min(f.minimum, f.arrowMinimum)),
+                                      static_cast<int>(std::max(f.maximum, f.arrowMaximum)));
+        },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            As<QSpinBox>(b)->setValue(static_cast<int>(std::strtol(value.c_str(), nullptr, 10)));
+        },
+    .read = [](const Binding& b) { return ToAnsi(As<QSpinBox>(b)->cleanText()); },
+    .notify =
+        [](const Binding& b, Report report) {
+            QObject::connect(As<QSpinBox>(b), &QSpinBox::valueChanged, As<QSpinBox>(b),
+                             [report] { report(std::nullopt); });
+        },
+    .ownsLabel = false,
+    .hasSuggestions = false,
+};
+
+const CControlKind kCheckBox{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QCheckBox*>(control) && field.type == FieldType::Check;
+        },
+    .limit =
+        [](const Binding& b) {
+            if (b.field->label && *b.field->label)
+                As<QCheckBox>(b)->setText(FromUtf8(b.field->label));
+        },
+    .write = [](const Binding& b, const std::string& value) { As<QCheckBox>(b)->setChecked(std::strtol(value.c_str(), nullptr, 10) != 0); },
+    .read = [](const Binding& b) { return std::string(As<QCheckBox>(b)->isChecked() ? "1" : "0"); },
+    .notify =
+        [](const Binding& b, Report report) {
+            QObject::connect(As<QCheckBox>(b), &QCheckBox::toggled, As<QCheckBox>(b),
+                             [report](bool on) { report(std::string(on ? "1" : "0")); });
+        },
+    .ownsLabel = true,
+    .hasSuggestions = false,
+};
+
+// A choice as a fixed drop-down list: the choices' labels in table order.
+const CControlKind kChoiceCombo{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QComboBox*>(control) && field.type == FieldType::Choice;
+        },
+    .limit =
+        [](const Binding& b) {
+            auto* combo = As<QComboBox>(b);
+            combo->setEditable(false);
+            combo->clear();
+            for (const CChoice& choice : b.field->choices)
+                combo->addItem(FromUtf8(choice.label));
+        },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            int index = -1;
+            for (std::size_t i = 0; i < b.field->choices.size(); ++i)
+                if (value == b.field->choices[i].value)
+                    index = static_cast<int>(i);
+            As<QComboBox>(b)->setCurrentIndex(index);
+        },
+    .read =
+        [](const Binding& b) {
+            const int index = As<QComboBox>(b)->currentIndex();
+            return index < 0 ? std::string()
+                             : std::string(b.field->choices[static_cast<std::size_t>(index)].value);
+        },
+    .notify =
+        [](const Binding& b, Report report) {
+            const CFieldSpec* field = b.field;
+            // activated: the user's choice only.
+            QObject::connect(As<QComboBox>(b), &QComboBox::activated, As<QComboBox>(b),
+                             [report, field](int index) {
+                                 if (index >= 0)
+                                     report(std::string(
+                                         field->choices[static_cast<std::size_t>(index)].value));
+                             });
+        },
+    .ownsLabel = false,
+    .hasSuggestions = false,
+};
+
+// A text with suggestions: the user may pick one or type anything.
+const CControlKind kEditableCombo{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QComboBox*>(control) && field.type == FieldType::Text;
+        },
+    .limit =
+        [](const Binding& b) {
+            auto* combo = As<QComboBox>(b);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            if (b.field->maxLength > 0)
+                combo->lineEdit()->setMaxLength(b.field->maxLength);
+        },
+    .write = [](const Binding& b, const std::string& value) { As<QComboBox>(b)->setEditText(FromAnsi(value)); },
+    .read = [](const Binding& b) { return ToAnsi(As<QComboBox>(b)->currentText()); },
+    .notify =
+        [](const Binding& b, Report report) {
+            QObject::connect(As<QComboBox>(b), &QComboBox::editTextChanged, As<QComboBox>(b),
+                             [report] { report(std::nullopt); });
+        },
+    .ownsLabel = false,
+    .hasSuggestions = true,
+};
+
+// A choice as radio buttons, one per value in table order (see RadioName).
+const CControlKind kRadioGroup{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QRadioButton*>(control) && field.type == FieldType::Choice;
+        },
+    .limit =
+        [](const Binding& b) {
+            // Buttons in different frames are not exclusive by themselves.
+            auto* group = new QButtonGroup(b.controls.front()->parent());
+            for (std::size_t i = 0; i < b.controls.size(); ++i) {
+                auto* radio = static_cast<QRadioButton*>(b.controls[i]);
+                group->addButton(radio);
+                radio->setText(FromUtf8(b.field->choices[i].label));
+            }
+        },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            auto* group = static_cast<QRadioButton*>(b.controls.front())->group();
+            // No value of the table: none is shown as chosen.
+            if (group)
+                group->setExclusive(false);
+            for (std::size_t i = 0; i < b.controls.size(); ++i)
+                static_cast<QRadioButton*>(b.controls[i])
+                    ->setChecked(value == b.field->choices[i].value);
+            if (group)
+                group->setExclusive(true);
+        },
+    .read =
+        [](const Binding& b) {
+            for (std::size_t i = 0; i < b.controls.size(); ++i)
+                if (static_cast<QRadioButton*>(b.controls[i])->isChecked())
+                    return std::string(b.field->choices[i].value);
+            return std::string();
+        },
+    .notify =
+        [](const Binding& b, Report report) {
+            for (std::size_t i = 0; i < b.controls.size(); ++i) {
+                auto* radio = static_cast<QRadioButton*>(b.controls[i]);
+                const char* value = b.field->choices[i].value;
+                QObject::connect(radio, &QRadioButton::toggled, radio, [report, value](bool on) {
+                    if (on)
+                        report(std::string(value));
+                });
+            }
+        },
+    .ownsLabel = true,
+    .hasSuggestions = false,
+};
+
+const CControlKind* const kKinds[] = {&kLineEdit,    &kPlainTextEdit, &kSpinBox,   &kCheckBox,
+                                      &kChoiceCombo, &kEditableCombo, &kRadioGroup};
+
+const CControlKind* KindOf(const CFieldSpec& field, QWidget* control) {
+    for (const CControlKind* kind : kKinds)
+        if (kind->fits(field, control))
+            return kind;
+    return nullptr;
+}
+
+QList<QWidget*> Named(const QWidget& root, const QString& name) {
+    return root.findChildren<QWidget*>(name);
+}
+
+// The controls of a field: the one named by its id, or a radio button per choice.
+std::vector<QWidget*> ControlsOf(const CFieldSpec& field, const QWidget& root) {
+    const auto named = Named(root, QString::fromLatin1(field.id));
+    if (named.size() == 1)
+        return {named.front()};
+    if (!named.isEmpty() || field.type != FieldType::Choice || field.choices.empty())
+        return {};
+    std::vector<QWidget*> radios;
+    for (const CChoice& choice : field.choices) {
+        const auto found = Named(root, CFieldBinder::RadioName(field.id, choice.value));
+        if (found.size() != 1)
+            return {};
+        radios.push_back(found.front());
     }
+    return radios;
+}
+
+// Whether the view has hidden the widget itself (a widget not shown yet is not).
+bool ExplicitlyHidden(const QWidget& widget) {
+    return widget.testAttribute(Qt::WA_WState_ExplicitShowHide) && widget.isHidden();
+}
+
+} // namespace
+
+bool CFieldBinder::ShowState(QWidget& widget, bool enabled, bool visible) {
+    widget.setEnabled(enabled);
+    if (visible != ExplicitlyHidden(widget))
+        return false;
+    widget.setVisible(visible);
+    return true;
+}
+
+QString CFieldBinder::RadioName(const char* fieldId, const char* value) {
+    return QString::fromLatin1(fieldId) + QLatin1Char('_') + QString::fromLatin1(value);
+}
+
+CFieldBinder::CFieldBinder(CFieldModel& model, QWidget& root) : m_model(model) {
+    const auto labels = root.findChildren<QLabel*>();
+    for (const CFieldSpec& field : model.Fields()) {
+        std::vector<QWidget*> controls = ControlsOf(field, root);
+        const CControlKind* kind = controls.empty() ? nullptr : KindOf(field, controls.front());
+        Q_ASSERT_X(kind, "CFieldBinder", field.id);
+        if (!kind)
+            continue;
+        Binding binding{&field, kind, std::move(controls), {}};
+        // A label that names the control greys with it: a disabled field under a black label
+        // reads as editable.
+        for (QLabel* label : labels)
+            if (std::find(binding.controls.begin(), binding.controls.end(), label->buddy()) !=
+                binding.controls.end())
+                binding.labels.push_back(label);
+        if (!kind->ownsLabel && field.label && *field.label)
+            for (QLabel* label : binding.labels)
+                label->setText(FromUtf8(field.label));
+        kind->limit(binding);
+        kind->notify(binding, [this, &field](std::optional<std::string> value) {
+            Report(field, std::move(value));
+        });
+        m_bindings.push_back(std::move(binding));
+    }
+}
+
+CFieldBinder::~CFieldBinder() = default;
+
+void CFieldBinder::Report(const CFieldSpec& field, std::optional<std::string> value) {
+    if (m_loading)
+        return;
+    m_model.FieldChanged(field.id, std::move(value));
+    if (m_onEdited)
+        m_onEdited(field.id);
 }
 
 void CFieldBinder::SetEditedHandler(std::function<void(const char* id)> handler) {
@@ -55,36 +359,36 @@ void CFieldBinder::SetEditedHandler(std::function<void(const char* id)> handler)
 QWidget* CFieldBinder::ControlOf(std::string_view id) const {
     for (const Binding& binding : m_bindings)
         if (id == binding.field->id)
-            return binding.control;
+            return binding.controls.front();
     return nullptr;
 }
 
 void CFieldBinder::ModelToControls() {
     m_loading = true;
     for (const Binding& binding : m_bindings) {
-        const std::string& value = m_model.Value(binding.field->id);
-        if (auto* edit = qobject_cast<QLineEdit*>(binding.control))
-            edit->setText(FromAnsi(value));
-        else if (auto* spin = qobject_cast<QSpinBox*>(binding.control))
-            spin->setValue(static_cast<int>(m_model.Number(binding.field->id)));
-        else if (auto* check = qobject_cast<QCheckBox*>(binding.control))
-            check->setChecked(m_model.Number(binding.field->id) != 0);
-        const bool enabled = m_model.IsEnabled(binding.field->id);
-        binding.control->setEnabled(enabled);
-        if (binding.label)
-            binding.label->setEnabled(enabled);
+        if (binding.kind->hasSuggestions && m_suggestions) {
+            auto* combo = static_cast<QComboBox*>(binding.controls.front());
+            combo->clear();
+            for (const std::string& suggestion : m_suggestions(*binding.field))
+                combo->addItem(FromAnsi(suggestion));
+        }
+        binding.kind->write(binding, m_model.Value(binding.field->id));
     }
     m_loading = false;
+    ShowStates();
 }
 
-std::string CFieldBinder::ReadControl(const Binding& binding) const {
-    if (auto* edit = qobject_cast<QLineEdit*>(binding.control))
-        return ToAnsi(edit->text());
-    if (auto* spin = qobject_cast<QSpinBox*>(binding.control))
-        return ToAnsi(spin->cleanText());
-    if (auto* check = qobject_cast<QCheckBox*>(binding.control))
-        return check->isChecked() ? "1" : "0";
-    return m_model.Value(binding.field->id);
+void CFieldBinder::ShowStates() {
+    m_loading = true;
+    for (const Binding& binding : m_bindings) {
+        const bool enabled = m_model.IsEnabled(binding.field->id);
+        const bool visible = m_model.IsVisible(binding.field->id);
+        for (QWidget* control : binding.controls)
+            ShowState(*control, enabled, visible);
+        for (QLabel* label : binding.labels)
+            ShowState(*label, enabled, visible);
+    }
+    m_loading = false;
 }
 
 bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
@@ -92,7 +396,7 @@ bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
         [this](const CFieldSpec& field) {
             for (const Binding& binding : m_bindings)
                 if (binding.field == &field)
-                    return ReadControl(binding);
+                    return binding.kind->read(binding);
             return m_model.Value(field.id);
         },
         prompter);
@@ -102,6 +406,79 @@ bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
         control->setFocus();
         if (auto* edit = qobject_cast<QLineEdit*>(control))
             edit->selectAll();
+        else if (auto* spin = qobject_cast<QSpinBox*>(control))
+            spin->selectAll();
     }
     return false;
+}
+
+namespace {
+
+// Controls that hold a value or act: what a form names only for the model.
+bool IsInput(const QWidget* widget) {
+    return qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QLineEdit*>(widget) ||
+           qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
+           qobject_cast<const QAbstractSpinBox*>(widget) || qobject_cast<const QComboBox*>(widget) ||
+           qobject_cast<const QAbstractItemView*>(widget);
+}
+
+// Containers the model may switch as a group: group boxes, and plain widgets and frames.
+bool IsContainer(const QWidget* widget) {
+    if (qobject_cast<const QGroupBox*>(widget))
+        return true;
+    const QMetaObject* meta = widget->metaObject();
+    return meta == &QWidget::staticMetaObject || meta == &QFrame::staticMetaObject;
+}
+
+} // namespace
+
+QStringList CFieldBinder::Mismatches(const CFieldModel& model, const QWidget& root) {
+    QStringList faults;
+    std::set<QString> ids;
+    auto expectOne = [&](const QString& name, const char* what, auto fits) {
+        ids.insert(name);
+        const auto found = Named(root, name);
+        if (found.size() != 1)
+            faults << QStringLiteral("%1 \"%2\": %3 controls").arg(QLatin1String(what), name).arg(found.size());
+        else if (!fits(found.front()))
+            faults << QStringLiteral("%1 \"%2\": a %3 does not fit")
+                          .arg(QLatin1String(what), name,
+                               QLatin1String(found.front()->metaObject()->className()));
+    };
+    for (const CFieldSpec& field : model.Fields()) {
+        const QString id = QString::fromLatin1(field.id);
+        auto fitsField = [&field](QWidget* w) { return KindOf(field, w) != nullptr; };
+        if (field.type == FieldType::Choice && Named(root, id).isEmpty() && !field.choices.empty()) {
+            for (const CChoice& choice : field.choices)
+                expectOne(RadioName(field.id, choice.value), "choice", [](QWidget* w) {
+                    return qobject_cast<QRadioButton*>(w) != nullptr;
+                });
+        } else {
+            expectOne(id, "field", fitsField);
+        }
+    }
+    for (const CListSpec& list : model.Lists())
+        expectOne(QString::fromLatin1(list.id), "list",
+                  [](QWidget* w) { return qobject_cast<QAbstractItemView*>(w) != nullptr; });
+    for (const CGroupSpec& group : model.Groups())
+        expectOne(QString::fromLatin1(group.id), "group", [](QWidget*) { return true; });
+    for (const CCommandSpec& command : model.Commands())
+        if (command.places & kPlaceButton)
+            expectOne(QString::fromLatin1(command.id), "button",
+                      [](QWidget* w) { return qobject_cast<QAbstractButton*>(w) != nullptr; });
+
+    for (const QWidget* widget : root.findChildren<QWidget*>()) {
+        const QString name = widget->objectName();
+        if (name.isEmpty() || name.startsWith(QLatin1String("qt_")) ||
+            name.startsWith(QLatin1Char('_')) || !(IsInput(widget) || IsContainer(widget)))
+            continue;
+        // The parts of a control (a spin box's edit, a list's header) are the control's.
+        bool part = false;
+        for (const QWidget* up = widget->parentWidget(); up && up != &root; up = up->parentWidget())
+            part = part || IsInput(up);
+        if (!part && ids.count(name) == 0)
+            faults << QStringLiteral("control \"%1\" (%2) stands for no id")
+                          .arg(name, QLatin1String(widget->metaObject()->className()));
+    }
+    return faults;
 }

@@ -3,6 +3,7 @@
 #include "gui/TextCodec.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +28,10 @@ QWidget* MakeControl(const CFieldSpec& field, QWidget* parent) {
     case FieldType::Check:
         control = new QCheckBox(FromUtf8(field.label), parent);
         break;
+    case FieldType::Choice:
+        // A row has room for a drop-down list, not for a column of radio buttons.
+        control = new QComboBox(parent);
+        break;
     }
     control->setObjectName(QString::fromLatin1(field.id));
     return control;
@@ -35,7 +40,7 @@ QWidget* MakeControl(const CFieldSpec& field, QWidget* parent) {
 } // namespace
 
 CFormView::CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent)
-    : QWidget(parent), m_model(model), m_prompter(prompter) {
+    : CModelView(model, prompter, parent) {
     auto* grid = new QGridLayout(this);
     grid->setColumnStretch(1, 1);
 
@@ -51,7 +56,7 @@ CFormView::CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent)
         connect(button, &QPushButton::clicked, this, [this, &command] {
             if (!TakeFields())
                 return;
-            m_model.OnCommand(command.id, m_prompter);
+            m_model.RunCommand(command.id, m_prompter);
             Refresh();
         });
         m_buttons.emplace_back(&command, button);
@@ -71,14 +76,15 @@ CFormView::CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent)
             grid->addWidget(control, gridRow, 0, 1, 2);
         }
         for (const CCommandSpec& command : model.Commands())
-            if (command.fieldId && std::string_view(command.fieldId) == field->id)
+            if ((command.places & kPlaceButton) && command.fieldId &&
+                std::string_view(command.fieldId) == field->id)
                 grid->addWidget(addButton(command), gridRow, 2);
         ++gridRow;
     }
     // Buttons that belong to no field stand in a row of their own, right-aligned.
     QHBoxLayout* others = nullptr;
     for (const CCommandSpec& command : model.Commands()) {
-        if (command.fieldId)
+        if (command.fieldId || !(command.places & kPlaceButton))
             continue;
         if (!others) {
             others = new QHBoxLayout;
@@ -89,7 +95,7 @@ CFormView::CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent)
     }
     grid->setRowStretch(gridRow, 1);
 
-    m_binder = std::make_unique<CFieldBinder>(model, *this);
+    Bind(*this);
     Refresh();
 }
 
@@ -102,14 +108,13 @@ QPushButton* CFormView::CommandButton(std::string_view id) const {
 
 void CFormView::Refresh() {
     m_binder->ModelToControls();
-    for (const auto& [command, button] : m_buttons)
+    ShowStates();
+}
+
+void CFormView::ShowStates() {
+    m_binder->ShowStates();
+    for (const auto& [command, button] : m_buttons) {
         button->setEnabled(m_model.IsEnabled(command->id));
-}
-
-bool CFormView::TakeFields() {
-    return m_binder->ControlsToModel(m_prompter);
-}
-
-void CFormView::SetEditedHandler(std::function<void(const char* id)> handler) {
-    m_binder->SetEditedHandler(std::move(handler));
+        button->setVisible(m_model.IsVisible(command->id));
+    }
 }

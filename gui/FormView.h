@@ -4,35 +4,20 @@
 // else happens here.
 #pragma once
 
-#include "gui/FieldBinder.h"
-
-#include <QWidget>
-
-#include <functional>
-#include <memory>
+#include "gui/ModelView.h"
 
 class QPushButton;
 
-class CFormView : public QWidget {
+class CFormView : public CModelView {
     Q_OBJECT
 public:
     CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent = nullptr);
 
-    CFieldModel& model() { return m_model; }
-    CFieldBinder& binder() { return *m_binder; }
     QPushButton* CommandButton(std::string_view id) const;
 
-    // Shows the model's values and enable states.
-    void Refresh();
-    // Takes the fields from the controls; false, with the focus on the control, on a refusal.
-    bool TakeFields();
-
-    // Called with the field's id whenever the user edits a control.
-    void SetEditedHandler(std::function<void(const char* id)> handler);
+    void Refresh() override;
+    void ShowStates() override;
 
 private:
-    CFieldModel& m_model;
-    CPrompter& m_prompter;
-    std::unique_ptr<CFieldBinder> m_binder;
     std::vector<std::pair<const CCommandSpec*, QPushButton*>> m_buttons;
 };

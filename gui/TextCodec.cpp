@@ -9,3 +9,16 @@ QString FromAnsi(std::string_view text) {
 std::string ToAnsi(const QString& text) {
     return ansi::FromUtf8(text.toStdString());
 }
+
+QString FromAnsiLines(std::string_view text) {
+    QString result = FromAnsi(text);
+    result.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return result;
+}
+
+std::string ToAnsiLines(const QString& text) {
+    QString crlf = text;
+    crlf.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    crlf.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return ToAnsi(crlf);
+}

@@ -9,6 +9,9 @@
 
 QString FromAnsi(std::string_view text);
 std::string ToAnsi(const QString& text);
+// Multi-line texts: the model holds CR LF line breaks, Qt's text edits hold LF.
+QString FromAnsiLines(std::string_view text);
+std::string ToAnsiLines(const QString& text);
 // The program's own UTF-8 texts of the field tables and captions.
 inline QString FromUtf8(const char* text) {
     return QString::fromUtf8(text);

@@ -19,6 +19,7 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -238,7 +239,7 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     const auto maxDelay = std::chrono::duration_cast<std::chrono::microseconds>(saveTime * 3);
-    std::uniform_int_distribution<long> delay(0, std::clamp<long>(maxDelay.count(), 1000, 120000));
+    std::uniform_int_distribution<long> delay(0, std::clamp<long>(maxDelay.count(), 1000, 1000000));
 
     int kills = 0, lasting = 0, torn = 0, truncated = 0, saves = 0;
     int orphans[2] = {0, 0}; // left by kills of saves with named, with unnamed temporaries
@@ -253,6 +254,7 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            (void)!::write(pipeFds[1], "r", 1);
             for (int i = 0; i < 100000; ++i) {
                 fill(i % 2 ? 'a' : 'b');
                 if (map.Save(true, backups + "/big.cfg"))
@@ -260,6 +262,13 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
             }
             ::_exit(0);
         }
+        // The delay counts from the child's start, not from the fork, which takes long under
+        // the address sanitizer.
+        pollfd ready{pipeFds[0], POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 10000), 1);
+        char started = 0;
+        ASSERT_EQ(::read(pipeFds[0], &started, 1), 1);
+        ASSERT_EQ(started, 'r');
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(child, SIGKILL);
         int status = 0;
@@ -301,7 +310,8 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     EXPECT_TRUE(NamesIn(backups, true).empty());
 
     std::cout << "[ figures  ] " << kills << " kills (seed " << seed << ") over " << saves
-              << " completed saves in "
+              << " completed saves of " << saveTime / std::chrono::milliseconds(1)
+              << " ms each in "
               << std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now() - begin)
                      .count()

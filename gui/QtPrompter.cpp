@@ -2,18 +2,14 @@
 
 #include "Common/Ansi.h"
 #include "app/Strings.h"
-#include "gui/FormView.h"
+#include "gui/DialogView.h"
 #include "gui/ProgressNote.h"
 #include "gui/TextCodec.h"
 #include "pages/FieldModel.h"
 #include "pages/Help.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -22,37 +18,6 @@ namespace {
 QString Title() {
     return FromAnsi(strings::Text(57344));
 }
-
-// A dialog model in a window of its own: the form, then OK, Abbrechen and, when the dialog has
-// help, Hilfe.
-class CDialogView : public QDialog {
-public:
-    CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owner)
-        : QDialog(owner), m_model(model), m_prompter(prompter) {
-        setWindowTitle(FromUtf8(model.Caption()));
-        auto* layout = new QVBoxLayout(this);
-        m_form = new CFormView(model, prompter, this);
-        layout->addWidget(m_form);
-        auto buttons = QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
-        if (model.HelpContext() != 0)
-            buttons |= QDialogButtonBox::Help;
-        auto* box = new QDialogButtonBox(buttons, this);
-        layout->addWidget(box);
-        connect(box, &QDialogButtonBox::accepted, this, [this] {
-            if (m_form->TakeFields() && m_model.OnOk(m_prompter))
-                accept();
-        });
-        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        connect(box, &QDialogButtonBox::helpRequested, this, [this] {
-            m_prompter.Help(help::kRequestContext, help::ContextOf(m_model.HelpContext()));
-        });
-    }
-
-private:
-    CDialogModel& m_model;
-    CPrompter& m_prompter;
-    CFormView* m_form;
-};
 
 } // namespace
 

@@ -1,7 +1,7 @@
 #include "gui/QuibrelDlg.h"
 
 #include "app/Strings.h"
-#include "gui/FormView.h"
+#include "gui/ModelView.h"
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
 #include "pages/Help.h"
@@ -47,10 +47,10 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     layout->addWidget(m_buttons);
 
     for (const auto& page : pages) {
-        auto* view = new CFormView(*page, prompter, m_tabs);
+        // The binder tells the model of every edit (FieldChanged), which marks it modified.
+        CModelView* view = CreateModelView(*page, prompter, m_tabs);
         m_tabs->addTab(view, FromUtf8(page->Caption()));
         CPageModel* model = page.get();
-        view->SetEditedHandler([model](const char* id) { model->OnFieldEdited(id); });
         model->SetModifiedHandler([this](bool) { UpdateApply(); });
         model->SetLockCancelHandler([this] { LockCancel(); });
         m_pages.push_back({model, view, false});

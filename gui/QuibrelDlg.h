@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-class CFormView;
+class CModelView;
 class CQtPrompter;
 class QDialogButtonBox;
 class QPushButton;
@@ -28,7 +28,7 @@ public:
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* applyButton() const { return m_apply; }
-    CFormView* view(int index) const { return m_pages.at(static_cast<std::size_t>(index)).view; }
+    CModelView* view(int index) const { return m_pages.at(static_cast<std::size_t>(index)).view; }
     bool IsCancelLocked() const { return m_cancelLocked; }
     bool WasShown(int index) const { return m_pages.at(static_cast<std::size_t>(index)).shown; }
 
@@ -52,7 +52,7 @@ private:
 
     struct Page {
         CPageModel* model;
-        CFormView* view;
+        CModelView* view;
         bool shown;
     };
     CPrompter& m_prompter;

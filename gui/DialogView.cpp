@@ -1,0 +1,96 @@
+#include "gui/DialogView.h"
+
+#include "gui/ModelView.h"
+#include "gui/TextCodec.h"
+#include "pages/Help.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Qt settles a layout through posted events, one widget level at a time; the window's new
+// minimum height must be known before it is resized.
+void SettleLayouts(QWidget* from, QWidget& window) {
+    for (QWidget* widget = from; widget; widget = widget->parentWidget()) {
+        if (QLayout* layout = widget->layout()) {
+            layout->invalidate();
+            layout->activate();
+        }
+        if (widget == &window)
+            break;
+    }
+}
+
+} // namespace
+
+CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owner)
+    : QDialog(owner), m_model(model), m_prompter(prompter) {
+    setWindowTitle(FromUtf8(model.Caption()));
+    auto* layout = new QVBoxLayout(this);
+    m_view = CreateModelView(model, prompter, this);
+    layout->addWidget(m_view);
+    auto kinds = QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
+    if (model.HelpContext() != 0)
+        kinds |= QDialogButtonBox::Help;
+    m_buttons = new QDialogButtonBox(kinds, this);
+    // The program's own words, whether or not Qt's German catalogue is loaded.
+    m_buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
+    m_buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+    if (QPushButton* help = m_buttons->button(QDialogButtonBox::Help))
+        help->setText(QStringLiteral("&Hilfe"));
+    layout->addWidget(m_buttons);
+    connect(m_buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (m_view->TakeFields() && m_model.OnOk(m_prompter))
+            accept();
+    });
+    connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(m_buttons, &QDialogButtonBox::helpRequested, this, [this] {
+        m_prompter.Help(help::kRequestContext, help::ContextOf(m_model.HelpContext()));
+    });
+
+    // The full height is the one with every group shown; each group the model hides at the
+    // start is cut off it.
+    std::vector<QWidget*> folded;
+    for (QWidget* group : m_view->Groups())
+        if (group->isHidden()) {
+            folded.push_back(group);
+            group->setVisible(true);
+        }
+    for (QWidget* group : folded)
+        SettleLayouts(group->parentWidget(), *this);
+    const QSize full = sizeHint();
+    int cut = 0;
+    for (QWidget* group : folded) {
+        m_folded[group] = FoldHeight(*group);
+        cut += m_folded[group];
+        group->setVisible(false);
+        SettleLayouts(group->parentWidget(), *this);
+    }
+    resize(full.width(), full.height() - cut);
+    m_view->SetGroupShownHandler([this](QWidget* group, bool shown) { OnGroupShown(group, shown); });
+}
+
+int CDialogView::FoldHeight(QWidget& group) const {
+    // A group that has been laid out in the window takes its height; one never shown yet the
+    // height the form gives it.
+    if (isVisible() && !m_folded.count(&group))
+        return group.height();
+    return qBound(group.minimumHeight(), group.sizeHint().height(), group.maximumHeight());
+}
+
+void CDialogView::OnGroupShown(QWidget* group, bool shown) {
+    int height = 0;
+    if (shown) {
+        const auto it = m_folded.find(group);
+        height = it != m_folded.end() ? it->second : FoldHeight(*group);
+        m_folded.erase(group);
+    } else {
+        height = FoldHeight(*group);
+        m_folded[group] = height;
+    }
+    const int target = this->height() + (shown ? height : -height);
+    SettleLayouts(group->parentWidget(), *this);
+    resize(width(), target);
+}

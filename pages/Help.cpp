@@ -21,6 +21,10 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kPageImap4), "imap4.html"},
     {ContextOf(resource::kPageDelivery), "delivery.html"},
     {ContextOf(resource::kPageSyslog), "syslog.html"},
+    {ContextOf(resource::kAddDomainDlg), "add-domain.html"},
+    {ContextOf(resource::kAddAliasDlg), "add-alias.html"},
+    {ContextOf(resource::kAddAccountDlg), "add-account.html"},
+    {ContextOf(resource::kChangeAccountDlg), "change-account.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

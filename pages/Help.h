@@ -49,6 +49,11 @@ inline constexpr unsigned kPagePop3 = 133;
 inline constexpr unsigned kPageImap4 = 134;
 inline constexpr unsigned kPageDelivery = 135;
 inline constexpr unsigned kPageSyslog = 136;
+// The dialogs of the domains page: F1 only, they have no help button.
+inline constexpr unsigned kAddDomainDlg = 140;
+inline constexpr unsigned kAddAliasDlg = 141;
+inline constexpr unsigned kAddAccountDlg = 142;
+inline constexpr unsigned kChangeAccountDlg = 143;
 inline constexpr unsigned kDeliveryAdvanced = 150;
 } // namespace resource
 

@@ -1,0 +1,178 @@
+// The four dialogs of the domains tab without a window: their limits, the enable and fold rules
+// of the account dialogs, the names and settings they hand to the page, and what OnOk refuses.
+#include "pages/AccountDialogs.h"
+
+#include "Common/Ansi.h"
+#include "tests/ScriptedPrompter.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+using D = CAccountDlgBase;
+
+// Takes the given texts as the controls would hand them over; every other field keeps its value.
+std::optional<std::string> Take(CFieldModel& dialog, CPrompter& prompter,
+                                 std::map<std::string, std::string> typed) {
+    return dialog.TakeFields(
+        [&](const CFieldSpec& field) {
+            auto it = typed.find(field.id);
+            return it != typed.end() ? it->second : dialog.Value(field.id);
+        },
+        prompter);
+}
+
+TEST(AccountDialogs, LimitsOfTheTables) {
+    CScriptedPrompter user;
+    CAddAccountDlg add("example.test");
+    user.ExpectText("64 Zeichen");
+    EXPECT_EQ(Take(add, user, {{CAddAccountDlg::kLocalPart, std::string(65, 'a')}}),
+              CAddAccountDlg::kLocalPart);
+    for (const char* bad : {"32768", "12a", "-1"}) {
+        user.ExpectText("zwischen 0 und 32767");
+        EXPECT_EQ(Take(add, user, {{D::kQuota, bad}}), D::kQuota) << bad;
+    }
+    EXPECT_EQ(Take(add, user, {{D::kQuota, "32767"}, {D::kSize, " 0 "}}), std::nullopt);
+    EXPECT_EQ(add.Number(D::kQuota), 32767);
+    const CFieldSpec* size = add.FindField(D::kSize);
+    EXPECT_EQ(size->arrowMinimum, 0);
+    EXPECT_EQ(size->arrowMaximum, 32767);
+    EXPECT_TRUE(add.FindField(D::kPassword)->flags & kFieldMasked);
+    EXPECT_TRUE(add.FindField(D::kReplyText)->flags & kFieldMultiLine);
+
+    // The domain is the caller's: whatever the control holds, it is not taken.
+    EXPECT_EQ(Take(add, user, {{CAddAccountDlg::kDomain, "other.test"}}), std::nullopt);
+    EXPECT_EQ(add.Value(CAddAccountDlg::kDomain), "example.test");
+
+    CAddAliasDlg alias("example.test");
+    user.ExpectText("129 Zeichen");
+    EXPECT_EQ(Take(alias, user, {{CAddAliasDlg::kTarget, std::string(130, 'a')}}),
+              CAddAliasDlg::kTarget);
+    // The target is taken first: a too long local part is not even looked at.
+    EXPECT_EQ(alias.Fields().front().id, std::string(CAddAliasDlg::kTarget));
+    CAddDomainDlg domain;
+    user.ExpectText("64 Zeichen");
+    EXPECT_EQ(Take(domain, user, {{CAddDomainDlg::kDomainName, std::string(65, 'd')}}),
+              CAddDomainDlg::kDomainName);
+}
+
+TEST(AccountDialogs, LimitsAndReplyFollowTheirBoxes) {
+    CAddAccountDlg dialog("example.test");
+    for (const char* id : {D::kQuota, D::kSize, D::kReplySubject, D::kReplyText})
+        EXPECT_FALSE(dialog.IsEnabled(id)) << id;
+    EXPECT_FALSE(dialog.IsVisible(D::kReplyArea));
+
+    dialog.FieldChanged(D::kQuotaOn, "1");
+    EXPECT_TRUE(dialog.IsEnabled(D::kQuota));
+    EXPECT_FALSE(dialog.IsEnabled(D::kSize));
+    dialog.FieldChanged(D::kReply, "1");
+    EXPECT_TRUE(dialog.IsEnabled(D::kReplySubject));
+    EXPECT_TRUE(dialog.IsEnabled(D::kReplyText));
+    EXPECT_TRUE(dialog.IsVisible(D::kReplyArea));
+    dialog.FieldChanged(D::kReply, "0");
+    EXPECT_FALSE(dialog.IsVisible(D::kReplyArea));
+    dialog.FieldChanged(D::kQuotaOn, "0");
+    EXPECT_FALSE(dialog.IsEnabled(D::kQuota));
+
+    // A change dialog filled with reply on opens unfolded once the page derives the states.
+    CChangeAccountDlg change("info@example.test", "info.example.test");
+    change.SetChecked(D::kReply, true);
+    change.UpdateStates();
+    EXPECT_TRUE(change.IsVisible(D::kReplyArea));
+}
+
+TEST(AccountDialogs, NamesAndSettingsHandedToThePage) {
+    CAddAccountDlg dialog("Mail.Example.TEST");
+    dialog.SetValue(CAddAccountDlg::kLocalPart, "Info");
+    EXPECT_EQ(dialog.AccountName(), "info.mail.example.test");
+    EXPECT_EQ(dialog.Address(), "info@mail.example.test");
+    dialog.SetValue(CAddAccountDlg::kLocalPart, "*");
+    EXPECT_EQ(dialog.AccountName(), "mail.example.test");
+    CAddAccountDlg root("*");
+    root.SetValue(CAddAccountDlg::kLocalPart, "admin");
+    EXPECT_EQ(root.AccountName(), "admin");
+    EXPECT_EQ(root.Address(), "");
+
+    // Only what is ticked is stored on creation; a change stores all three.
+    dialog.SetChecked(D::kSizeOn, true);
+    dialog.SetNumber(D::kSize, 2048);
+    dialog.SetNumber(D::kQuota, 99); // box clear: not stored
+    const AccountSettings created = dialog.CreationSettings();
+    EXPECT_EQ(created.flags, unsigned{AccountSettings::kStoreMaxSize});
+    EXPECT_EQ(created.maxSize, 2048);
+
+    CChangeAccountDlg change("info@example.test", "info.example.test");
+    change.SetChecked(D::kSaveEnvelope, true);
+    change.SetNumber(D::kQuota, 99);
+    const AccountSettings changed = change.ChangeSettings();
+    EXPECT_EQ(changed.flags, 7u);
+    EXPECT_EQ(changed.saveEnvelope, 1);
+    EXPECT_EQ(changed.quota, 0);
+    EXPECT_EQ(changed.maxSize, 0);
+}
+
+TEST(AccountDialogs, DomainNamesThatCannotWorkAreRefused) {
+    for (const char* bad : {"", "a b.test", "a\tb", "x@example.test", "a/b", "a\\b", ".example.test",
+                            "example.test.", "a\x01.test"})
+        EXPECT_TRUE(accountdlg::DomainNameRefusal(bad)) << bad;
+    for (const char* good : {"example.test", "mx-1.example.test", "localhost"})
+        EXPECT_FALSE(accountdlg::DomainNameRefusal(good)) << good;
+
+    CScriptedPrompter user;
+    CAddDomainDlg dialog;
+    dialog.SetValue(CAddDomainDlg::kDomainName, "bad name");
+    user.ExpectText("\"bad name\"");
+    EXPECT_FALSE(dialog.OnOk(user));
+    dialog.SetValue(CAddDomainDlg::kDomainName, "Example.TEST"); // the page lowers it
+    EXPECT_TRUE(dialog.OnOk(user));
+}
+
+TEST(AccountDialogs, PasswordsThePasswordFileCannotKeepAreRefused) {
+    CScriptedPrompter user;
+    CAddAccountDlg dialog("example.test");
+    dialog.SetValue(CAddAccountDlg::kLocalPart, "info");
+    dialog.SetValue(D::kPassword, "geheim");
+    EXPECT_TRUE(dialog.OnOk(user));
+    dialog.SetValue(D::kPassword, "");
+    EXPECT_TRUE(dialog.OnOk(user)); // the page says 147 for that
+
+    dialog.SetValue(D::kPassword, "s\xFC\xDF");
+    user.ExpectText("Das Passwort darf nur Zeichen des ASCII");
+    EXPECT_FALSE(dialog.OnOk(user));
+
+    // An umlaut in the name garbles every password byte it is multiplied with.
+    dialog.SetValue(CAddAccountDlg::kLocalPart, "m\xFCller");
+    dialog.SetValue(D::kPassword, "abc");
+    user.ExpectText("\"m\xFCller.example.test\"");
+    EXPECT_FALSE(dialog.OnOk(user));
+
+    CChangeAccountDlg change("j\xF6rg", "j\xF6rg");
+    change.SetValue(D::kPassword, "secret");
+    user.ExpectText("\"j\xF6rg\"");
+    EXPECT_FALSE(change.OnOk(user));
+}
+
+TEST(AccountDialogs, LocalPartsThatCannotBeStoredAreRefused) {
+    CScriptedPrompter user;
+    CAddAccountDlg account("*");
+    account.SetValue(D::kPassword, "secret");
+    for (const char* bad : {"", ".hidden", "a/b", "a\\b", "a b", "a@b", "a\x7F"}) {
+        account.SetValue(CAddAccountDlg::kLocalPart, bad);
+        user.ExpectText(bad[0] ? "kann kein Konto angelegt werden" : "Bitte geben Sie eine Adresse");
+        EXPECT_FALSE(account.OnOk(user)) << bad;
+        user.VerifyAllMet();
+    }
+    CAddAliasDlg alias("example.test");
+    for (const char* bad : {"", "a b", "a@b"}) {
+        alias.SetValue(CAddAliasDlg::kLocalPart, bad);
+        user.ExpectText("Alias-Adresse ohne Leerzeichen");
+        EXPECT_FALSE(alias.OnOk(user)) << bad;
+    }
+    alias.SetValue(CAddAliasDlg::kLocalPart, "*");
+    EXPECT_TRUE(alias.OnOk(user));
+}
+
+} // namespace

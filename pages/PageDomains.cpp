@@ -1,0 +1,659 @@
+#include "pages/PageDomains.h"
+
+#include "Common/Ansi.h"
+#include "Common/Message.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+using Rows = CAddressRows;
+
+constexpr std::array<CColumnSpec, 2> kColumns{{
+    {.heading = "Adresse", .widthShare = 0},
+    {.heading = "Konto/Benutzername", .widthShare = 500},
+}};
+constexpr std::array<const char*, 4> kRowIcons{"account", "unused", "forward", "catchall"};
+
+// The menus list the commands in table order: "Domains" on the tree, "Konten" on the list.
+constexpr std::array<CCommandSpec, 6> kCommands{{
+    {.id = CPageDomains::kAddDomain,
+     .label = "&Hinzufügen...",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kDomainTree,
+     .icon = "add-domain"},
+    {.id = CPageDomains::kDeleteDomain,
+     .label = "&Löschen",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kDomainTree,
+     .icon = "delete-domain"},
+    {.id = CPageDomains::kAddAccount,
+     .label = "&Konto hinzufügen...",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kAddressList,
+     .icon = "add-account"},
+    {.id = CPageDomains::kAddAlias,
+     .label = "&Alias hinzufügen...",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kAddressList,
+     .icon = "add-alias"},
+    {.id = CPageDomains::kChangeAccount,
+     .label = "Konto ä&ndern...",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kAddressList,
+     .doubleClick = true,
+     .icon = "change-account"},
+    {.id = CPageDomains::kDeleteEntry,
+     .label = "Konto/Alias &löschen",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kAddressList,
+     .icon = "delete-entry"},
+}};
+
+constexpr std::array<CListSpec, 2> kLists{{
+    {.id = CPageDomains::kDomainTree, .kind = CListSpec::Kind::Tree, .menuTitle = "Domains"},
+    {.id = CPageDomains::kAddressList, .kind = CListSpec::Kind::List, .menuTitle = "Konten"},
+}};
+
+constexpr std::array<const char*, 8> kToolbar{
+    CPageDomains::kAddDomain,    CPageDomains::kDeleteDomain, nullptr,
+    CPageDomains::kAddAccount,   CPageDomains::kChangeAccount, CPageDomains::kDeleteEntry,
+    nullptr,                     CPageDomains::kAddAlias,
+};
+
+// Messages of the page, by number.
+constexpr unsigned kDomainNotRemoved = 141;
+constexpr unsigned kDomainExists = 142;
+constexpr unsigned kAccountNotRemoved = 143;
+constexpr unsigned kReallyDeleteAccount = 144;
+constexpr unsigned kReallyDeleteForward = 145;
+constexpr unsigned kSelectEntryToDelete = 146;
+constexpr unsigned kPasswordForCreate = 147;
+constexpr unsigned kAccountNotCreated = 148;
+constexpr unsigned kForwardNeedsAddress = 149;
+constexpr unsigned kPasswordForChange = 150;
+constexpr unsigned kAccountNotChanged = 151;
+constexpr unsigned kNotAnAccount = 152;
+constexpr unsigned kSelectAccountToChange = 153;
+constexpr unsigned kReallyDeleteDomain = 166;
+constexpr unsigned kBackupDomainAccount = 167;
+constexpr unsigned kLowerCased = 57345;
+constexpr unsigned kOnlyAddressRemoved = 57346;
+constexpr unsigned kUserListFailed = 108;
+
+constexpr const char* kConfigNotSaved =
+    "Fehler: Konnte die Konfiguration des Mailkontos nicht speichern.";
+constexpr const char* kHostNameIncomplete =
+    "Der vom Betriebssystem gemeldete DNS-Name Ihres Server '%s' scheint unvollständig oder "
+    "inkorrekt zu sein. Bitte korrigieren Sie diese Einstellung um einen einwandfreien Betrieb "
+    "zu gewährleisten!\n\nTragen Sie bitte unter Systemsteuerung -> System -> Computername -> "
+    "Ändern den vollständig qualifizierten DNS-Namen ein.";
+constexpr const char* kHostNotADomain =
+    "Der vollständig qualifizierte DNS-Name Ihres Servers '%s' ist nicht in der Liste der "
+    "Domains, für die der Server E-Mail-Verkehr abwickeln soll. Im Zweifelsfall sollte dies "
+    "korrigiert werden.\n\nSoll er hinzugefügt werden?";
+constexpr const char* kNoPostmaster =
+    "Auf Ihrem System ist bisher keine universelle Postmaster-Adresse eingerichtet. Diese ist "
+    "gemäß RfC 2821 zwingend vorgesehen.\n\nSoll jetzt eine universelle Postmaster-Adresse "
+    "angelegt werden?";
+
+constexpr const char* kDefaultReplyTemplate = "reply.emt";
+
+// The German text in the prompter's code page, with its one "%s" replaced by argument.
+std::string Format(const char* utf8, std::string_view argument) {
+    std::string text = ansi::FromUtf8(utf8);
+    const auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
+bool HasAt(std::string_view text) {
+    return text.find('@') != std::string_view::npos;
+}
+
+// Runs the dialog until the user cancels or its OnOk accepts the values. The Qt view asks OnOk
+// itself before it ends with OK, so asking again finds nothing to refuse; a prompter that does
+// not ask (the scripted user) is held to the same rules this way.
+bool RunAccepted(CPrompter& prompter, CDialogModel& dialog) {
+    while (prompter.RunDialog(dialog))
+        if (dialog.OnOk(prompter))
+            return true;
+    return false;
+}
+
+// Mail clients and the services take names in lower case: at the first capital the whole text
+// is lowered and the user told once.
+void LowerCaseRule(std::string& text, CPrompter& prompter) {
+    for (char c : text) {
+        if (ansi::ToLower(c) != c) {
+            text = ansi::ToLower(text);
+            prompter.Show(kLowerCased, MessageKind::Warning);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+// --- The address list ------------------------------------------------------------------------
+
+std::span<const CColumnSpec> CAddressRows::Columns() const {
+    return kColumns;
+}
+
+std::span<const char* const> CAddressRows::Icons() const {
+    return kRowIcons;
+}
+
+void CAddressRows::Clear() {
+    m_text.clear();
+    m_rows.clear();
+    m_order.clear();
+}
+
+void CAddressRows::Add(std::string_view address, std::string_view target, Icon icon) {
+    m_rows.push_back({static_cast<std::uint32_t>(m_text.size()),
+                      static_cast<std::uint32_t>(address.size()),
+                      static_cast<std::uint32_t>(target.size()), icon});
+    m_text.append(address);
+    m_text.append(target);
+}
+
+std::string_view CAddressRows::AddressOf(const Row& row) const {
+    return std::string_view(m_text).substr(row.at, row.addressLength);
+}
+
+void CAddressRows::Sort() {
+    m_order.resize(m_rows.size());
+    for (std::uint32_t i = 0; i < m_order.size(); ++i)
+        m_order[i] = i;
+    // Byte-wise by the address; rows of one address keep the order they were added in.
+    std::stable_sort(m_order.begin(), m_order.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return AddressOf(m_rows[a]) < AddressOf(m_rows[b]);
+    });
+    Reset();
+}
+
+std::string_view CAddressRows::Address(std::size_t row) const {
+    return AddressOf(m_rows[m_order[row]]);
+}
+
+std::string_view CAddressRows::Target(std::size_t row) const {
+    const Row& entry = m_rows[m_order[row]];
+    return std::string_view(m_text).substr(entry.at + entry.addressLength, entry.targetLength);
+}
+
+std::string CAddressRows::CellText(std::size_t row, std::size_t column) const {
+    if (row >= m_order.size())
+        return {};
+    return std::string(column == 0 ? Address(row) : column == 1 ? Target(row) : "");
+}
+
+int CAddressRows::RowIcon(std::size_t row) const {
+    return row < m_order.size() ? m_rows[m_order[row]].icon : -1;
+}
+
+std::optional<std::size_t> CAddressRows::Find(std::string_view address) const {
+    const auto it = std::lower_bound(
+        m_order.begin(), m_order.end(), address,
+        [this](std::uint32_t entry, std::string_view text) { return AddressOf(m_rows[entry]) < text; });
+    if (it == m_order.end() || AddressOf(m_rows[*it]) != address)
+        return std::nullopt;
+    return static_cast<std::size_t>(it - m_order.begin());
+}
+
+// --- The page --------------------------------------------------------------------------------
+
+CPageDomains::CPageDomains(CConfigSet& config, HostIdentitySource host)
+    : m_config(config), m_store(config.mdad), m_host(std::move(host)),
+      m_tree({"domains-root", "domain-local", "domain-backup"}) {
+    RebuildTree();
+    m_rows.Sort();
+    UpdateStates();
+}
+
+std::span<const CCommandSpec> CPageDomains::Commands() const {
+    return kCommands;
+}
+
+std::span<const CListSpec> CPageDomains::Lists() const {
+    return kLists;
+}
+
+std::span<const char* const> CPageDomains::ToolbarLayout() const {
+    return kToolbar;
+}
+
+CRowModel* CPageDomains::RowsOf(std::string_view listId) {
+    return listId == kAddressList ? &m_rows : nullptr;
+}
+
+CTreeModel* CPageDomains::TreeOf(std::string_view listId) {
+    return listId == kDomainTree ? &m_tree : nullptr;
+}
+
+bool CPageDomains::AtRoot() const {
+    return ansi::EqualNoCase(m_selectedName, "domains");
+}
+
+bool CPageDomains::IsBackupDomain() const {
+    return m_hasSelectedName && static_cast<bool>(m_config.backupDomains.Find(m_selectedName));
+}
+
+void CPageDomains::Edited() {
+    // Account folders are already written: there is no way back through Cancel.
+    SetModified();
+    LockCancel();
+}
+
+void CPageDomains::UpdateStates() {
+    // Before a domain is selected there is no domain to add to: an address would be made of
+    // the local part and an "@" alone, and the next start would drop it.
+    for (const char* id : {kAddAccount, kAddAlias, kChangeAccount, kDeleteEntry})
+        SetEnabled(id, m_hasSelectedName);
+    SetEnabled(kDeleteDomain, m_tree.Selected() != CTreeModel::kNone);
+}
+
+void CPageDomains::OnFirstShow(CPrompter& prompter) {
+    CheckHostName(prompter);
+    RebuildTree();
+    UpdateStates();
+}
+
+void CPageDomains::CheckHostName(CPrompter& prompter) {
+    const std::string name = m_host ? m_host().name : std::string("unknown");
+    // A name without a domain, or one in the ".local" pseudo-domain, cannot be reached by mail
+    // from outside; nothing else is worth asking about then.
+    const auto local = name.find(".local");
+    if (name.find('.') == std::string::npos ||
+        (local != std::string::npos && local + 6 == name.size())) {
+        prompter.ShowText(Format(kHostNameIncomplete, name), MessageKind::Error);
+        return;
+    }
+    if (!m_config.domains.Find(name) &&
+        prompter.ShowText(Format(kHostNotADomain, name), MessageKind::Question) == Answer::Yes)
+        m_config.domains.AddHead(name); // saved with the set after OK, as reported
+
+    std::string target;
+    if (!m_config.users.Contains("postmaster") &&
+        !m_config.aliases.ResolveAddress("postmaster", target) &&
+        prompter.ShowText(ansi::FromUtf8(kNoPostmaster), MessageKind::Question) == Answer::Yes)
+        CreatePostmaster(prompter);
+}
+
+void CPageDomains::CreatePostmaster(CPrompter& prompter) {
+    CAddAccountDlg dialog("*", "postmaster");
+    if (!RunAccepted(prompter, dialog))
+        return;
+    const std::string password = dialog.Value(CAddAccountDlg::kPassword);
+    if (password.empty()) {
+        prompter.Show(kPasswordForCreate, MessageKind::Error);
+        return;
+    }
+    std::string local = dialog.Value(CAddAccountDlg::kLocalPart);
+    LowerCaseRule(local, prompter);
+    dialog.SetValue(CAddAccountDlg::kLocalPart, local);
+    if (!m_store.CreateAccount(dialog.AccountName(), password, dialog.CreationSettings()))
+        prompter.Show(kAccountNotCreated, MessageKind::Error);
+    Edited();
+}
+
+void CPageDomains::RebuildTree() {
+    // Both lists, each name once (exact duplicates only), ascending byte-wise. Sorting views
+    // of the names instead of inserting into a sorted list keeps ten thousand domains quick.
+    std::vector<std::string_view> names;
+    names.reserve(m_config.domains.GetCount() + m_config.backupDomains.GetCount());
+    for (const CDomainList* list : {&m_config.domains, &m_config.backupDomains})
+        for (auto position = list->GetHeadPosition(); position;)
+            names.push_back(list->GetNext(position));
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+
+    m_tree.Clear();
+    const CTreeModel::NodeId root = m_tree.Add(CTreeModel::kNone, kRootText, kIconRoot);
+    CTreeModel::NodeId selected = m_hasSelectedName && m_selectedName == kRootText
+                                      ? root
+                                      : CTreeModel::kNone;
+    for (std::string_view name : names) {
+        const bool local = static_cast<bool>(m_config.domains.Find(name));
+        const auto node = m_tree.Add(root, std::string(name), local ? kIconLocal : kIconBackup);
+        if (m_hasSelectedName && name == m_selectedName)
+            selected = node;
+    }
+    m_tree.SetExpanded(root, true);
+
+    // The selected domain stays selected; one that is gone takes its list with it, so that
+    // nothing is added to a domain that no longer exists.
+    if (selected != CTreeModel::kNone) {
+        m_tree.Select(selected);
+    } else if (m_hasSelectedName) {
+        m_hasSelectedName = false;
+        m_selectedName.clear();
+        m_rows.Clear();
+        m_rows.Sort();
+        SetEnabled(kAddressList, true);
+    }
+}
+
+void CPageDomains::OnSelectionChanged(std::string_view listId, CPrompter& prompter) {
+    if (listId == kDomainTree)
+        SelectDomain(prompter);
+}
+
+void CPageDomains::SelectDomain(CPrompter& prompter) {
+    const CTreeModel::NodeId node = m_tree.Selected();
+    if (node == CTreeModel::kNone)
+        return; // the operations keep working on the name selected last
+    m_selectedName = m_tree.Text(node);
+    m_hasSelectedName = true;
+    // A backup domain has no mailboxes here: its list is only shown.
+    SetEnabled(kAddressList, !IsBackupDomain());
+    RebuildList(prompter);
+}
+
+void CPageDomains::RebuildList(CPrompter& prompter) {
+    m_rows.Clear();
+    // Folders made or removed by other programs show up here. Without the spool the root would
+    // list nothing and a domain accounts that may be gone: the list stays empty and the user is
+    // told.
+    if (!m_config.users.Refresh()) {
+        m_rows.Sort();
+        prompter.Show(kUserListFailed, MessageKind::Error);
+        return;
+    }
+    if (m_hasSelectedName && !AtRoot()) {
+        for (const auto& [key, target] : m_config.aliases.GetDomainEntries(m_selectedName)) {
+            const Rows::Icon icon = key.find('*') != std::string::npos ? Rows::kCatchAll
+                                    : HasAt(target)                    ? Rows::kForward
+                                                                       : Rows::kAccount;
+            m_rows.Add(key, target, icon);
+        }
+    } else if (m_hasSelectedName) {
+        for (const std::string& account :
+             m_config.aliases.AccountsWithoutDomainAddress(m_config.users))
+            m_rows.Add(account, account, Rows::kAccount);
+        for (const auto& [key, target] : m_config.aliases.GetEntriesWithoutDomain())
+            m_rows.Add(key, target, Rows::kForward);
+    }
+    m_rows.Sort();
+}
+
+void CPageDomains::OnCommand(std::string_view commandId, CPrompter& prompter) {
+    if (commandId == kAddDomain)
+        AddDomain(prompter);
+    else if (commandId == kDeleteDomain)
+        DeleteDomain(prompter);
+    else if (commandId == kAddAccount)
+        AddAccount(prompter);
+    else if (commandId == kAddAlias)
+        AddAlias(prompter);
+    else if (commandId == kChangeAccount)
+        ChangeAccountFlow(prompter);
+    else if (commandId == kDeleteEntry)
+        DeleteEntry(prompter);
+}
+
+// --- Domains ---------------------------------------------------------------------------------
+
+void CPageDomains::AddDomain(CPrompter& prompter) {
+    CAddDomainDlg dialog;
+    if (!RunAccepted(prompter, dialog))
+        return;
+    std::string name = dialog.Value(CAddDomainDlg::kDomainName);
+    LowerCaseRule(name, prompter);
+    if (m_config.domains.Find(name) || m_config.backupDomains.Find(name)) {
+        prompter.Show(kDomainExists, MessageKind::Error);
+    } else {
+        (dialog.SecondaryMx() ? m_config.backupDomains : m_config.domains).AddTail(name);
+        RebuildTree();
+    }
+    Edited();
+}
+
+void CPageDomains::DeleteDomain(CPrompter& prompter) {
+    const CTreeModel::NodeId node = m_tree.Selected();
+    if (node == CTreeModel::kNone)
+        return;
+    m_selectedName = m_tree.Text(node);
+    m_hasSelectedName = true;
+    if (prompter.Show(kReallyDeleteDomain, MessageKind::Question) == Answer::Yes) {
+        // The root node is never a domain, even when a domain of that name exists. The alias
+        // entries of the domain stay; the next load drops them with the domain gone.
+        const bool root = m_tree.Parent(node) == CTreeModel::kNone;
+        CDomainList* lists[] = {&m_config.domains, &m_config.backupDomains};
+        bool removed = false;
+        for (CDomainList* list : lists) {
+            if (root || removed)
+                break;
+            if (auto position = list->Find(m_selectedName)) {
+                list->RemoveAt(position);
+                removed = true;
+            }
+        }
+        if (removed)
+            RebuildTree();
+        else
+            prompter.Show(kDomainNotRemoved, MessageKind::Error);
+    }
+    Edited();
+}
+
+// --- Accounts and aliases --------------------------------------------------------------------
+
+void CPageDomains::AddAccount(CPrompter& prompter) {
+    if (!m_hasSelectedName)
+        return;
+    if (IsBackupDomain()) {
+        prompter.Show(kBackupDomainAccount, MessageKind::Error);
+        return;
+    }
+    const bool root = AtRoot();
+    CAddAccountDlg dialog(root ? std::string("*") : m_selectedName);
+    if (!RunAccepted(prompter, dialog))
+        return;
+    const std::string password = dialog.Value(CAddAccountDlg::kPassword);
+    if (password.empty()) {
+        prompter.Show(kPasswordForCreate, MessageKind::Error);
+        return;
+    }
+    std::string local = dialog.Value(CAddAccountDlg::kLocalPart);
+    LowerCaseRule(local, prompter);
+    dialog.SetValue(CAddAccountDlg::kLocalPart, local);
+    // The domain part is lowered as well: the account list holds folder names in lower case,
+    // and an alias whose target kept capitals would be dropped by the next start's load.
+    const std::string account = dialog.AccountName();
+    if (m_store.CreateAccount(account, password, dialog.CreationSettings())) {
+        const std::string address = dialog.Address();
+        if (!root)
+            m_config.aliases.SetAt(address, account);
+        RebuildList(prompter);
+        m_rows.Select(m_rows.Find(root ? account : address));
+    } else {
+        prompter.Show(kAccountNotCreated, MessageKind::Error);
+    }
+    Edited();
+}
+
+void CPageDomains::AddAlias(CPrompter& prompter) {
+    if (!m_hasSelectedName)
+        return;
+    const bool root = AtRoot();
+    CAddAliasDlg dialog(root ? std::string("*") : m_selectedName);
+    if (!RunAccepted(prompter, dialog))
+        return;
+    const std::string target = dialog.Value(CAddAliasDlg::kTarget);
+    // At the root a bare account name is a valid target too.
+    if (!root && !HasAt(target)) {
+        prompter.Show(kForwardNeedsAddress, MessageKind::Error);
+        return;
+    }
+    std::string local = dialog.Value(CAddAliasDlg::kLocalPart);
+    LowerCaseRule(local, prompter);
+    const std::string key = root ? local : AliasAddressOf(local, ansi::ToLower(m_selectedName));
+    m_config.aliases.SetAt(key, target);
+    RebuildList(prompter);
+    m_rows.Select(m_rows.Find(key));
+    Edited();
+}
+
+void CPageDomains::DeleteEntry(CPrompter& prompter) {
+    const auto row = m_rows.Selected();
+    if (!row) {
+        prompter.Show(kSelectEntryToDelete, MessageKind::Error);
+        return;
+    }
+    const std::string name(m_rows.Address(*row));
+    std::string target;
+    const bool found = m_config.aliases.Lookup(name, target);
+    CAliasMap& aliases = m_config.aliases;
+
+    if (!HasAt(name) && AtRoot()) {
+        // A root row: an account without an address, or a domain-independent alias.
+        if (prompter.Show(kReallyDeleteAccount, MessageKind::Question) == Answer::Yes) {
+            const bool removed = found ? aliases.RemoveKey(name) : m_store.RemoveAccount(name);
+            if (!removed)
+                prompter.Show(kAccountNotRemoved, MessageKind::Error);
+        }
+    } else if (!HasAt(target)) {
+        // The address of an account: the account goes with its last address.
+        if (prompter.Show(kReallyDeleteAccount, MessageKind::Question) == Answer::Yes) {
+            std::string other;
+            if (!aliases.RemoveKey(name))
+                prompter.Show(kAccountNotRemoved, MessageKind::Error);
+            else if (aliases.FindAddressOf(target, other))
+                prompter.Show(kOnlyAddressRemoved, MessageKind::Warning);
+            else if (!m_store.RemoveAccount(target))
+                prompter.Show(kAccountNotRemoved, MessageKind::Error);
+        }
+    } else if (prompter.Show(kReallyDeleteForward, MessageKind::Question) == Answer::Yes &&
+               !aliases.RemoveKey(name)) {
+        prompter.Show(kAccountNotRemoved, MessageKind::Error);
+    }
+    RebuildList(prompter);
+    Edited();
+}
+
+// --- Changing an account ---------------------------------------------------------------------
+
+bool CPageDomains::LoadAccountConfig(const std::string& account, CConfigMap& config) const {
+    return m_store.LoadAccountConfig(account, config);
+}
+
+std::optional<std::string> CPageDomains::ReplyTemplatePath(const std::string& account,
+                                                           const std::string& name) const {
+    // The name comes from the account's "config", which others write too: only a plain file
+    // name inside the account folder is taken, never a path (nor "x:..." that PathJoin would
+    // take as complete by itself).
+    if (!IsValidAccountName(name) || (name.size() > 1 && name[1] == ':'))
+        return std::nullopt;
+    const auto folder = m_store.AccountFolder(account);
+    if (!folder)
+        return std::nullopt;
+    return PathJoin(*folder, name);
+}
+
+void CPageDomains::FillReply(const std::string& account, const CConfigMap& config,
+                             CChangeAccountDlg& dialog) const {
+    if (config.GetInt("RunReply", 0) == 0)
+        return;
+    // Without a name there is nothing to read; the default only applies when writing.
+    const auto path = ReplyTemplatePath(account, config.GetString("RunReplyTemplate", ""));
+    if (!path || !m_store.MayReadAccountFile(*path))
+        return;
+    CMail reply;
+    (void)reply.Load(*path); // a template that cannot be read leaves the fields empty
+    dialog.SetValue(CAccountDlgBase::kReplySubject, reply.GetSubject());
+    dialog.SetValue(CAccountDlgBase::kReplyText, reply.GetBody());
+}
+
+bool CPageDomains::StoreReply(const std::string& account, const std::string& sender,
+                              const CChangeAccountDlg& dialog) const {
+    // What ChangeAccount has just written, so that saving here keeps it. A file that cannot be
+    // read back is not overwritten with the two keys alone.
+    CConfigMap config;
+    if (!LoadAccountConfig(account, config))
+        return false;
+    const bool wasOn = config.GetInt("RunReply", 0) != 0;
+    const bool on = dialog.IsChecked(CAccountDlgBase::kReply);
+    config.SetInt("RunAntiSpam", dialog.IsChecked(CAccountDlgBase::kAntiSpam) ? 1 : 0);
+    config.SetInt("RunReply", on ? 1 : 0);
+
+    std::string name = config.GetString("RunReplyTemplate", kDefaultReplyTemplate);
+    auto path = ReplyTemplatePath(account, name);
+    if (wasOn && !on && path && m_store.MayWriteAccountFile(*path))
+        (void)platform::RemoveFile(*path); // one left behind is harmless while reply is off
+    if (on) {
+        if (!path) { // a name that leads elsewhere is replaced by the default
+            name = kDefaultReplyTemplate;
+            path = ReplyTemplatePath(account, name);
+        }
+        config.SetString("RunReplyTemplate", name);
+        if (path && m_store.MayWriteAccountFile(*path)) {
+            CMail reply;
+            reply.SetFrom(sender);
+            reply.SetSubject(dialog.Value(CAccountDlgBase::kReplySubject));
+            reply.SetBody(dialog.Value(CAccountDlgBase::kReplyText));
+            (void)reply.Save(*path, 0); // the keys are stored even when the template is not
+        }
+    }
+    return config.Save(false);
+}
+
+void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
+    const auto row = m_rows.Selected();
+    if (!row || IsBackupDomain()) {
+        prompter.Show(kSelectAccountToChange, MessageKind::Error);
+        return;
+    }
+    const std::string name(m_rows.Address(*row));
+    std::string target;
+    const bool found = m_config.aliases.Lookup(name, target);
+    std::string account;
+    if (found && HasAt(name) && !HasAt(target))
+        account = target;
+    else if (m_config.users.Contains(name))
+        account = name;
+    else {
+        prompter.Show(kNotAnAccount, MessageKind::Error);
+        return;
+    }
+
+    std::string password;
+    CConfigMap config;
+    (void)m_store.ReadAccount(account, password, config);
+    CChangeAccountDlg dialog(name, account);
+    dialog.SetValue(CAccountDlgBase::kPassword, password);
+    dialog.SetChecked(CAccountDlgBase::kSaveEnvelope, config.GetInt("SaveEnvelope", 0) != 0);
+    const int quota = config.GetInt("Quota", 0);
+    dialog.SetChecked(CAccountDlgBase::kQuotaOn, quota != 0);
+    dialog.SetNumber(CAccountDlgBase::kQuota, quota);
+    const int size = config.GetInt("MaxSize", 0);
+    dialog.SetChecked(CAccountDlgBase::kSizeOn, size != 0);
+    dialog.SetNumber(CAccountDlgBase::kSize, size);
+    dialog.SetChecked(CAccountDlgBase::kAntiSpam, config.GetInt("RunAntiSpam", 0) != 0);
+    dialog.SetChecked(CAccountDlgBase::kReply, config.GetInt("RunReply", 0) != 0);
+    FillReply(account, config, dialog);
+    dialog.UpdateStates();
+
+    if (!RunAccepted(prompter, dialog))
+        return;
+    const std::string newPassword = dialog.Value(CAccountDlgBase::kPassword);
+    if (newPassword.empty()) {
+        prompter.Show(kPasswordForChange, MessageKind::Error);
+        return;
+    }
+    if (!m_store.ChangeAccount(account, newPassword, dialog.ChangeSettings())) {
+        prompter.Show(kAccountNotChanged, MessageKind::Error);
+        return;
+    }
+    // The template's sender is what the list shows: the address, or the bare account name of
+    // a root row.
+    if (!StoreReply(account, name, dialog))
+        prompter.ShowText(kConfigNotSaved, MessageKind::Error);
+    RebuildList(prompter);
+    m_rows.Select(m_rows.Find(name));
+    Edited();
+}

@@ -1,0 +1,148 @@
+// The domains and accounts tab: a tree of the local and backup domains beside the list of the
+// selected domain's addresses (or, at the root, of the accounts no address reaches and the
+// domain-independent aliases). Domains and aliases are edited in memory and saved with the
+// configuration set after OK; account folders are created, changed and deleted on disk at
+// once, which is why every edit locks the sheet's cancel.
+#pragma once
+
+#include "accounts/AccountStore.h"
+#include "app/ConfigSet.h"
+#include "pages/AccountDialogs.h"
+#include "pages/FieldModel.h"
+#include "pages/Help.h"
+#include "pages/RowModel.h"
+#include "platform/HostIdentity.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The address list: one row per address with the account or forward target behind it, sorted
+// by the address. A root view can hold a hundred thousand rows, so their texts are packed into
+// one buffer and the order is an index over them, not a sorted copy.
+class CAddressRows : public CRowModel {
+public:
+    enum Icon : int { kAccount = 0, kUnused = 1, kForward = 2, kCatchAll = 3 };
+
+    std::span<const CColumnSpec> Columns() const override;
+    std::span<const char* const> Icons() const override;
+    std::size_t RowCount() const override { return m_order.size(); }
+    std::string CellText(std::size_t row, std::size_t column) const override;
+    int RowIcon(std::size_t row) const override;
+
+    // Building: Clear, Add every row, then Sort. Sort replaces the rows for the view.
+    void Clear();
+    void Add(std::string_view address, std::string_view target, Icon icon);
+    void Sort();
+
+    std::string_view Address(std::size_t row) const;
+    std::string_view Target(std::size_t row) const;
+    // The row that shows address exactly; nothing when none does.
+    std::optional<std::size_t> Find(std::string_view address) const;
+
+private:
+    struct Row {
+        std::uint32_t at; // the address in m_text, the target right behind it
+        std::uint32_t addressLength;
+        std::uint32_t targetLength;
+        std::int32_t icon;
+    };
+    std::string_view AddressOf(const Row& row) const;
+
+    std::string m_text;
+    std::vector<Row> m_rows;           // in the order they were added
+    std::vector<std::uint32_t> m_order; // row number on screen -> entry of m_rows
+};
+
+class CPageDomains : public CPageModel {
+public:
+    // Lists.
+    static constexpr const char* kDomainTree = "domainTree";
+    static constexpr const char* kAddressList = "addressList";
+    // Commands.
+    static constexpr const char* kAddDomain = "addDomain";
+    static constexpr const char* kDeleteDomain = "deleteDomain";
+    static constexpr const char* kAddAccount = "addAccount";
+    static constexpr const char* kAddAlias = "addAlias";
+    static constexpr const char* kChangeAccount = "changeAccount";
+    static constexpr const char* kDeleteEntry = "deleteEntry";
+    // The text of the tree's root. The root is known by its text only: a domain called
+    // "domains", in any letter case, lists like the root.
+    static constexpr const char* kRootText = "Domains";
+    // The tree's icons, by index.
+    enum TreeIcon : int { kIconRoot = 0, kIconLocal = 1, kIconBackup = 2 };
+
+    using HostIdentitySource = std::function<platform::HostIdentity()>;
+
+    // host tells who this machine is for the checks of the first show; the system's answer
+    // unless a test gives its own.
+    explicit CPageDomains(CConfigSet& config,
+                          HostIdentitySource host = platform::QueryHostIdentity);
+
+    // The tab text. The toolkit's tab bar, like the sheet this page has always been shown in,
+    // takes "&" for a mnemonic and shows "&&" as one "&".
+    const char* Caption() const override { return "Domains && Accounts"; }
+    unsigned HelpContext() const override { return help::resource::kPageDomains; }
+    const char* FormName() const override { return "PageDomains"; }
+    std::span<const CFieldSpec> Fields() const override { return {}; }
+    std::span<const CCommandSpec> Commands() const override;
+    std::span<const CListSpec> Lists() const override;
+    std::span<const char* const> ToolbarLayout() const override;
+    CRowModel* RowsOf(std::string_view listId) override;
+    CTreeModel* TreeOf(std::string_view listId) override;
+
+    // The host-name and postmaster checks, then the tree.
+    void OnFirstShow(CPrompter& prompter) override;
+    void OnCommand(std::string_view commandId, CPrompter& prompter) override;
+    // A node of the tree was selected: its domain's addresses are listed.
+    void OnSelectionChanged(std::string_view listId, CPrompter& prompter) override;
+    // Nothing can be added, changed or deleted in the list before a domain is selected.
+    void UpdateStates() override;
+
+    const CTreeModel& Tree() const { return m_tree; }
+    const CAddressRows& Rows() const { return m_rows; }
+    // The text of the node selected last; empty (and HasSelectedName false) until one is.
+    const std::string& SelectedName() const { return m_selectedName; }
+    bool HasSelectedName() const { return m_hasSelectedName; }
+
+    // The operations, as the commands run them.
+    void RebuildTree();
+    void RebuildList(CPrompter& prompter);
+    void AddDomain(CPrompter& prompter);
+    void DeleteDomain(CPrompter& prompter);
+    void AddAccount(CPrompter& prompter);
+    void AddAlias(CPrompter& prompter);
+    void DeleteEntry(CPrompter& prompter);
+    void ChangeAccountFlow(CPrompter& prompter);
+
+private:
+    bool AtRoot() const;
+    bool IsBackupDomain() const;
+    void SelectDomain(CPrompter& prompter);
+    void Edited();
+    void CheckHostName(CPrompter& prompter);
+    void CreatePostmaster(CPrompter& prompter);
+
+    // The account's "config", bound to its file so that a Save writes it back; false when the
+    // folder is not there or the file could not be read.
+    bool LoadAccountConfig(const std::string& account, CConfigMap& config) const;
+    // Where the reply template of the account lives; nothing when the folder is not there or
+    // the template's name would lead out of it.
+    std::optional<std::string> ReplyTemplatePath(const std::string& account,
+                                                 const std::string& name) const;
+    void FillReply(const std::string& account, const CConfigMap& config,
+                   CChangeAccountDlg& dialog) const;
+    bool StoreReply(const std::string& account, const std::string& sender,
+                    const CChangeAccountDlg& dialog) const;
+
+    CConfigSet& m_config;
+    CAccountStore m_store;
+    HostIdentitySource m_host;
+    CTreeModel m_tree;
+    CAddressRows m_rows;
+    std::string m_selectedName;
+    bool m_hasSelectedName = false;
+};

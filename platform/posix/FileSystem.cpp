@@ -323,8 +323,8 @@ void RemoveStaleIn(int dirFd, const std::function<bool(std::string_view)>& isTar
         if (::fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(named.st_mode))
             continue;
-        Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-                                                O_CLOEXEC));
+        Fd fd(::openat(dirFd, name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
             continue;
         struct stat held;

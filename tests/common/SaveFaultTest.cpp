@@ -14,19 +14,19 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <poll.h>
 #include <random>
 #include <regex>
 #include <set>
 #include <sys/file.h>
 #include <sys/mount.h>
-#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 using testutil::ReadBytes;
 using testutil::WriteBytes;
@@ -63,7 +63,7 @@ std::size_t EntriesIn(const std::string& directory) {
 }
 
 std::uint64_t FreeBlocks(const std::string& where) {
-    struct statvfs fs{};
+    struct statvfs fs {};
     return ::statvfs(where.c_str(), &fs) == 0 ? fs.f_bfree : 0;
 }
 
@@ -242,7 +242,7 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     std::uniform_int_distribution<long> delay(0, std::clamp<long>(maxDelay.count(), 1000, 1000000));
 
     int kills = 0, lasting = 0, torn = 0, truncated = 0, saves = 0;
-    int orphans[2] = {0, 0}; // left by kills of saves with named, with unnamed temporaries
+    int orphans[2] = {0, 0};       // left by kills of saves with named, with unnamed temporaries
     std::set<std::string> pending; // orphans the next completed save must remove
     std::set<std::string> seen;
     std::map<std::string, std::pair<ino_t, long>> checked;
@@ -265,14 +265,13 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
         // The delay counts from the child's start, not from the fork, which takes long under
         // the address sanitizer.
         pollfd ready{pipeFds[0], POLLIN, 0};
-        ASSERT_EQ(::poll(&ready, 1, 10000), 1);
         char started = 0;
-        ASSERT_EQ(::read(pipeFds[0], &started, 1), 1);
-        ASSERT_EQ(started, 'r');
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        const bool running = ::poll(&ready, 1, 10000) == 1 && ::read(pipeFds[0], &started, 1) == 1;
+        if (running)
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        ::waitpid(child, nullptr, 0);
+        ASSERT_TRUE(running && started == 'r');
         ++kills;
         int completed = 0;
         char buffer[256];
@@ -283,7 +282,7 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
         torn += isWhole(target) ? 0 : 1;
         // A backup is read again only when it changed: there is one for every second.
         for (const std::string& backup : NamesIn(backups, false)) {
-            struct stat st{};
+            struct stat st {};
             ::stat(backup.c_str(), &st);
             const auto stamp = std::make_pair(st.st_ino, st.st_mtim.tv_nsec);
             if (std::exchange(checked[backup], stamp) != stamp)
@@ -309,14 +308,11 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     EXPECT_TRUE(NamesIn(dir.path(), true).empty());
     EXPECT_TRUE(NamesIn(backups, true).empty());
 
+    const auto ms = [](auto duration) { return duration / std::chrono::milliseconds(1); };
     std::cout << "[ figures  ] " << kills << " kills (seed " << seed << ") over " << saves
-              << " completed saves of " << saveTime / std::chrono::milliseconds(1)
-              << " ms each in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - begin)
-                     .count()
-              << " ms: " << orphans[1] << " + " << orphans[0]
-              << " orphans left by a kill (unnamed + named temporaries), " << lasting
+              << " completed saves of " << ms(saveTime) << " ms each in "
+              << ms(std::chrono::steady_clock::now() - begin) << " ms: " << orphans[1] << " + "
+              << orphans[0] << " orphans left by a kill (unnamed + named temporaries), " << lasting
               << " survived the next save, " << torn << " torn targets, " << truncated
               << " truncated backups\n";
     EXPECT_GE(kills, 20);

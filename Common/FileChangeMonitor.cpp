@@ -68,9 +68,9 @@ bool CFileChangeMonitorEx::Start(const std::string& directory, std::uint32_t fil
     return true;
 }
 
-bool CFileChangeMonitorEx::TakeChanges() {
+bool CFileChangeMonitorEx::TakeChanges(std::vector<platform::DirectoryChange>& changes) {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_watch->TakeChanges();
+    return m_watch->TakeChanges(changes);
 }
 
 void CFileChangeMonitorEx::Stop() {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Arms a change watch on a directory (and optionally everything below it) and holds it until
 // Stop; TakeChanges tells whether anything changed since it was last asked. Failures are
@@ -31,8 +32,9 @@ public:
     // Disarms; does nothing when not armed.
     void Stop();
     bool IsArmed() const;
-    // Whether a change was reported since the last call; false when not armed. Never waits.
-    bool TakeChanges();
+    // The changes reported since the last call, appended to changes; false when there were
+    // none or nothing is armed. Never waits.
+    bool TakeChanges(std::vector<platform::DirectoryChange>& changes);
 
 private:
     mutable std::mutex m_lock;

@@ -3,6 +3,7 @@
 #include "Common/Ansi.h"
 #include "accounts/AccountStore.h"
 #include "platform/DefaultPaths.h"
+#include "platform/FileSystem.h"
 
 #include <utility>
 
@@ -22,29 +23,60 @@ bool CUserList::Refresh(const std::string& spool) {
     m_names.Clear();
     m_index.Clear(m_count);
     m_count = 0;
-    auto nameOf = [this](std::uint32_t offset) { return m_names.Text(offset); };
     CDirectoryScan scan(PathJoin(spool, "*.*"));
-    std::string name;
     while (scan.Next()) {
-        // "." and ".." and hidden folders begin with "."; names no account operation would
-        // accept (a backslash, a control character) are left out as well, so that whatever the
-        // list shows can be opened, changed and deleted.
-        if (!scan.IsDirectory() || !IsValidAccountName(scan.GetName()))
-            continue;
-        name = scan.GetName();
-        for (char& c : name)
-            c = ansi::ToLower(c);
-        // Two folders that differ only in case are one account.
-        bool added = false;
-        m_index.FindOrAdd(name, m_names.End(), nameOf, added);
-        if (added) {
-            m_names.Add(name);
-            ++m_count;
-        }
+        if (scan.IsDirectory())
+            AddName(scan.GetName());
     }
     // An unreadable spool is not an empty one: the caller must not go on as if there were no
     // accounts (the alias filter would drop every alias of an account).
     return !scan.IsUnreadable();
+}
+
+void CUserList::AddName(std::string_view folderName) {
+    // "." and ".." and hidden folders begin with "."; names no account operation would accept
+    // (a backslash, a control character) are left out as well, so that whatever the list shows
+    // can be opened, changed and deleted.
+    if (!IsValidAccountName(folderName))
+        return;
+    std::string name(folderName);
+    for (char& c : name)
+        c = ansi::ToLower(c);
+    // Two folders that differ only in case are one account.
+    bool added = false;
+    m_index.FindOrAdd(
+        name, m_names.End(), [this](std::uint32_t offset) { return m_names.Text(offset); },
+        added);
+    if (added) {
+        m_names.Add(name);
+        ++m_count;
+    }
+}
+
+bool CUserList::Update() {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::string spool = SpoolDir();
+    std::vector<platform::DirectoryChange> changes;
+    if (!m_monitor.IsArmed() || spool != m_watchedSpool)
+        return Refresh(spool);
+    if (!m_monitor.TakeChanges(changes))
+        return true;
+    using Kind = platform::DirectoryChange::Kind;
+    for (const platform::DirectoryChange& change : changes) {
+        // A folder that went, or anything the watch cannot name, needs a look at the spool.
+        if (change.kind == Kind::Other || (change.kind == Kind::Removed && change.isDirectory))
+            return Refresh(spool);
+    }
+    for (const platform::DirectoryChange& change : changes) {
+        // A folder that appeared and is gone again by now, or that turned into something
+        // else, is found by looking; one that is there is added.
+        if (change.kind != Kind::Added || !change.isDirectory)
+            continue;
+        // A link to a folder is no account, as in Refresh.
+        if (platform::QueryPathKind(PathJoin(spool, change.name)) == platform::PathKind::Directory)
+            AddName(change.name);
+    }
+    return true;
 }
 
 bool CUserList::Contains(std::string_view name) const {
@@ -98,16 +130,16 @@ bool CUserList::StartWatch() {
 bool CUserList::StartWatch(const std::string& spool) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_monitor.Stop();
-    return m_monitor.Start(spool, kWatchFilter, false);
+    const bool armed = m_monitor.Start(spool, kWatchFilter, false);
+    m_watchedSpool = armed ? spool : std::string();
+    return armed;
 }
 
 bool CUserList::IsWatching() const {
     return m_monitor.IsArmed();
 }
 
-bool CUserList::TakeChanges() {
-    return m_monitor.TakeChanges();
-}
+
 
 bool CUserList::IsRelevantChange(std::string_view changedPath) {
     // The suite's own separator is "\"; this platform's may appear as well.

@@ -68,9 +68,12 @@ public:
     bool StartWatch();
     bool StartWatch(const std::string& spoolDir);
     bool IsWatching() const;
-    // Whether something in the spool folder changed since the last call (an account folder
-    // made or removed by another program, or by us); never waits.
-    bool TakeChanges();
+    // Brings the list up to date with the spool as cheaply as the watch allows: nothing to do
+    // when the watch reported no change, the new folders added when it reported only folders
+    // that appeared, a full Refresh otherwise (a folder removed, the queue overflowed, the
+    // spool itself gone or changed in the configuration, no watch armed). The same result as
+    // Refresh, without reading a hundred thousand entries after every edit.
+    bool Update();
 
     // Whether a change the watch reports concerns an account's password: changedPath, relative
     // to the spool directory, is "password" (in any case) after its first separator, that is,
@@ -80,7 +83,11 @@ public:
 private:
     std::string SpoolDir() const;
 
+    // Adds one account name (lower-cased) unless it is there already; under the lock.
+    void AddName(std::string_view folderName);
+
     const CConfigMap* m_config = nullptr;
+    std::string m_watchedSpool; // the folder the watch is armed on; empty when none
     mutable std::recursive_mutex m_mutex;
     accounts_detail::CPackedTexts<0> m_names; // each name once
     accounts_detail::CExactIndex m_index;     // name -> its offset in m_names

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -20,6 +21,16 @@ enum ChangeFilter : std::uint32_t {
     kChangeLastAccess = 0x020,
     kChangeCreation = 0x040,
     kChangeSecurity = 0x100,
+};
+
+// One change a watch reported: an entry of the watched folder that appeared, went or was
+// written to, or anything else (the folder itself removed, the system's queue overflowing, an
+// entry of a subfolder), after which the caller cannot know what is there without looking.
+struct DirectoryChange {
+    enum class Kind { Added, Removed, Written, Other };
+    Kind kind = Kind::Other;
+    bool isDirectory = false;
+    std::string name; // the entry's name in the watched folder; empty for Other
 };
 
 // Every step returns 0 on success or the system's error code. The object can be armed again
@@ -42,9 +53,9 @@ public:
     virtual bool HasDirectory() const = 0;
     virtual bool HasNotifier() const = 0;
 
-    // Whether any change was reported since the last call (the notifications are consumed);
-    // never waits. False when nothing is armed.
-    virtual bool TakeChanges() { return false; }
+    // The changes reported since the last call, appended to changes (the notifications are
+    // consumed); never waits. False when there were none or nothing is armed.
+    virtual bool TakeChanges(std::vector<DirectoryChange>& /*changes*/) { return false; }
 };
 
 // The watch of this system.

@@ -52,6 +52,24 @@ std::uint32_t InotifyMask(std::uint32_t filter) {
     return mask;
 }
 
+// An event of the watched folder itself (wd of the root) as the caller sees it. Events of
+// subfolders, when a whole tree is watched, name an entry of that subfolder and count as Other.
+DirectoryChange ChangeOf(const inotify_event& event, int rootWatch) {
+    DirectoryChange change;
+    change.isDirectory = (event.mask & IN_ISDIR) != 0;
+    if (event.len > 0 && event.wd == rootWatch)
+        change.name = event.name; // NUL-terminated inside its padded length
+    if (change.name.empty() || (event.mask & IN_Q_OVERFLOW))
+        return change; // Other
+    if (event.mask & (IN_CREATE | IN_MOVED_TO))
+        change.kind = DirectoryChange::Kind::Added;
+    else if (event.mask & (IN_DELETE | IN_MOVED_FROM))
+        change.kind = DirectoryChange::Kind::Removed;
+    else if (event.mask & (IN_MODIFY | IN_ATTRIB | IN_ACCESS))
+        change.kind = DirectoryChange::Kind::Written;
+    return change;
+}
+
 // The error of a close; the descriptor is gone either way on this system, so it is never
 // closed a second time.
 int CloseDescriptor(int& fd) {
@@ -100,6 +118,7 @@ public:
         int root = ::inotify_add_watch(m_notifier, m_path.c_str(), mask | IN_ONLYDIR);
         if (root < 0)
             return errno;
+        m_rootWatch = root;
         if (subtree)
             WatchSubfolders(mask, root);
         return 0;
@@ -110,22 +129,24 @@ public:
     bool HasDirectory() const override { return m_directory >= 0; }
     bool HasNotifier() const override { return m_notifier >= 0; }
 
-    bool TakeChanges() override {
+    bool TakeChanges(std::vector<DirectoryChange>& changes) override {
         if (m_notifier < 0)
             return false;
-        // The notifier is non-blocking: read until it is empty. An overflow of the system's
-        // queue is reported as an event too, so a burst of changes is never lost as "none".
-        alignas(inotify_event) char buffer[4096];
-        bool changed = false;
+        // The notifier is non-blocking: read until it is empty.
+        alignas(inotify_event) char buffer[16384];
+        bool any = false;
         for (;;) {
             const ssize_t n = ::read(m_notifier, buffer, sizeof buffer);
-            if (n > 0) {
-                changed = true;
-                continue;
-            }
             if (n < 0 && errno == EINTR)
                 continue;
-            return changed;
+            if (n <= 0)
+                return any;
+            any = true;
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                changes.push_back(ChangeOf(*event, m_rootWatch));
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
         }
     }
 
@@ -190,6 +211,7 @@ private:
 
     int m_directory = -1;
     int m_notifier = -1;
+    int m_rootWatch = -1;
     std::string m_path;
 };
 

@@ -64,18 +64,26 @@ TEST_F(UserListTest, WatchCanBeRestartedAndRefreshLeavesItAlone) {
     EXPECT_TRUE(users.IsWatching());
 }
 
-TEST_F(UserListTest, WatchReportsAccountFoldersMadeOrRemovedButNotTheirContent) {
+TEST_F(UserListTest, UpdateFollowsTheSpoolThroughTheWatch) {
     fs::create_directories(spool + "/bob");
     ASSERT_TRUE(users.StartWatch());
-    EXPECT_FALSE(users.TakeChanges());
-    // Inside an account: mail arriving is none of the list's business.
+    ASSERT_TRUE(users.Refresh());
+    // Mail arriving inside an account changes nothing; a folder made by another program, in
+    // whatever case, appears; one removed goes; files and links in the spool are no accounts.
     testutil::WriteBytes(spool + "/bob/mail1", "x");
-    EXPECT_FALSE(users.TakeChanges());
-    fs::create_directory(spool + "/carol");
-    EXPECT_TRUE(users.TakeChanges());
-    EXPECT_FALSE(users.TakeChanges()); // taken
-    fs::remove(spool + "/carol");
-    EXPECT_TRUE(users.TakeChanges());
+    fs::create_directory(spool + "/Carol");
+    testutil::WriteBytes(spool + "/notes.txt", "x");
+    fs::create_directory_symlink(spool + "/bob", spool + "/alias-of-bob");
+    ASSERT_TRUE(users.Update());
+    EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "carol"}));
+    fs::remove(spool + "/bob/mail1");
+    fs::remove(spool + "/bob");
+    ASSERT_TRUE(users.Update());
+    EXPECT_EQ(Names(), std::vector<std::string>{"carol"});
+    // A spool that vanishes is reported as Refresh reports it.
+    fs::remove_all(spool);
+    EXPECT_FALSE(users.Update());
+    EXPECT_EQ(users.GetCount(), 0u);
 }
 
 TEST(UserListWatch, OnlyPasswordFilesDirectlyInAnAccountFolderMatter) {

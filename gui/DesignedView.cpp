@@ -103,6 +103,7 @@ void CDesignedView::BindList(const CListSpec& spec) {
         list.tree = new CTreeItemModel(*tree, view);
         view->setModel(list.tree);
         view->setHeaderHidden(true);
+        ShowOpenNodes(list);
     }
     // Every row is one line high: Qt then asks only for the rows it draws.
     view->setUniformRowHeights(true);
@@ -111,7 +112,8 @@ void CDesignedView::BindList(const CListSpec& spec) {
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     for (const auto& [command, action] : m_actions) {
-        if (!(command->places & kPlaceMenu) || !command->listId || spec.id != std::string_view(command->listId))
+        if (!(command->places & kPlaceMenu) || !command->listId ||
+            spec.id != std::string_view(command->listId))
             continue;
         if (!list.menu)
             list.menu = new QMenu(spec.menuTitle ? FromUtf8(spec.menuTitle) : QString(), view);
@@ -119,18 +121,18 @@ void CDesignedView::BindList(const CListSpec& spec) {
     }
     if (QMenu* menu = list.menu) {
         view->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(view, &QWidget::customContextMenuRequested, menu, [view, menu](const QPoint& at) {
-            menu->popup(view->viewport()->mapToGlobal(at));
-        });
+        connect(view, &QWidget::customContextMenuRequested, menu,
+                [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
     }
     for (const CCommandSpec& command : m_model.Commands()) {
         if (!command.doubleClick || !command.listId || spec.id != std::string_view(command.listId))
             continue;
         const char* id = command.id;
-        connect(view, &QAbstractItemView::doubleClicked, this, [this, id](const QModelIndex& index) {
-            if (index.isValid())
-                RunCommand(id);
-        });
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                [this, id](const QModelIndex& index) {
+                    if (index.isValid())
+                        RunCommand(id);
+                });
     }
     const std::size_t at = m_lists.size();
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -179,9 +181,9 @@ void CDesignedView::OnSelection(List& list) {
         return;
     const QModelIndexList selected = list.view->selectionModel()->selectedRows();
     if (list.rows) {
-        list.rows->rows().Select(selected.isEmpty()
-                                     ? std::nullopt
-                                     : std::optional(static_cast<std::size_t>(selected.front().row())));
+        list.rows->rows().Select(
+            selected.isEmpty() ? std::nullopt
+                               : std::optional(static_cast<std::size_t>(selected.front().row())));
     } else {
         list.tree->tree().Select(selected.isEmpty() ? CTreeModel::kNone
                                                     : CTreeItemModel::NodeOf(selected.front()));
@@ -197,12 +199,19 @@ void CDesignedView::Refresh() {
 
 void CDesignedView::ShowStates() {
     m_binder->ShowStates();
-    for (const auto& [spec, widget] : m_groups)
-        if (CFieldBinder::ShowState(*widget, m_model.IsEnabled(spec->id), m_model.IsVisible(spec->id)) &&
-            m_groupShown)
-            m_groupShown(widget, m_model.IsVisible(spec->id));
+    for (const auto& [spec, widget] : m_groups) {
+        const bool visible = m_model.IsVisible(spec->id);
+        widget->setEnabled(m_model.IsEnabled(spec->id));
+        if (visible == CFieldBinder::IsShown(*widget))
+            continue;
+        if (m_showGroup)
+            m_showGroup(widget, visible);
+        else
+            widget->setVisible(visible);
+    }
     for (const auto& [command, button] : m_buttons)
-        CFieldBinder::ShowState(*button, m_model.IsEnabled(command->id), m_model.IsVisible(command->id));
+        CFieldBinder::ShowState(*button, m_model.IsEnabled(command->id),
+                                m_model.IsVisible(command->id));
     for (const auto& [command, action] : m_actions) {
         action->setEnabled(m_model.IsEnabled(command->id));
         action->setVisible(m_model.IsVisible(command->id));
@@ -211,6 +220,14 @@ void CDesignedView::ShowStates() {
         CFieldBinder::ShowState(*list.view, m_model.IsEnabled(list.spec->id),
                                 m_model.IsVisible(list.spec->id));
     SyncLists();
+}
+
+void CDesignedView::ShowOpenNodes(const List& list) {
+    // A tree opens where the model says it is open, when it is first shown and after a rebuild.
+    const CTreeModel& tree = list.tree->tree();
+    for (CTreeModel::NodeId node = 0; node < tree.NodeCount(); ++node)
+        if (tree.IsExpanded(node))
+            list.view->expand(list.tree->IndexOf(node));
 }
 
 void CDesignedView::SyncLists() {
@@ -223,13 +240,8 @@ void CDesignedView::SyncLists() {
             if (const auto row = list.rows->rows().Selected())
                 wanted = list.rows->index(static_cast<int>(*row), 0);
         } else {
-            if (list.tree->Sync()) {
-                // A rebuilt tree opens where the model says it is open.
-                const CTreeModel& tree = list.tree->tree();
-                for (CTreeModel::NodeId node = 0; node < tree.NodeCount(); ++node)
-                    if (tree.IsExpanded(node))
-                        list.view->expand(list.tree->IndexOf(node));
-            }
+            if (list.tree->Sync())
+                ShowOpenNodes(list);
             wanted = list.tree->IndexOf(list.tree->tree().Selected());
         }
         const QModelIndexList shown = selection->selectedRows();

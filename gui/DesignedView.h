@@ -60,6 +60,7 @@ private:
     void OnSelection(List& list);
     // Fetches the rows of lists whose models replaced them and shows the model's selection.
     void SyncLists();
+    void ShowOpenNodes(const List& list);
 
     QWidget* m_form;
     QToolBar* m_toolBar = nullptr;

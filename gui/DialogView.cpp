@@ -1,5 +1,6 @@
 #include "gui/DialogView.h"
 
+#include "gui/FieldBinder.h"
 #include "gui/ModelView.h"
 #include "gui/TextCodec.h"
 #include "pages/Help.h"
@@ -54,7 +55,7 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
     // start is cut off it.
     std::vector<QWidget*> folded;
     for (QWidget* group : m_view->Groups())
-        if (group->isHidden()) {
+        if (!CFieldBinder::IsShown(*group)) {
             folded.push_back(group);
             group->setVisible(true);
         }
@@ -69,7 +70,7 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
         SettleLayouts(group->parentWidget(), *this);
     }
     resize(full.width(), full.height() - cut);
-    m_view->SetGroupShownHandler([this](QWidget* group, bool shown) { OnGroupShown(group, shown); });
+    m_view->SetGroupShower([this](QWidget* group, bool shown) { ShowGroup(group, shown); });
 }
 
 int CDialogView::FoldHeight(QWidget& group) const {
@@ -80,17 +81,19 @@ int CDialogView::FoldHeight(QWidget& group) const {
     return qBound(group.minimumHeight(), group.sizeHint().height(), group.maximumHeight());
 }
 
-void CDialogView::OnGroupShown(QWidget* group, bool shown) {
-    int height = 0;
+void CDialogView::ShowGroup(QWidget* group, bool shown) {
+    // Measured before the change: showing a group lets Qt grow the window to its new minimum.
+    const int before = height();
+    int change = 0;
     if (shown) {
         const auto it = m_folded.find(group);
-        height = it != m_folded.end() ? it->second : FoldHeight(*group);
+        change = it != m_folded.end() ? it->second : FoldHeight(*group);
         m_folded.erase(group);
     } else {
-        height = FoldHeight(*group);
-        m_folded[group] = height;
+        change = -FoldHeight(*group);
+        m_folded[group] = -change;
     }
-    const int target = this->height() + (shown ? height : -height);
+    group->setVisible(shown);
     SettleLayouts(group->parentWidget(), *this);
-    resize(width(), target);
+    resize(width(), before + change);
 }

@@ -22,7 +22,7 @@ public:
     QDialogButtonBox* buttons() const { return m_buttons; }
 
 private:
-    void OnGroupShown(QWidget* group, bool shown);
+    void ShowGroup(QWidget* group, bool shown);
     int FoldHeight(QWidget& group) const;
 
     CDialogModel& m_model;

@@ -31,14 +31,13 @@ struct CControlKind {
     void (*write)(const Binding& binding, const std::string& value);
     std::string (*read)(const Binding& binding);
     void (*notify)(const Binding& binding, Report report);
-    bool ownsLabel;     // the control shows the field's label itself (check box, radio button)
+    bool ownsLabel;      // the control shows the field's label itself (check box, radio button)
     bool hasSuggestions; // an editable drop-down, filled from the suggestion source
 };
 
 namespace {
 
-template <class T>
-T* As(const Binding& binding) {
+template <class T> T* As(const Binding& binding) {
     return static_cast<T*>(binding.controls.front());
 }
 
@@ -64,7 +63,8 @@ const CControlKind kLineEdit{
                 edit->setPalette(palette);
             }
         },
-    .write = [](const Binding& b, const std::string& value) { As<QLineEdit>(b)->setText(FromAnsi(value)); },
+    .write = [](const Binding& b,
+                const std::string& value) { As<QLineEdit>(b)->setText(FromAnsi(value)); },
     .read = [](const Binding& b) { return ToAnsi(As<QLineEdit>(b)->text()); },
     .notify =
         [](const Binding& b, Report report) {
@@ -137,7 +137,10 @@ const CControlKind kCheckBox{
             if (b.field->label && *b.field->label)
                 As<QCheckBox>(b)->setText(FromUtf8(b.field->label));
         },
-    .write = [](const Binding& b, const std::string& value) { As<QCheckBox>(b)->setChecked(std::strtol(value.c_str(), nullptr, 10) != 0); },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            As<QCheckBox>(b)->setChecked(std::strtol(value.c_str(), nullptr, 10) != 0);
+        },
     .read = [](const Binding& b) { return std::string(As<QCheckBox>(b)->isChecked() ? "1" : "0"); },
     .notify =
         [](const Binding& b, Report report) {
@@ -180,12 +183,12 @@ const CControlKind kChoiceCombo{
         [](const Binding& b, Report report) {
             const CFieldSpec* field = b.field;
             // activated: the user's choice only.
-            QObject::connect(As<QComboBox>(b), &QComboBox::activated, As<QComboBox>(b),
-                             [report, field](int index) {
-                                 if (index >= 0)
-                                     report(std::string(
-                                         field->choices[static_cast<std::size_t>(index)].value));
-                             });
+            QObject::connect(
+                As<QComboBox>(b), &QComboBox::activated, As<QComboBox>(b),
+                [report, field](int index) {
+                    if (index >= 0)
+                        report(std::string(field->choices[static_cast<std::size_t>(index)].value));
+                });
         },
     .ownsLabel = false,
     .hasSuggestions = false,
@@ -205,7 +208,8 @@ const CControlKind kEditableCombo{
             if (b.field->maxLength > 0)
                 combo->lineEdit()->setMaxLength(b.field->maxLength);
         },
-    .write = [](const Binding& b, const std::string& value) { As<QComboBox>(b)->setEditText(FromAnsi(value)); },
+    .write = [](const Binding& b,
+                const std::string& value) { As<QComboBox>(b)->setEditText(FromAnsi(value)); },
     .read = [](const Binding& b) { return ToAnsi(As<QComboBox>(b)->currentText()); },
     .notify =
         [](const Binding& b, Report report) {
@@ -303,6 +307,10 @@ bool ExplicitlyHidden(const QWidget& widget) {
 }
 
 } // namespace
+
+bool CFieldBinder::IsShown(const QWidget& widget) {
+    return !ExplicitlyHidden(widget);
+}
 
 bool CFieldBinder::ShowState(QWidget& widget, bool enabled, bool visible) {
     widget.setEnabled(enabled);
@@ -418,8 +426,8 @@ namespace {
 bool IsInput(const QWidget* widget) {
     return qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QLineEdit*>(widget) ||
            qobject_cast<const QPlainTextEdit*>(widget) || qobject_cast<const QTextEdit*>(widget) ||
-           qobject_cast<const QAbstractSpinBox*>(widget) || qobject_cast<const QComboBox*>(widget) ||
-           qobject_cast<const QAbstractItemView*>(widget);
+           qobject_cast<const QAbstractSpinBox*>(widget) ||
+           qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractItemView*>(widget);
 }
 
 // Containers the model may switch as a group: group boxes, and plain widgets and frames.
@@ -439,7 +447,9 @@ QStringList CFieldBinder::Mismatches(const CFieldModel& model, const QWidget& ro
         ids.insert(name);
         const auto found = Named(root, name);
         if (found.size() != 1)
-            faults << QStringLiteral("%1 \"%2\": %3 controls").arg(QLatin1String(what), name).arg(found.size());
+            faults << QStringLiteral("%1 \"%2\": %3 controls")
+                          .arg(QLatin1String(what), name)
+                          .arg(found.size());
         else if (!fits(found.front()))
             faults << QStringLiteral("%1 \"%2\": a %3 does not fit")
                           .arg(QLatin1String(what), name,
@@ -448,11 +458,11 @@ QStringList CFieldBinder::Mismatches(const CFieldModel& model, const QWidget& ro
     for (const CFieldSpec& field : model.Fields()) {
         const QString id = QString::fromLatin1(field.id);
         auto fitsField = [&field](QWidget* w) { return KindOf(field, w) != nullptr; };
-        if (field.type == FieldType::Choice && Named(root, id).isEmpty() && !field.choices.empty()) {
+        if (field.type == FieldType::Choice && Named(root, id).isEmpty() &&
+            !field.choices.empty()) {
             for (const CChoice& choice : field.choices)
-                expectOne(RadioName(field.id, choice.value), "choice", [](QWidget* w) {
-                    return qobject_cast<QRadioButton*>(w) != nullptr;
-                });
+                expectOne(RadioName(field.id, choice.value), "choice",
+                          [](QWidget* w) { return qobject_cast<QRadioButton*>(w) != nullptr; });
         } else {
             expectOne(id, "field", fitsField);
         }

@@ -61,6 +61,8 @@ public:
     // Shows a widget enabled or not, shown or hidden; true when it was shown and is hidden now
     // or the other way round. A widget that was merely never shown counts as shown.
     static bool ShowState(QWidget& widget, bool enabled, bool visible);
+    // Whether a widget is meant to be shown (one never shown yet is).
+    static bool IsShown(const QWidget& widget);
 
     // The object name of the radio button that stands for one value of a choice field.
     static QString RadioName(const char* fieldId, const char* value);

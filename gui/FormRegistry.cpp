@@ -9,8 +9,7 @@
 namespace {
 
 // The view finds every control by its object name, so the generated pointers are not kept.
-template <class Form>
-void Setup(QWidget* form) {
+template <class Form> void Setup(QWidget* form) {
     Form ui;
     ui.setupUi(form);
 }

@@ -24,11 +24,11 @@ public:
     // Takes the fields from the controls; false, with the focus on the control, on a refusal.
     bool TakeFields() { return m_binder->ControlsToModel(m_prompter); }
 
-    // The group containers of the form, and a handler told after the view has shown or hidden
-    // one of them because the model said so (a dialog then changes its height).
+    // The group containers of the form, and who shows or hides one when the model says so,
+    // instead of the view (a dialog changes its height with it).
     virtual std::vector<QWidget*> Groups() const { return {}; }
-    void SetGroupShownHandler(std::function<void(QWidget* group, bool shown)> handler) {
-        m_groupShown = std::move(handler);
+    void SetGroupShower(std::function<void(QWidget* group, bool shown)> shower) {
+        m_showGroup = std::move(shower);
     }
 
 protected:
@@ -40,7 +40,7 @@ protected:
     CFieldModel& m_model;
     CPrompter& m_prompter;
     std::unique_ptr<CFieldBinder> m_binder;
-    std::function<void(QWidget*, bool)> m_groupShown;
+    std::function<void(QWidget*, bool)> m_showGroup;
 };
 
 // The view a model asks for: its Designer form when it names one that is built in, otherwise

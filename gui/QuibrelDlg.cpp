@@ -1,11 +1,14 @@
 #include "gui/QuibrelDlg.h"
 
 #include "app/Strings.h"
+#include "gui/DialogView.h"
 #include "gui/ModelView.h"
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
+#include "pages/AccountDialogs.h"
 #include "pages/Help.h"
 #include "pages/Pages.h"
+#include "pages/RowModel.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -164,20 +167,80 @@ bool CQtSheet::Run(CConfigSet& set, CPrompter& prompter) {
     return ok;
 }
 
+namespace {
+
+// The first node below the first top node of a tree (the first domain below the root).
+CTreeModel::NodeId FirstInnerNode(const CTreeModel& tree) {
+    if (tree.ChildCount(CTreeModel::kNone) == 0)
+        return CTreeModel::kNone;
+    const CTreeModel::NodeId top = tree.Child(CTreeModel::kNone, 0);
+    return tree.ChildCount(top) == 0 ? CTreeModel::kNone : tree.Child(top, 0);
+}
+
+} // namespace
+
 bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
     const auto pages = CreatePages(set);
     CQuibrelDlg sheet(pages, prompter);
     sheet.show();
     QApplication::processEvents();
     QDir().mkpath(m_folder);
+    auto save = [this](QWidget& widget, const QString& name) {
+        QApplication::processEvents();
+        const QString file = QStringLiteral("%1/%2.png").arg(m_folder, name);
+        if (widget.grab().save(file))
+            m_files << file;
+    };
     for (int i = 0; i < sheet.tabs()->count(); ++i) {
         sheet.tabs()->setCurrentIndex(i);
         sheet.ShowPage(i);
-        QApplication::processEvents();
-        const QString name =
-            QStringLiteral("%1/sheet-%2.png").arg(m_folder).arg(i + 1, 2, 10, QLatin1Char('0'));
-        if (sheet.grab().save(name))
-            m_files << name;
+        const QString page = QStringLiteral("sheet-%1").arg(i + 1, 2, 10, QLatin1Char('0'));
+        save(sheet, page);
+        // A page with a tree once more with its first inner node selected, as the user would.
+        CPageModel& model = *pages[static_cast<std::size_t>(i)];
+        for (const CListSpec& list : model.Lists()) {
+            CTreeModel* tree = list.kind == CListSpec::Kind::Tree ? model.TreeOf(list.id) : nullptr;
+            if (!tree || FirstInnerNode(*tree) == CTreeModel::kNone)
+                continue;
+            tree->Select(FirstInnerNode(*tree));
+            model.SelectionChanged(list.id, prompter);
+            sheet.view(i)->ShowStates();
+            save(sheet, page + QStringLiteral("-selected"));
+            break;
+        }
+    }
+
+    // The dialogs of the pages, filled as a user would have filled them.
+    CAddDomainDlg addDomain;
+    addDomain.SetValue(CAddDomainDlg::kDomainName, "example.test");
+    CAddAliasDlg addAlias("example.test");
+    addAlias.SetValue(CAddAliasDlg::kTarget, "vertrieb@example.test");
+    addAlias.SetValue(CAddAliasDlg::kLocalPart, "verkauf");
+    CAddAccountDlg addAccount("example.test", "info");
+    addAccount.SetValue(CAddAccountDlg::kPassword, "geheim");
+    addAccount.FieldChanged(CAddAccountDlg::kQuotaOn, "1");
+    addAccount.SetNumber(CAddAccountDlg::kQuota, 50);
+    addAccount.FieldChanged(CAddAccountDlg::kSaveEnvelope, "1");
+    CChangeAccountDlg changeAccount("info@example.test", "info.example.test");
+    changeAccount.SetValue(CChangeAccountDlg::kPassword, "geheim");
+    changeAccount.FieldChanged(CChangeAccountDlg::kSizeOn, "1");
+    changeAccount.SetNumber(CChangeAccountDlg::kSize, 2048);
+    changeAccount.FieldChanged(CChangeAccountDlg::kAntiSpam, "1");
+    changeAccount.SetValue(CChangeAccountDlg::kReplySubject, "Abwesenheitsnotiz");
+    changeAccount.SetValue(CChangeAccountDlg::kReplyText,
+                           "Ich bin bis zum 14. M\xE4rz nicht im B\xFCro.\r\n"
+                           "Ihre Nachricht wird nicht weitergeleitet.");
+    changeAccount.FieldChanged(CChangeAccountDlg::kReply, "1");
+    const std::pair<CDialogModel*, const char*> dialogs[] = {
+        {&addDomain, "add-domain"},
+        {&addAlias, "add-alias"},
+        {&addAccount, "add-account"},
+        {&changeAccount, "change-account"},
+    };
+    for (const auto& [model, name] : dialogs) {
+        CDialogView dialog(*model, prompter, &sheet);
+        dialog.show();
+        save(dialog, QStringLiteral("dialog-%1").arg(QLatin1String(name)));
     }
     return false; // Cancel: rendering writes nothing
 }

@@ -77,8 +77,10 @@ private:
     CQtPrompter* m_qtPrompter;
 };
 
-// Renders every page of the sheet to PNG files in a folder and ends with Cancel, so nothing
-// is written: for documentation, and to look at the pages without a display.
+// Renders every page of the sheet to PNG files in a folder (sheet-NN.png; a page with a tree
+// also as sheet-NN-selected.png, its first inner node selected) and the dialogs of the pages,
+// filled with sample values (dialog-<name>.png), and ends with Cancel, so nothing is written:
+// for documentation, and to look at the pages without a display.
 class CRenderSheet : public CSheet {
 public:
     explicit CRenderSheet(QString folder) : m_folder(std::move(folder)) {}

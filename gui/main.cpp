@@ -2,8 +2,9 @@
 //
 //   korvane-configurator                  the configurator on the directory in MAILCONFIGDIR
 //   korvane-configurator /RunOnce         starts the program anew and ends
-//   korvane-configurator --render FOLDER  renders every page of the sheet to PNG files in
-//                                         FOLDER and ends without writing anything
+//   korvane-configurator --render FOLDER  renders every page of the sheet and the pages'
+//                                         dialogs to PNG files in FOLDER and ends without
+//                                         writing anything
 #include "app/QuibrelApp.h"
 #include "gui/HelpViewer.h"
 #include "gui/QtPrompter.h"

@@ -356,10 +356,11 @@ void CPageDomains::SelectDomain(CPrompter& prompter) {
 
 void CPageDomains::RebuildList(CPrompter& prompter) {
     m_rows.Clear();
-    // Folders made or removed by other programs show up here. Without the spool the root would
-    // list nothing and a domain accounts that may be gone: the list stays empty and the user is
-    // told.
-    if (!m_config.users.Refresh()) {
+    // Folders made or removed by other programs show up here: the account list follows the
+    // spool through its watch, and reads the spool again when the watch cannot tell what
+    // changed. Without the spool the root would list nothing and a domain accounts that may be
+    // gone: the list stays empty and the user is told.
+    if (!m_config.users.Update()) {
         m_rows.Sort();
         prompter.Show(kUserListFailed, MessageKind::Error);
         return;

@@ -30,7 +30,8 @@ bool CUserList::Refresh(const std::string& spool) {
     }
     // An unreadable spool is not an empty one: the caller must not go on as if there were no
     // accounts (the alias filter would drop every alias of an account).
-    return !scan.IsUnreadable();
+    m_lastRefreshFailed = scan.IsUnreadable();
+    return !m_lastRefreshFailed;
 }
 
 void CUserList::AddName(std::string_view folderName) {
@@ -53,28 +54,55 @@ void CUserList::AddName(std::string_view folderName) {
     }
 }
 
-bool CUserList::Update() {
+bool CUserList::Update(bool* changed) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const std::string spool = SpoolDir();
+    if (changed)
+        *changed = false;
+    const auto readAll = [&] {
+        // A watch that is not armed on this spool (never armed, the configured spool changed,
+        // the folder went and came back) is armed before the folder is read, so that nothing
+        // happening during the reading is missed. Only on a folder that is there: arming logs
+        // its failures, and a missing spool would be logged at every look.
+        if (!m_monitor.IsArmed() || spool != m_watchedSpool || m_watchLost) {
+            const auto status = platform::StatPath(spool);
+            if (status && status->isDirectory)
+                (void)StartWatch(spool);
+            m_watchLost = false;
+        }
+        if (changed)
+            *changed = true;
+        // A spool that cannot be read has taken its watch along, if it had one.
+        if (!Refresh(spool))
+            m_watchLost = true;
+        return !m_lastRefreshFailed;
+    };
+    if (!m_monitor.IsArmed() || spool != m_watchedSpool || m_lastRefreshFailed)
+        return readAll();
     std::vector<platform::DirectoryChange> changes;
-    if (!m_monitor.IsArmed() || spool != m_watchedSpool)
-        return Refresh(spool);
     if (!m_monitor.TakeChanges(changes))
         return true;
     using Kind = platform::DirectoryChange::Kind;
+    // A folder that went, or anything the watch cannot name, needs a look at the spool; what
+    // the watch cannot name may be the end of the watch itself (the spool was removed).
+    bool lookAtAll = false;
     for (const platform::DirectoryChange& change : changes) {
-        // A folder that went, or anything the watch cannot name, needs a look at the spool.
-        if (change.kind == Kind::Other || (change.kind == Kind::Removed && change.isDirectory))
-            return Refresh(spool);
+        m_watchLost = m_watchLost || change.kind == Kind::Other;
+        lookAtAll = lookAtAll || change.kind == Kind::Other ||
+                    (change.kind == Kind::Removed && change.isDirectory);
     }
+    if (lookAtAll)
+        return readAll();
     for (const platform::DirectoryChange& change : changes) {
         // A folder that appeared and is gone again by now, or that turned into something
-        // else, is found by looking; one that is there is added.
-        if (change.kind != Kind::Added || !change.isDirectory)
+        // else, is found by looking; one that is there is added. A link to a folder is no
+        // account, as in Refresh.
+        if (change.kind != Kind::Added || !change.isDirectory ||
+            platform::QueryPathKind(PathJoin(spool, change.name)) != platform::PathKind::Directory)
             continue;
-        // A link to a folder is no account, as in Refresh.
-        if (platform::QueryPathKind(PathJoin(spool, change.name)) == platform::PathKind::Directory)
-            AddName(change.name);
+        AddName(change.name);
+        if (changed)
+            *changed = true;
     }
     return true;
 }

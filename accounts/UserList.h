@@ -71,9 +71,10 @@ public:
     // Brings the list up to date with the spool as cheaply as the watch allows: nothing to do
     // when the watch reported no change, the new folders added when it reported only folders
     // that appeared, a full Refresh otherwise (a folder removed, the queue overflowed, the
-    // spool itself gone or changed in the configuration, no watch armed). The same result as
-    // Refresh, without reading a hundred thousand entries after every edit.
-    bool Update();
+    // spool itself gone or changed in the configuration, no watch armed, the last look
+    // failed). The same result as Refresh, without reading a hundred thousand entries after
+    // every edit. changed, when given, tells whether the names may have changed.
+    bool Update(bool* changed = nullptr);
 
     // Whether a change the watch reports concerns an account's password: changedPath, relative
     // to the spool directory, is "password" (in any case) after its first separator, that is,
@@ -88,6 +89,8 @@ private:
 
     const CConfigMap* m_config = nullptr;
     std::string m_watchedSpool; // the folder the watch is armed on; empty when none
+    bool m_watchLost = false;    // it reported what it cannot name: the folder may be gone
+    bool m_lastRefreshFailed = false;
     mutable std::recursive_mutex m_mutex;
     accounts_detail::CPackedTexts<0> m_names; // each name once
     accounts_detail::CExactIndex m_index;     // name -> its offset in m_names

@@ -21,6 +21,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+// How often the page in front looks for changes made outside the program.
+constexpr int kPollIntervalMs = 500;
+
 // The icon lives in the resources of this static library, which Qt registers only on request.
 static void RegisterResources() {
     static const bool registered = [] {
@@ -70,6 +73,19 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     connect(m_ok, &QPushButton::clicked, this, &CQuibrelDlg::OnOk);
     connect(m_cancel, &QPushButton::clicked, this, &CQuibrelDlg::reject);
     connect(m_apply, &QPushButton::clicked, this, &CQuibrelDlg::Apply);
+    // The page in front looks now and then for what changed outside the program (accounts
+    // made by other tools). Never while a dialog or message box stands over the sheet: the
+    // operation that opened it still works on the page's current rows.
+    auto* poll = new QTimer(this);
+    poll->setInterval(kPollIntervalMs);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (m_pages.empty() || QApplication::activeModalWidget() != this)
+            return;
+        Page& page = m_pages[static_cast<std::size_t>(m_current)];
+        if (page.shown && page.model->Poll(m_prompter))
+            page.view->Refresh();
+    });
+    poll->start();
     resize(560, 480);
 }
 
@@ -178,6 +194,18 @@ CTreeModel::NodeId FirstInnerNode(const CTreeModel& tree) {
 }
 
 } // namespace
+
+bool CShowOnceSheet::Run(CConfigSet& set, CPrompter& prompter) {
+    const auto pages = CreatePages(set);
+    CQuibrelDlg sheet(pages, prompter);
+    sheet.show();
+    // The first page's checks run right after the sheet appears; then it is painted with what
+    // they left.
+    QApplication::processEvents();
+    QApplication::processEvents();
+    sheet.repaint();
+    return false; // Cancel: nothing is written
+}
 
 bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
     const auto pages = CreatePages(set);

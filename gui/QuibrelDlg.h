@@ -81,6 +81,13 @@ private:
 // also as sheet-NN-selected.png, its first inner node selected) and the dialogs of the pages,
 // filled with sample values (dialog-<name>.png), and ends with Cancel, so nothing is written:
 // for documentation, and to look at the pages without a display.
+// Shows the sheet until it is drawn, with the first page's checks done, and ends with Cancel:
+// the whole start as the administrator waits for it, for measuring it.
+class CShowOnceSheet : public CSheet {
+public:
+    bool Run(CConfigSet& set, CPrompter& prompter) override;
+};
+
 class CRenderSheet : public CSheet {
 public:
     explicit CRenderSheet(QString folder) : m_folder(std::move(folder)) {}

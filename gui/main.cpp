@@ -5,6 +5,9 @@
 //   korvane-configurator --render FOLDER  renders every page of the sheet and the pages'
 //                                         dialogs to PNG files in FOLDER and ends without
 //                                         writing anything
+//   korvane-configurator --show-and-exit  starts as usual, ends as soon as the sheet is drawn
+//                                         (messages go to standard error, nothing is written):
+//                                         for measuring the start
 #include "app/QuibrelApp.h"
 #include "gui/HelpViewer.h"
 #include "gui/QtPrompter.h"
@@ -33,12 +36,17 @@ void LoadGermanCatalogue(QApplication& app, QTranslator& translator) {
         app.installTranslator(&translator);
 }
 
-int Render(const QString& folder, platform::ServiceManager& services) {
+// The cycle without anybody watching: messages to standard error, dialogs cancelled.
+void RunUnattended(CSheet& sheet, platform::ServiceManager& services) {
     CUnattendedPrompter prompter;
-    CRenderSheet sheet(folder);
     CQuibrelApp quibrel(CAppEnvironment{prompter, services, sheet, [] { return true; },
                                         [] { return 0; }, [](unsigned) {}});
     quibrel.Run("");
+}
+
+int Render(const QString& folder, platform::ServiceManager& services) {
+    CRenderSheet sheet(folder);
+    RunUnattended(sheet, services);
     for (const QString& file : sheet.files())
         std::printf("%s\n", file.toLocal8Bit().constData());
     return sheet.files().isEmpty() ? 1 : 0;
@@ -56,6 +64,11 @@ int main(int argc, char* argv[]) {
     auto services = platform::CreateServiceManager();
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--render"))
         return Render(arguments[1], *services);
+    if (arguments.size() == 1 && arguments[0] == QLatin1String("--show-and-exit")) {
+        CShowOnceSheet sheet;
+        RunUnattended(sheet, *services);
+        return 0;
+    }
 
     CQtPrompter prompter;
     // The help window belongs to the sheet; it is made on the first request, and the router

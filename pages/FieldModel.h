@@ -120,6 +120,10 @@ public:
     virtual void OnFieldEdited(std::string_view /*id*/) {}
     // The selection of a list or tree changed (the row or node model holds it).
     virtual void OnSelectionChanged(std::string_view /*listId*/, CPrompter& /*prompter*/) {}
+    // Called now and then (about twice a second) while the model is shown and nothing modal is
+    // open over it: a chance to notice what changed outside the program. True when it changed
+    // its values or rows and the view must redraw.
+    virtual bool Poll(CPrompter& /*prompter*/) { return false; }
     // Derives the enable and visible states of fields, groups and commands from the current
     // values and selections. The framework calls it after every change: an edit, a command, a
     // selection, a take. Never decided in a view.

@@ -360,7 +360,8 @@ void CPageDomains::RebuildList(CPrompter& prompter) {
     // spool through its watch, and reads the spool again when the watch cannot tell what
     // changed. Without the spool the root would list nothing and a domain accounts that may be
     // gone: the list stays empty and the user is told.
-    if (!m_config.users.Update()) {
+    m_listFailed = !m_config.users.Update();
+    if (m_listFailed) {
         m_rows.Sort();
         prompter.Show(kUserListFailed, MessageKind::Error);
         return;
@@ -380,6 +381,24 @@ void CPageDomains::RebuildList(CPrompter& prompter) {
             m_rows.Add(key, target, Rows::kForward);
     }
     m_rows.Sort();
+}
+
+bool CPageDomains::Poll(CPrompter& prompter) {
+    if (!m_hasSelectedName)
+        return false;
+    bool changed = false;
+    const bool readable = m_config.users.Update(&changed);
+    // A domain's rows come from the alias map alone; and a spool that stays unreadable was
+    // reported when the list found it so, not again at every look.
+    if (!changed || !AtRoot() || (!readable && m_listFailed))
+        return false;
+    std::string selected;
+    if (const auto row = m_rows.Selected())
+        selected = std::string(m_rows.Address(*row));
+    RebuildList(prompter);
+    if (!selected.empty())
+        m_rows.Select(m_rows.Find(selected));
+    return true;
 }
 
 void CPageDomains::OnCommand(std::string_view commandId, CPrompter& prompter) {

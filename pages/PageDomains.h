@@ -101,6 +101,9 @@ public:
     void OnSelectionChanged(std::string_view listId, CPrompter& prompter) override;
     // Nothing can be added, changed or deleted in the list before a domain is selected.
     void UpdateStates() override;
+    // Account folders that other programs made or removed while the page is shown appear in
+    // the root's list (the only one the account list decides); the selected row stays.
+    bool Poll(CPrompter& prompter) override;
 
     const CTreeModel& Tree() const { return m_tree; }
     const CAddressRows& Rows() const { return m_rows; }
@@ -145,4 +148,5 @@ private:
     CAddressRows m_rows;
     std::string m_selectedName;
     bool m_hasSelectedName = false;
+    bool m_listFailed = false; // the last rebuild could not read the spool (and said so)
 };

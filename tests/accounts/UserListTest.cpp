@@ -80,10 +80,23 @@ TEST_F(UserListTest, UpdateFollowsTheSpoolThroughTheWatch) {
     fs::remove(spool + "/bob");
     ASSERT_TRUE(users.Update());
     EXPECT_EQ(Names(), std::vector<std::string>{"carol"});
-    // A spool that vanishes is reported as Refresh reports it.
+    // A spool that vanishes is reported as Refresh reports it, at every look; one that comes
+    // back is followed again.
     fs::remove_all(spool);
     EXPECT_FALSE(users.Update());
+    EXPECT_FALSE(users.Update());
     EXPECT_EQ(users.GetCount(), 0u);
+    fs::create_directories(spool + "/dave");
+    bool changed = false;
+    ASSERT_TRUE(users.Update(&changed));
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Names(), std::vector<std::string>{"dave"});
+    fs::create_directory(spool + "/erin");
+    ASSERT_TRUE(users.Update(&changed));
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"dave", "erin"}));
+    ASSERT_TRUE(users.Update(&changed));
+    EXPECT_FALSE(changed);
 }
 
 TEST(UserListWatch, OnlyPasswordFilesDirectlyInAnAccountFolderMatter) {

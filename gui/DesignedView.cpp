@@ -74,16 +74,16 @@ CDesignedView::CDesignedView(CFieldModel& model, CPrompter& prompter, FormSetup 
     Refresh();
 }
 
-void CDesignedView::BindList(const CListSpec& spec) {
-    const auto found = m_form->findChildren<QTreeView*>(QString::fromLatin1(spec.id));
-    Q_ASSERT_X(found.size() == 1, "CDesignedView list", spec.id);
+void CDesignedView::BindList(const CListSpec& declared) {
+    const auto found = m_form->findChildren<QTreeView*>(QString::fromLatin1(declared.id));
+    Q_ASSERT_X(found.size() == 1, "CDesignedView list", declared.id);
     if (found.size() != 1)
         return;
     QTreeView* view = found.front();
-    List list{&spec, view};
-    if (spec.kind == CListSpec::Kind::List) {
-        CRowModel* rows = m_model.RowsOf(spec.id);
-        Q_ASSERT_X(rows, "CDesignedView rows", spec.id);
+    List list{&declared, view};
+    if (declared.kind == CListSpec::Kind::List) {
+        CRowModel* rows = m_model.RowsOf(declared.id);
+        Q_ASSERT_X(rows, "CDesignedView rows", declared.id);
         if (!rows)
             return;
         list.rows = new CRowItemModel(*rows, view);
@@ -96,8 +96,8 @@ void CDesignedView::BindList(const CListSpec& spec) {
         view->header()->setSectionsMovable(false);
         new CColumnWidthRule(*view, rows->Columns());
     } else {
-        CTreeModel* tree = m_model.TreeOf(spec.id);
-        Q_ASSERT_X(tree, "CDesignedView tree", spec.id);
+        CTreeModel* tree = m_model.TreeOf(declared.id);
+        Q_ASSERT_X(tree, "CDesignedView tree", declared.id);
         if (!tree)
             return;
         list.tree = new CTreeItemModel(*tree, view);
@@ -113,10 +113,10 @@ void CDesignedView::BindList(const CListSpec& spec) {
 
     for (const auto& [command, action] : m_actions) {
         if (!(command->places & kPlaceMenu) || !command->listId ||
-            spec.id != std::string_view(command->listId))
+            declared.id != std::string_view(command->listId))
             continue;
         if (!list.menu)
-            list.menu = new QMenu(spec.menuTitle ? FromUtf8(spec.menuTitle) : QString(), view);
+            list.menu = new QMenu(declared.menuTitle ? FromUtf8(declared.menuTitle) : QString(), view);
         list.menu->addAction(action);
     }
     if (QMenu* menu = list.menu) {
@@ -125,7 +125,7 @@ void CDesignedView::BindList(const CListSpec& spec) {
                 [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
     }
     for (const CCommandSpec& command : m_model.Commands()) {
-        if (!command.doubleClick || !command.listId || spec.id != std::string_view(command.listId))
+        if (!command.doubleClick || !command.listId || declared.id != std::string_view(command.listId))
             continue;
         const char* id = command.id;
         connect(view, &QAbstractItemView::doubleClicked, this,
@@ -149,21 +149,21 @@ QAction* CDesignedView::Action(std::string_view commandId) const {
 
 QMenu* CDesignedView::ContextMenu(std::string_view listId) const {
     for (const List& list : m_lists)
-        if (listId == list.spec->id)
+        if (listId == list.declared->id)
             return list.menu;
     return nullptr;
 }
 
 QTreeView* CDesignedView::ListView(std::string_view listId) const {
     for (const List& list : m_lists)
-        if (listId == list.spec->id)
+        if (listId == list.declared->id)
             return list.view;
     return nullptr;
 }
 
 std::vector<QWidget*> CDesignedView::Groups() const {
     std::vector<QWidget*> groups;
-    for (const auto& [spec, widget] : m_groups)
+    for (const auto& [declared, widget] : m_groups)
         groups.push_back(widget);
     return groups;
 }
@@ -188,7 +188,7 @@ void CDesignedView::OnSelection(List& list) {
         list.tree->tree().Select(selected.isEmpty() ? CTreeModel::kNone
                                                     : CTreeItemModel::NodeOf(selected.front()));
     }
-    m_model.SelectionChanged(list.spec->id, m_prompter);
+    m_model.SelectionChanged(list.declared->id, m_prompter);
     ShowStates();
 }
 
@@ -199,9 +199,9 @@ void CDesignedView::Refresh() {
 
 void CDesignedView::ShowStates() {
     m_binder->ShowStates();
-    for (const auto& [spec, widget] : m_groups) {
-        const bool visible = m_model.IsVisible(spec->id);
-        widget->setEnabled(m_model.IsEnabled(spec->id));
+    for (const auto& [declared, widget] : m_groups) {
+        const bool visible = m_model.IsVisible(declared->id);
+        widget->setEnabled(m_model.IsEnabled(declared->id));
         if (visible == CFieldBinder::IsShown(*widget))
             continue;
         if (m_showGroup)
@@ -217,8 +217,8 @@ void CDesignedView::ShowStates() {
         action->setVisible(m_model.IsVisible(command->id));
     }
     for (const List& list : m_lists)
-        CFieldBinder::ShowState(*list.view, m_model.IsEnabled(list.spec->id),
-                                m_model.IsVisible(list.spec->id));
+        CFieldBinder::ShowState(*list.view, m_model.IsEnabled(list.declared->id),
+                                m_model.IsVisible(list.declared->id));
     SyncLists();
 }
 

@@ -50,13 +50,13 @@ public:
 
 private:
     struct List {
-        const CListSpec* spec;
+        const CListSpec* declared;
         QTreeView* view;
         CRowItemModel* rows = nullptr;
         CTreeItemModel* tree = nullptr;
         QMenu* menu = nullptr;
     };
-    void BindList(const CListSpec& spec);
+    void BindList(const CListSpec& declared);
     void OnSelection(List& list);
     // Fetches the rows of lists whose models replaced them and shows the model's selection.
     void SyncLists();

@@ -2,6 +2,7 @@
 // user: the tree, the address list, every command with its messages, the change flow with its
 // reply template, and the host-name and postmaster checks of the first show.
 #include "pages/PageDomains.h"
+#include "pages/Pages.h"
 
 #include "Common/Ansi.h"
 #include "accounts/Password.h"
@@ -671,6 +672,14 @@ TEST_F(PageDomainsTest, PostmasterWithoutPasswordCreatesNothing) {
     Page().OnFirstShow(user);
     EXPECT_TRUE(fs::is_empty(spool));
     EXPECT_EQ(cancelLocks, 0);
+}
+
+TEST(Pages, TheDomainsTabComesFirst) {
+    CConfigSet config;
+    const auto pages = CreatePages(config);
+    ASSERT_GE(pages.size(), 2u);
+    EXPECT_NE(dynamic_cast<CPageDomains*>(pages[0].get()), nullptr);
+    EXPECT_STREQ(pages[1]->Caption(), "Verzeichnisse");
 }
 
 TEST(HostIdentity, TheSystemNamesThisHostWithADottedAddress) {

@@ -1,5 +1,7 @@
 #include "gui/FieldBinder.h"
 
+#include "gui/ArrowSpinBox.h"
+
 #include "gui/TextCodec.h"
 #include "pages/FieldModel.h"
 
@@ -112,6 +114,9 @@ const CControlKind kSpinBox{
             const CFieldSpec& f = *b.field;
             As<QSpinBox>(b)->setRange(static_cast<int>(std::min(f.minimum, f.arrowMinimum)),
                                       static_cast<int>(std::max(f.maximum, f.arrowMaximum)));
+            if (auto* arrows = qobject_cast<CArrowSpinBox*>(b.controls.front()))
+                arrows->SetArrowRange(static_cast<int>(f.arrowMinimum),
+                                      static_cast<int>(f.arrowMaximum));
         },
     .write =
         [](const Binding& b, const std::string& value) {

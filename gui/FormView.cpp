@@ -1,5 +1,7 @@
 #include "gui/FormView.h"
 
+#include "gui/ArrowSpinBox.h"
+
 #include "gui/TextCodec.h"
 
 #include <QCheckBox>
@@ -23,7 +25,7 @@ QWidget* MakeControl(const CFieldSpec& field, QWidget* parent) {
         control = new QLineEdit(parent);
         break;
     case FieldType::Number:
-        control = new QSpinBox(parent);
+        control = new CArrowSpinBox(parent);
         break;
     case FieldType::Check:
         control = new QCheckBox(FromUtf8(field.label), parent);

@@ -11,6 +11,9 @@ namespace {
 constexpr int kNameLimit = 64;    // local parts and domain names
 constexpr int kTargetLimit = 129; // a forward address: local part, "@", domain
 constexpr long kLimitMaximum = 32767;
+// What may be typed, and what an account may already have: the arrows stop at kLimitMaximum,
+// but a larger quota set by hand must be shown and kept, not refused when the dialog closes.
+constexpr long kAcceptedMaximum = 2147483647;
 
 // The rows both account dialogs show below the address, in exchange order. Quota, size and the
 // domain carry no label of their own: "mb", "kb" and the "@" in front of the domain are fixed
@@ -29,7 +32,7 @@ constexpr CFieldSpec kQuotaField{.id = CAccountDlgBase::kQuota,
                                  .label = "",
                                  .row = 4,
                                  .minimum = 0,
-                                 .maximum = kLimitMaximum,
+                                 .maximum = kAcceptedMaximum,
                                  .arrowMinimum = 0,
                                  .arrowMaximum = kLimitMaximum};
 constexpr CFieldSpec kSaveEnvelopeField{.id = CAccountDlgBase::kSaveEnvelope,
@@ -45,7 +48,7 @@ constexpr CFieldSpec kSizeField{.id = CAccountDlgBase::kSize,
                                 .label = "",
                                 .row = 7,
                                 .minimum = 0,
-                                .maximum = kLimitMaximum,
+                                .maximum = kAcceptedMaximum,
                                 .arrowMinimum = 0,
                                 .arrowMaximum = kLimitMaximum};
 constexpr CFieldSpec kAntiSpamField{.id = CAccountDlgBase::kAntiSpam,

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -88,3 +89,23 @@ TEST(Forms, AccountDialogFoldsByItsReplyAreaAndUnfoldsAgain) {
 }
 
 } // namespace
+
+TEST(Forms, LimitArrowsStopAt32767ButALargerStoredValueIsShownAndKept) {
+    CChangeAccountDlg model("info@example.test", "info.example.test");
+    model.FieldChanged(CAccountDlgBase::kQuotaOn, "1");
+    model.SetNumber(CAccountDlgBase::kQuota, 32767);
+    CScriptedPrompter prompter;
+    CDialogView dialog(model, prompter);
+    auto* quota = dialog.findChild<QSpinBox*>(QLatin1String(CAccountDlgBase::kQuota));
+    ASSERT_NE(quota, nullptr);
+    EXPECT_EQ(quota->value(), 32767);
+    quota->stepUp();
+    EXPECT_EQ(quota->value(), 32767);
+    // A quota set by hand beyond the arrows: shown as it is, the arrows lead only down.
+    quota->setValue(50000);
+    EXPECT_EQ(quota->value(), 50000);
+    quota->stepUp();
+    EXPECT_EQ(quota->value(), 50000);
+    quota->stepDown();
+    EXPECT_EQ(quota->value(), 49999);
+}

@@ -31,12 +31,13 @@ TEST(AccountDialogs, LimitsOfTheTables) {
     user.ExpectText("64 Zeichen");
     EXPECT_EQ(Take(add, user, {{CAddAccountDlg::kLocalPart, std::string(65, 'a')}}),
               CAddAccountDlg::kLocalPart);
-    for (const char* bad : {"32768", "12a", "-1"}) {
-        user.ExpectText("zwischen 0 und 32767");
+    for (const char* bad : {"12a", "-1", "2147483648"}) {
+        user.ExpectText("zwischen 0 und 2147483647");
         EXPECT_EQ(Take(add, user, {{D::kQuota, bad}}), D::kQuota) << bad;
     }
-    EXPECT_EQ(Take(add, user, {{D::kQuota, "32767"}, {D::kSize, " 0 "}}), std::nullopt);
-    EXPECT_EQ(add.Number(D::kQuota), 32767);
+    // The arrows stop at 32767, but a larger quota an account already has is kept.
+    EXPECT_EQ(Take(add, user, {{D::kQuota, "50000"}, {D::kSize, " 0 "}}), std::nullopt);
+    EXPECT_EQ(add.Number(D::kQuota), 50000);
     const CFieldSpec* size = add.FindField(D::kSize);
     EXPECT_EQ(size->arrowMinimum, 0);
     EXPECT_EQ(size->arrowMaximum, 32767);

@@ -215,6 +215,24 @@ TEST_F(PageDomainsTest, SpoolThatVanishedEmptiesTheListWithAMessage) {
     Run(P::kDeleteEntry);
 }
 
+TEST_F(PageDomainsTest, PollShowsAccountsOtherProgramsMadeAndKeepsTheSelection) {
+    ASSERT_TRUE(config.users.StartWatch(spool));
+    MakeAccount("admin");
+    Select("Domains");
+    SelectRow("admin");
+    EXPECT_FALSE(Page().Poll(user)); // nothing happened since
+    fs::create_directory(Folder("Extern"));
+    EXPECT_TRUE(Page().Poll(user));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"admin | admin | 0", "extern | extern | 0"}));
+    ASSERT_TRUE(Page().Rows().Selected());
+    EXPECT_EQ(Page().Rows().Address(*Page().Rows().Selected()), "admin");
+    // A spool that vanishes is said once, not at every look.
+    fs::remove_all(spool);
+    user.ExpectMessage(108, MessageKind::Error, Answer::Ok);
+    EXPECT_TRUE(Page().Poll(user));
+    EXPECT_FALSE(Page().Poll(user));
+}
+
 // --- Domains ---------------------------------------------------------------------------------
 
 TEST_F(PageDomainsTest, AddDomainLowersItAndRefusesADuplicateInEitherList) {

@@ -3,6 +3,7 @@
 #include "Common/Ansi.h"
 #include "accounts/AccountStore.h"
 #include "app/ServiceControl.h"
+#include "app/Strings.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 
@@ -81,16 +82,14 @@ bool CQuibrelApp::Relaunch() {
 
 void CQuibrelApp::CheckConfigDirectory(const std::optional<std::string>& directory) {
     if (!directory) {
-        m_env.prompter.ShowText(ansi::FromUtf8(kConfigVariableUnset), MessageKind::Error);
+        m_env.prompter.ShowText(strings::Literal(kConfigVariableUnset), MessageKind::Error);
         return;
     }
     const auto status = platform::StatPath(*directory);
     if (!directory->empty() && status && status->isDirectory)
         return;
-    std::string text = ansi::FromUtf8(kConfigVariableNoFolder);
-    const std::size_t at = text.find("%s");
-    text.replace(at, 2, *directory);
-    m_env.prompter.ShowText(text, MessageKind::Error);
+    m_env.prompter.ShowText(strings::Literal(kConfigVariableNoFolder, *directory),
+                            MessageKind::Error);
 }
 
 bool CQuibrelApp::LoadSet() {

@@ -27,6 +27,14 @@ const std::string& Text(unsigned id) {
     return it == table.end() ? none : it->second;
 }
 
+std::string Literal(std::string_view utf8, std::string_view argument) {
+    std::string text = ansi::FromUtf8(utf8);
+    const auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, argument);
+    return text;
+}
+
 std::vector<unsigned> AllIds() {
     std::vector<unsigned> ids;
     for (const auto& [id, text] : Converted())

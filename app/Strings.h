@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace strings {
@@ -10,6 +11,10 @@ namespace strings {
 // The text of number id in the program's 8-bit code page (Windows-1252): as message boxes show
 // it and as files the program writes contain it. Empty for a number the table does not hold.
 const std::string& Text(unsigned id);
+
+// A text of the program written in UTF-8 in the source, in the 8-bit code page message boxes
+// take, with its one "%s" (if any) replaced by argument, which is already in that code page.
+std::string Literal(std::string_view utf8, std::string_view argument = {});
 
 // Every number in the table, ascending.
 std::vector<unsigned> AllIds();

@@ -2,6 +2,7 @@
 
 #include "Common/Ansi.h"
 #include "accounts/Password.h"
+#include "app/Strings.h"
 
 #include <array>
 #include <initializer_list>
@@ -59,10 +60,8 @@ constexpr CFieldSpec kReplyField{.id = CAccountDlgBase::kReply,
                                  .type = FieldType::Check,
                                  .label = "Automatische Antwo&rt versenden",
                                  .row = 9};
-constexpr CFieldSpec kReplySubjectField{.id = CAccountDlgBase::kReplySubject,
-                                        .type = FieldType::Text,
-                                        .label = "&Betreff:",
-                                        .row = 10};
+constexpr CFieldSpec kReplySubjectField{
+    .id = CAccountDlgBase::kReplySubject, .type = FieldType::Text, .label = "&Betreff:", .row = 10};
 constexpr CFieldSpec kReplyTextField{.id = CAccountDlgBase::kReplyText,
                                      .type = FieldType::Text,
                                      .label = "&Nachricht:",
@@ -153,15 +152,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// The program's German text in the code page the prompter takes, with one "%s" replaced.
-std::string Text(std::string_view utf8, std::string_view argument = {}) {
-    std::string text = ansi::FromUtf8(utf8);
-    const auto at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, argument);
-    return text;
-}
-
 bool Refuse(CPrompter& prompter, const std::string& text) {
     prompter.ShowText(text, MessageKind::Error);
     return false;
@@ -182,16 +172,17 @@ namespace accountdlg {
 
 std::optional<std::string> DomainNameRefusal(std::string_view name) {
     if (name.empty())
-        return Text("Bitte geben Sie einen Domainnamen an.");
+        return strings::Literal("Bitte geben Sie einen Domainnamen an.");
     bool unusable = name.front() == '.' || name.back() == '.';
     for (char c : name)
         unusable = unusable || IsBlank(c) || IsControl(c) || c == '@' || c == '/' || c == '\\';
     if (!unusable)
         return std::nullopt;
-    return Text("Der Domainname \"%s\" ist ungültig. Ein Domainname darf weder Leerzeichen, "
-                "Steuerzeichen, \"@\", \"/\" noch \"\\\" enthalten und weder mit einem Punkt "
-                "beginnen noch enden.",
-                name);
+    return strings::Literal(
+        "Der Domainname \"%s\" ist ungültig. Ein Domainname darf weder Leerzeichen, "
+        "Steuerzeichen, \"@\", \"/\" noch \"\\\" enthalten und weder mit einem Punkt "
+        "beginnen noch enden.",
+        name);
 }
 
 } // namespace accountdlg
@@ -229,8 +220,9 @@ bool CAddAliasDlg::OnOk(CPrompter& prompter) {
     for (char c : local)
         unusable = unusable || IsBlank(c) || IsControl(c) || c == '@';
     if (unusable)
-        return Refuse(prompter, Text("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
-                                     "Steuerzeichen und \"@\" an."));
+        return Refuse(prompter,
+                      strings::Literal("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
+                                       "Steuerzeichen und \"@\" an."));
     return true;
 }
 
@@ -266,15 +258,17 @@ bool CAccountDlgBase::OnOk(CPrompter& prompter) {
     if (password.empty() || PasswordSurvivesEncoding(account, password))
         return true;
     if (!IsAscii(password))
-        return Refuse(prompter,
-                      Text("Das Passwort darf nur Zeichen des ASCII-Zeichensatzes enthalten, "
-                           "keine Umlaute oder anderen Sonderzeichen: der Mailserver könnte es "
-                           "sonst nicht lesen."));
-    return Refuse(prompter,
-                  Text("Für das Konto \"%s\" kann kein Passwort gespeichert werden, das der "
-                       "Mailserver lesen kann, da sein Name Umlaute oder andere Sonderzeichen "
-                       "enthält. Bitte verwenden Sie nur Zeichen des ASCII-Zeichensatzes.",
-                       account));
+        return Refuse(
+            prompter,
+            strings::Literal("Das Passwort darf nur Zeichen des ASCII-Zeichensatzes enthalten, "
+                             "keine Umlaute oder anderen Sonderzeichen: der Mailserver könnte es "
+                             "sonst nicht lesen."));
+    return Refuse(
+        prompter,
+        strings::Literal("Für das Konto \"%s\" kann kein Passwort gespeichert werden, das der "
+                         "Mailserver lesen kann, da sein Name Umlaute oder andere Sonderzeichen "
+                         "enthält. Bitte verwenden Sie nur Zeichen des ASCII-Zeichensatzes.",
+                         account));
 }
 
 CAddAccountDlg::CAddAccountDlg(std::string_view domain, std::string_view localPart) {
@@ -304,16 +298,17 @@ bool CAddAccountDlg::OnOk(CPrompter& prompter) {
     // not learn what to type instead.
     const std::string& local = Value(kLocalPart);
     if (local.empty())
-        return Refuse(prompter, Text("Bitte geben Sie eine Adresse an."));
+        return Refuse(prompter, strings::Literal("Bitte geben Sie eine Adresse an."));
     bool unusable = local.find('@') != std::string::npos || !IsValidAccountName(AccountName());
     for (char c : local)
         unusable = unusable || IsBlank(c);
     if (unusable)
-        return Refuse(prompter,
-                      Text("Mit der Adresse \"%s\" kann kein Konto angelegt werden. Sie darf "
-                           "nicht mit einem Punkt beginnen und weder Leerzeichen, Steuerzeichen, "
-                           "\"@\", \"/\" noch \"\\\" enthalten.",
-                           local));
+        return Refuse(
+            prompter,
+            strings::Literal("Mit der Adresse \"%s\" kann kein Konto angelegt werden. Sie darf "
+                             "nicht mit einem Punkt beginnen und weder Leerzeichen, Steuerzeichen, "
+                             "\"@\", \"/\" noch \"\\\" enthalten.",
+                             local));
     return CAccountDlgBase::OnOk(prompter);
 }
 

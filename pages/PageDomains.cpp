@@ -2,6 +2,7 @@
 
 #include "Common/Ansi.h"
 #include "Common/Message.h"
+#include "app/Strings.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -57,11 +58,14 @@ constexpr std::array<CListSpec, 2> kLists{{
     {.id = CPageDomains::kAddressList, .kind = CListSpec::Kind::List, .menuTitle = "Konten"},
 }};
 
+// null: a separator. One line per group, as the toolbar shows them.
+// clang-format off
 constexpr std::array<const char*, 8> kToolbar{
-    CPageDomains::kAddDomain,    CPageDomains::kDeleteDomain, nullptr,
-    CPageDomains::kAddAccount,   CPageDomains::kChangeAccount, CPageDomains::kDeleteEntry,
-    nullptr,                     CPageDomains::kAddAlias,
+    CPageDomains::kAddDomain, CPageDomains::kDeleteDomain, nullptr,
+    CPageDomains::kAddAccount, CPageDomains::kChangeAccount, CPageDomains::kDeleteEntry, nullptr,
+    CPageDomains::kAddAlias,
 };
+// clang-format on
 
 // Messages of the page, by number.
 constexpr unsigned kDomainNotRemoved = 141;
@@ -100,15 +104,6 @@ constexpr const char* kNoPostmaster =
     "angelegt werden?";
 
 constexpr const char* kDefaultReplyTemplate = "reply.emt";
-
-// The German text in the prompter's code page, with its one "%s" replaced by argument.
-std::string Format(const char* utf8, std::string_view argument) {
-    std::string text = ansi::FromUtf8(utf8);
-    const auto at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, argument);
-    return text;
-}
 
 bool HasAt(std::string_view text) {
     return text.find('@') != std::string_view::npos;
@@ -197,9 +192,10 @@ int CAddressRows::RowIcon(std::size_t row) const {
 }
 
 std::optional<std::size_t> CAddressRows::Find(std::string_view address) const {
-    const auto it = std::lower_bound(
-        m_order.begin(), m_order.end(), address,
-        [this](std::uint32_t entry, std::string_view text) { return AddressOf(m_rows[entry]) < text; });
+    const auto it = std::lower_bound(m_order.begin(), m_order.end(), address,
+                                     [this](std::uint32_t entry, std::string_view text) {
+                                         return AddressOf(m_rows[entry]) < text;
+                                     });
     if (it == m_order.end() || AddressOf(m_rows[*it]) != address)
         return std::nullopt;
     return static_cast<std::size_t>(it - m_order.begin());
@@ -270,11 +266,11 @@ void CPageDomains::CheckHostName(CPrompter& prompter) {
     const auto local = name.find(".local");
     if (name.find('.') == std::string::npos ||
         (local != std::string::npos && local + 6 == name.size())) {
-        prompter.ShowText(Format(kHostNameIncomplete, name), MessageKind::Error);
+        prompter.ShowText(strings::Literal(kHostNameIncomplete, name), MessageKind::Error);
         return;
     }
-    if (!m_config.domains.Find(name) &&
-        prompter.ShowText(Format(kHostNotADomain, name), MessageKind::Question) == Answer::Yes)
+    if (!m_config.domains.Find(name) && prompter.ShowText(strings::Literal(kHostNotADomain, name),
+                                                          MessageKind::Question) == Answer::Yes)
         m_config.domains.AddHead(name); // saved with the set after OK, as reported
 
     std::string target;
@@ -314,9 +310,8 @@ void CPageDomains::RebuildTree() {
 
     m_tree.Clear();
     const CTreeModel::NodeId root = m_tree.Add(CTreeModel::kNone, kRootText, kIconRoot);
-    CTreeModel::NodeId selected = m_hasSelectedName && m_selectedName == kRootText
-                                      ? root
-                                      : CTreeModel::kNone;
+    CTreeModel::NodeId selected =
+        m_hasSelectedName && m_selectedName == kRootText ? root : CTreeModel::kNone;
     for (std::string_view name : names) {
         const bool local = static_cast<bool>(m_config.domains.Find(name));
         const auto node = m_tree.Add(root, std::string(name), local ? kIconLocal : kIconBackup);

@@ -26,6 +26,8 @@ CDesignedView::CDesignedView(CFieldModel& model, CPrompter& prompter, FormSetup 
         auto* action = new QAction(FromUtf8(command.label), this);
         if (command.icon)
             action->setIcon(ResourceIcon(command.icon));
+        if (command.toolTip)
+            action->setToolTip(FromUtf8(command.toolTip));
         const char* id = command.id;
         connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
         m_actions.emplace_back(&command, action);

@@ -79,6 +79,9 @@ struct CCommandSpec {
     const char* listId = nullptr; // kPlaceMenu and doubleClick: the list they belong to
     bool doubleClick = false;     // a double click on a row of listId runs it
     const char* icon = nullptr;   // toolbar: the icon's name
+    // The toolbar button's tip, when the label alone would not say what the command acts on
+    // (a menu's "&Löschen" is clear below the menu's title, a toolbar's is not). UTF-8.
+    const char* toolTip = nullptr;
 };
 
 // A list or tree of a model, shown by a list or tree view named by its id.

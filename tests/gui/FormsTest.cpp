@@ -7,6 +7,7 @@
 #include "pages/PageDomains.h"
 #include "tests/ScriptedPrompter.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -38,6 +39,13 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
         ASSERT_NE(designed, nullptr) << "the form is built in";
         EXPECT_EQ(Faults(CFieldBinder::Mismatches(*model, *designed->form())).toStdString(), "");
     }
+    // The toolbar says what its two delete buttons act on.
+    std::unique_ptr<CModelView> pageView(CreateModelView(page, prompter));
+    auto* designed = static_cast<CDesignedView*>(pageView.get());
+    EXPECT_EQ(designed->Action(CPageDomains::kDeleteDomain)->toolTip(),
+              QString::fromUtf8("Domain löschen"));
+    EXPECT_EQ(designed->Action(CPageDomains::kDeleteEntry)->toolTip(),
+              QString::fromUtf8("Konto oder Alias löschen"));
     // The texts shown are the model's.
     std::unique_ptr<CModelView> view(CreateModelView(addAccount, prompter));
     for (const CFieldSpec& field : addAccount.Fields()) {

@@ -7,7 +7,8 @@
 //   Text    QLineEdit (kFieldMasked: shown as dots; kFieldReadOnly: not editable),
 //           QPlainTextEdit (kFieldMultiLine: the model holds CR LF, the control LF),
 //           an editable QComboBox (a text with suggestions, see SetSuggestionSource)
-//   Number  QSpinBox (the range covers the accepted one and the arrows' one), or a QLineEdit
+//   Number  QSpinBox (the range covers the accepted one and the arrows' one; a CArrowSpinBox
+//           also keeps its arrows within the arrows' range), or a QLineEdit
 //   Check   QCheckBox ("0" or "1")
 //   Choice  a QComboBox that cannot be edited (the choices' labels in table order), or one
 //           QRadioButton per choice named "<fieldId>_<value>" (so a value must be usable in

@@ -92,6 +92,7 @@ bool CScriptedPrompter::Next(Step::Kind kind, const std::string& what, Step& ste
 }
 
 Answer CScriptedPrompter::ShowMessage(const PromptMessage& message) {
+    kinds.push_back(message.kind);
     const bool literal = message.id == 0;
     const std::string what =
         literal ? "text " + ansi::ToUtf8(message.text) : "message " + std::to_string(message.id);

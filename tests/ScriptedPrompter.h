@@ -34,6 +34,8 @@ public:
     // The texts of every progress window opened.
     std::vector<std::string> progressTexts() const;
     bool progressOpen() const { return m_progressOpen; }
+    // The icon and buttons of every message box shown, in order; a test may clear it.
+    std::vector<MessageKind> kinds;
 
     Answer ShowMessage(const PromptMessage& message) override;
     bool RunDialog(CDialogModel& dialog) override;

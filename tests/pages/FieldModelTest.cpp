@@ -23,15 +23,7 @@ private:
     }};
 };
 
-// Records the kind of each message box besides playing the script.
-class CKindRecorder : public CScriptedPrompter {
-public:
-    std::vector<MessageKind> kinds;
-    Answer ShowMessage(const PromptMessage& message) override {
-        kinds.push_back(message.kind);
-        return CScriptedPrompter::ShowMessage(message);
-    }
-};
+using CKindRecorder = CScriptedPrompter; // it notes the kind of each message box
 
 const char* const kRange = "Geben Sie eine ganze Zahl zwischen 2 und 100 ein.";
 

@@ -28,15 +28,7 @@ namespace {
 using P = CPageDomains;
 using D = CAccountDlgBase;
 
-// The scripted user, noting also the icon of every message box.
-class CUser : public CScriptedPrompter {
-public:
-    std::vector<MessageKind> kinds;
-    Answer ShowMessage(const PromptMessage& message) override {
-        kinds.push_back(message.kind);
-        return CScriptedPrompter::ShowMessage(message);
-    }
-};
+using CUser = CScriptedPrompter; // it notes the kind of every message box too
 
 class PageDomainsTest : public testing::Test {
 protected:

@@ -16,17 +16,11 @@ namespace {
 
 using P = CPageFolders;
 
-// The scripted user, recording also the kind of each message and what each picker was opened
-// with.
+// The scripted user, recording also what each picker was opened with.
 class CUser : public CScriptedPrompter {
 public:
-    std::vector<MessageKind> kinds;
     std::vector<std::pair<std::string, std::string>> pickers; // prompt, start folder
 
-    Answer ShowMessage(const PromptMessage& message) override {
-        kinds.push_back(message.kind);
-        return CScriptedPrompter::ShowMessage(message);
-    }
     std::optional<std::string> BrowseForFolder(std::string_view prompt,
                                                std::string_view start) override {
         pickers.emplace_back(prompt, start);

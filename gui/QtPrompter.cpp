@@ -68,6 +68,7 @@ Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
 }
 
 bool CQtPrompter::RunDialog(CDialogModel& dialog) {
+    dialog.OnOpen(*this);
     CDialogView view(dialog, *this, m_owner);
     return view.exec() == QDialog::Accepted;
 }

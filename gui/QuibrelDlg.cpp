@@ -266,6 +266,7 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         {&changeAccount, "change-account"},
     };
     for (const auto& [model, name] : dialogs) {
+        model->OnOpen(prompter);
         CDialogView dialog(*model, prompter, &sheet);
         dialog.show();
         save(dialog, QStringLiteral("dialog-%1").arg(QLatin1String(name)));

@@ -157,3 +157,10 @@ void CPageModel::LockCancel() {
     if (m_lockCancel)
         m_lockCancel();
 }
+
+bool RunDialogAccepted(CPrompter& prompter, CDialogModel& dialog) {
+    while (prompter.RunDialog(dialog))
+        if (dialog.OnOk(prompter))
+            return true;
+    return false;
+}

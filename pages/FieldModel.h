@@ -215,6 +215,15 @@ public:
     virtual const char* Caption() const = 0; // UTF-8
     // The resource number of the dialog's help (help::resource); 0: the dialog has no help.
     virtual unsigned HelpContext() const { return 0; }
-    // OK was pressed and the fields were taken; false keeps the dialog open.
+    // The dialog is about to be shown, before its view reads the fields: lists whose filling
+    // may have to tell the user something (a store that cannot be opened) are filled here.
+    virtual void OnOpen(CPrompter& /*prompter*/) {}
+    // OK was pressed and the fields were taken; false keeps the dialog open. It may be asked
+    // twice for one OK (see RunDialogAccepted), so what it writes must come out the same.
     virtual bool OnOk(CPrompter& /*prompter*/) { return true; }
 };
+
+// Runs the dialog until the user cancels or its OnOk accepts the values. The Qt view asks OnOk
+// itself before it ends with OK, so asking again finds nothing to refuse; a prompter that does
+// not ask (the scripted user) is held to the same rules this way.
+bool RunDialogAccepted(CPrompter& prompter, CDialogModel& dialog);

@@ -54,6 +54,13 @@ inline constexpr unsigned kAddDomainDlg = 140;
 inline constexpr unsigned kAddAliasDlg = 141;
 inline constexpr unsigned kAddAccountDlg = 142;
 inline constexpr unsigned kChangeAccountDlg = 143;
+// The dialogs of the server and delivery pages.
+inline constexpr unsigned kInterfaceDlg = 144;
+inline constexpr unsigned kSmtpAdvanced = 145;
+inline constexpr unsigned kPop3Advanced = 146;
+inline constexpr unsigned kImap4Advanced = 147;
+inline constexpr unsigned kTransportRules = 148;
+inline constexpr unsigned kTransportRule = 149;
 inline constexpr unsigned kDeliveryAdvanced = 150;
 } // namespace resource
 

@@ -115,16 +115,6 @@ bool HasAt(std::string_view text) {
     return text.find('@') != std::string_view::npos;
 }
 
-// Runs the dialog until the user cancels or its OnOk accepts the values. The Qt view asks OnOk
-// itself before it ends with OK, so asking again finds nothing to refuse; a prompter that does
-// not ask (the scripted user) is held to the same rules this way.
-bool RunAccepted(CPrompter& prompter, CDialogModel& dialog) {
-    while (prompter.RunDialog(dialog))
-        if (dialog.OnOk(prompter))
-            return true;
-    return false;
-}
-
 // Mail clients and the services take names in lower case: at the first capital the whole text
 // is lowered and the user told once.
 void LowerCaseRule(std::string& text, CPrompter& prompter) {
@@ -288,7 +278,7 @@ void CPageDomains::CheckHostName(CPrompter& prompter) {
 
 void CPageDomains::CreatePostmaster(CPrompter& prompter) {
     CAddAccountDlg dialog("*", "postmaster");
-    if (!RunAccepted(prompter, dialog))
+    if (!RunDialogAccepted(prompter, dialog))
         return;
     const std::string password = dialog.Value(CAddAccountDlg::kPassword);
     if (password.empty()) {
@@ -421,7 +411,7 @@ void CPageDomains::OnCommand(std::string_view commandId, CPrompter& prompter) {
 
 void CPageDomains::AddDomain(CPrompter& prompter) {
     CAddDomainDlg dialog;
-    if (!RunAccepted(prompter, dialog))
+    if (!RunDialogAccepted(prompter, dialog))
         return;
     std::string name = dialog.Value(CAddDomainDlg::kDomainName);
     LowerCaseRule(name, prompter);
@@ -473,7 +463,7 @@ void CPageDomains::AddAccount(CPrompter& prompter) {
     }
     const bool root = AtRoot();
     CAddAccountDlg dialog(root ? std::string("*") : m_selectedName);
-    if (!RunAccepted(prompter, dialog))
+    if (!RunDialogAccepted(prompter, dialog))
         return;
     const std::string password = dialog.Value(CAddAccountDlg::kPassword);
     if (password.empty()) {
@@ -503,7 +493,7 @@ void CPageDomains::AddAlias(CPrompter& prompter) {
         return;
     const bool root = AtRoot();
     CAddAliasDlg dialog(root ? std::string("*") : m_selectedName);
-    if (!RunAccepted(prompter, dialog))
+    if (!RunDialogAccepted(prompter, dialog))
         return;
     const std::string target = dialog.Value(CAddAliasDlg::kTarget);
     // At the root a bare account name is a valid target too.
@@ -659,7 +649,7 @@ void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
     FillReply(account, config, dialog);
     dialog.UpdateStates();
 
-    if (!RunAccepted(prompter, dialog))
+    if (!RunDialogAccepted(prompter, dialog))
         return;
     const std::string newPassword = dialog.Value(CAccountDlgBase::kPassword);
     if (newPassword.empty()) {

@@ -1,5 +1,7 @@
 #include "tests/ScriptedPrompter.h"
 
+#include "pages/FieldModel.h"
+
 #include "Common/Ansi.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +119,7 @@ Answer CScriptedPrompter::ShowMessage(const PromptMessage& message) {
 
 bool CScriptedPrompter::RunDialog(CDialogModel& dialog) {
     m_events.push_back("dialog");
+    dialog.OnOpen(*this);
     Step step = Make(Step::Dialog);
     if (!Next(Step::Dialog, "dialog", step))
         return false;

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CRowModel;
 class CTreeModel;
@@ -114,6 +115,9 @@ public:
     // The rows of a list or the nodes of a tree named in Lists(); null for another id.
     virtual CRowModel* RowsOf(std::string_view /*listId*/) { return nullptr; }
     virtual CTreeModel* TreeOf(std::string_view /*listId*/) { return nullptr; }
+    // What an editable drop-down of a text field offers, in the suite's 8-bit text and in the
+    // order shown; the user may still type anything. Asked whenever the values are shown.
+    virtual std::vector<std::string> Suggestions(std::string_view /*fieldId*/) const { return {}; }
 
     // A command was given (a button, a toolbar button, a menu item, a double click). The view
     // has taken the fields from the controls before, and shows them again afterwards.

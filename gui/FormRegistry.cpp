@@ -4,7 +4,10 @@
 #include "ui_AddAliasDlg.h"
 #include "ui_AddDomainDlg.h"
 #include "ui_ChangeAccountDlg.h"
+#include "ui_MdaAdvancedDlg.h"
 #include "ui_PageDomains.h"
+#include "ui_TransportRuleDlg.h"
+#include "ui_TransportRulesDlg.h"
 
 namespace {
 
@@ -25,6 +28,9 @@ const Entry kForms[] = {
     {"AddAliasDlg", &Setup<Ui::AddAliasDlg>},
     {"AddAccountDlg", &Setup<Ui::AddAccountDlg>},
     {"ChangeAccountDlg", &Setup<Ui::ChangeAccountDlg>},
+    {"TransportRulesDlg", &Setup<Ui::TransportRulesDlg>},
+    {"TransportRuleDlg", &Setup<Ui::TransportRuleDlg>},
+    {"MdaAdvancedDlg", &Setup<Ui::MdaAdvancedDlg>},
 };
 
 } // namespace

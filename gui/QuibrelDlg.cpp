@@ -6,6 +6,8 @@
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
 #include "pages/AccountDialogs.h"
+#include "pages/MdaAdvanced.h"
+#include "pages/TransportRules.h"
 #include "pages/Help.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
@@ -259,11 +261,35 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
                            "Ich bin bis zum 14. M\xE4rz nicht im B\xFCro.\r\n"
                            "Ihre Nachricht wird nicht weitergeleitet.");
     changeAccount.FieldChanged(CChangeAccountDlg::kReply, "1");
+    // The delivery page's dialogs on the rules and settings as loaded; the editor on the first
+    // rule that logs in, as a user opens it to change the provider's password.
+    CTransportRulesDlg transportRules(set);
+    if (transportRules.rows().RowCount() > 0) {
+        transportRules.rows().Select(0);
+        transportRules.SelectionChanged(CTransportRulesDlg::kRules, prompter);
+    }
+    std::string ruleKey = "<example.test";
+    std::string ruleValue = "versand:geheim@smtp.provider.test:587";
+    std::string key;
+    std::string value;
+    for (auto position = set.smarthosts.GetStartPosition(); position;) {
+        set.smarthosts.GetNextAssoc(position, key, value);
+        if (value.find('@') != std::string::npos) {
+            ruleKey = key;
+            ruleValue = value;
+            break;
+        }
+    }
+    CTransportRuleDlg transportRule(&set.domains, ruleKey, ruleValue);
+    CMDAAdvancedDlg mdaAdvanced(set);
     const std::pair<CDialogModel*, const char*> dialogs[] = {
         {&addDomain, "add-domain"},
         {&addAlias, "add-alias"},
         {&addAccount, "add-account"},
         {&changeAccount, "change-account"},
+        {&transportRules, "transport-rules"},
+        {&transportRule, "transport-rule"},
+        {&mdaAdvanced, "delivery-advanced"},
     };
     for (const auto& [model, name] : dialogs) {
         model->OnOpen(prompter);

@@ -25,6 +25,8 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kAddAliasDlg), "add-alias.html"},
     {ContextOf(resource::kAddAccountDlg), "add-account.html"},
     {ContextOf(resource::kChangeAccountDlg), "change-account.html"},
+    {ContextOf(resource::kTransportRules), "transport-rules.html"},
+    {ContextOf(resource::kTransportRule), "transport-rule.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

@@ -440,7 +440,13 @@ void CTransportRulesDlg::OnOpen(CPrompter& /*prompter*/) {
 }
 
 void CTransportRulesDlg::FillRuleList() {
+    // The rule selected before stays selected while its entry is there.
+    std::optional<std::string> selected;
+    if (const auto row = m_rows.Selected())
+        selected = m_rows.Key(*row);
     m_rows.Fill(m_set.smarthosts);
+    if (selected)
+        m_rows.Select(m_rows.Find(*selected));
     UpdateStates();
 }
 

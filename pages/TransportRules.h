@@ -70,6 +70,7 @@ public:
 
     void Fill(const CMapEx& map);
     CMapEx::POSITION Position(std::size_t row) const { return m_rows[row].position; }
+    const std::string& Key(std::size_t row) const { return m_rows[row].key; }
     // The row that shows the entry under key; nothing when none does.
     std::optional<std::size_t> Find(std::string_view key) const;
 

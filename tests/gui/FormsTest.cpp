@@ -4,12 +4,15 @@
 #include "gui/DialogView.h"
 #include "gui/FieldBinder.h"
 #include "pages/AccountDialogs.h"
+#include "pages/MdaAdvanced.h"
 #include "pages/PageDomains.h"
+#include "pages/TransportRules.h"
 #include "tests/ScriptedPrompter.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSpinBox>
@@ -30,15 +33,38 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CAddAliasDlg addAlias("example.test");
     CAddAccountDlg addAccount("example.test");
     CChangeAccountDlg changeAccount("info@example.test", "info.example.test");
+    set.domains.AddTail("example.test");
+    set.smarthosts.SetAt("<example.test", "user:pw@relay.example.test:587s");
+    CTransportRulesDlg transportRules(set);
+    CTransportRuleDlg transportRule(&set.domains, "<example.test", "user:pw@relay.example.test:587s");
+    set.mdad.SetString(CMDAAdvancedDlg::kDomainKey, "example.test");
+    CMDAAdvancedDlg mdaAdvanced(set);
     CScriptedPrompter prompter;
-    for (CFieldModel* model : std::initializer_list<CFieldModel*>{&page, &addDomain, &addAlias,
-                                                                  &addAccount, &changeAccount}) {
+    for (CFieldModel* model : std::initializer_list<CFieldModel*>{
+             &page, &addDomain, &addAlias, &addAccount, &changeAccount, &transportRules,
+             &transportRule, &mdaAdvanced}) {
         SCOPED_TRACE(model->FormName());
         std::unique_ptr<CModelView> view(CreateModelView(*model, prompter));
         auto* designed = dynamic_cast<CDesignedView*>(view.get());
         ASSERT_NE(designed, nullptr) << "the form is built in";
         EXPECT_EQ(Faults(CFieldBinder::Mismatches(*model, *designed->form())).toStdString(), "");
     }
+    // The rule editor's domain is a text the drop-down only suggests; the SRS domain can only
+    // be picked from the local domains.
+    std::unique_ptr<CModelView> ruleView(CreateModelView(transportRule, prompter));
+    ruleView->Refresh();
+    auto* domain = ruleView->findChild<QComboBox*>(QLatin1String(CTransportRuleDlg::kDomain));
+    ASSERT_NE(domain, nullptr);
+    EXPECT_TRUE(domain->isEditable());
+    EXPECT_EQ(domain->count(), 2);
+    EXPECT_EQ(domain->currentText(), QStringLiteral("example.test"));
+    std::unique_ptr<CModelView> mdaView(CreateModelView(mdaAdvanced, prompter));
+    mdaView->Refresh();
+    auto* srs = mdaView->findChild<QComboBox*>(QLatin1String(CMDAAdvancedDlg::kSrsDomain));
+    ASSERT_NE(srs, nullptr);
+    EXPECT_FALSE(srs->isEditable());
+    EXPECT_EQ(srs->currentText(), QStringLiteral("example.test"));
+
     // The toolbar says what its two delete buttons act on.
     std::unique_ptr<CModelView> pageView(CreateModelView(page, prompter));
     auto* designed = static_cast<CDesignedView*>(pageView.get());

@@ -81,9 +81,10 @@ TEST_F(HelpViewerTest, NothingToShowGivesFalse) {
     CQtHelpViewer viewer;
     EXPECT_FALSE(viewer.Show(empty.path(), help::kViewContents, 0));
     EXPECT_EQ(viewer.window(), nullptr) << "no window for a missing page";
-    // A context whose page is not written, one the table does not know, a command the viewer
+    // A context whose page is not there, one the table does not know, a command the viewer
     // does not know.
-    EXPECT_FALSE(viewer.Show(m_folder, help::kViewContext, 0x20000 + 150));
+    EXPECT_FALSE(viewer.Show(empty.path(), help::kViewContext,
+                             help::ContextOf(help::resource::kPageFolders)));
     EXPECT_FALSE(viewer.Show(m_folder, help::kViewContext, 0x20000 + 4711));
     EXPECT_FALSE(viewer.Show(m_folder, 2, 0));
 }
@@ -158,7 +159,7 @@ TEST_F(HelpViewerTest, RouterWithTheQtViewerAndWaitCursor) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     prompter.ExpectText("Die Hilfe konnte nicht gestartet werden.");
-    router.WinHelp(0x20000 + 150, help::kRequestContext);
+    router.WinHelp(0x20000 + 4711, help::kRequestContext);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 

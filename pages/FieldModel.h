@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CRowModel;
 class CTreeModel;
@@ -32,6 +33,8 @@ enum FieldFlag : unsigned {
     kFieldMasked = 1,    // Text: the characters are not shown (a password)
     kFieldMultiLine = 2, // Text: several lines, line breaks stored as CR LF
     kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
+    kFieldImmediate = 8, // Text in a line edit: every edit reaches the model as typed, so that
+                         // an enable state can follow it; the exchange still checks it
 };
 
 // One value of a choice field: what the field holds, and what the user sees.
@@ -114,6 +117,9 @@ public:
     // The rows of a list or the nodes of a tree named in Lists(); null for another id.
     virtual CRowModel* RowsOf(std::string_view /*listId*/) { return nullptr; }
     virtual CTreeModel* TreeOf(std::string_view /*listId*/) { return nullptr; }
+    // The entries a text field shown as an editable drop-down offers, in the order shown; the
+    // user may pick one or type anything.
+    virtual std::vector<std::string> Suggestions(std::string_view /*fieldId*/) const { return {}; }
 
     // A command was given (a button, a toolbar button, a menu item, a double click). The view
     // has taken the fields from the controls before, and shows them again afterwards.

@@ -25,6 +25,7 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kAddAliasDlg), "add-alias.html"},
     {ContextOf(resource::kAddAccountDlg), "add-account.html"},
     {ContextOf(resource::kChangeAccountDlg), "change-account.html"},
+    {ContextOf(resource::kInterfaceDlg), "interface.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

@@ -4,7 +4,11 @@
 #include "ui_AddAliasDlg.h"
 #include "ui_AddDomainDlg.h"
 #include "ui_ChangeAccountDlg.h"
+#include "ui_InterfaceDlg.h"
 #include "ui_PageDomains.h"
+#include "ui_PageListener.h"
+#include "ui_PageSmtp.h"
+#include "ui_PageSyslog.h"
 
 namespace {
 
@@ -25,6 +29,10 @@ const Entry kForms[] = {
     {"AddAliasDlg", &Setup<Ui::AddAliasDlg>},
     {"AddAccountDlg", &Setup<Ui::AddAccountDlg>},
     {"ChangeAccountDlg", &Setup<Ui::ChangeAccountDlg>},
+    {"PageSmtp", &Setup<Ui::PageSmtp>},
+    {"PageListener", &Setup<Ui::PageListener>},
+    {"InterfaceDlg", &Setup<Ui::InterfaceDlg>},
+    {"PageSyslog", &Setup<Ui::PageSyslog>},
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "gui/TextCodec.h"
 #include "pages/AccountDialogs.h"
 #include "pages/Help.h"
+#include "pages/InterfaceDlg.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
 
@@ -259,11 +260,14 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
                            "Ich bin bis zum 14. M\xE4rz nicht im B\xFCro.\r\n"
                            "Ihre Nachricht wird nicht weitergeleitet.");
     changeAccount.FieldChanged(CChangeAccountDlg::kReply, "1");
+    CInterfaceDlg interfaceDlg(110);
+    interfaceDlg.Set("<alle>", 995, true);
     const std::pair<CDialogModel*, const char*> dialogs[] = {
         {&addDomain, "add-domain"},
         {&addAlias, "add-alias"},
         {&addAccount, "add-account"},
         {&changeAccount, "change-account"},
+        {&interfaceDlg, "interface"},
     };
     for (const auto& [model, name] : dialogs) {
         model->OnOpen(prompter);

@@ -2,6 +2,7 @@
 // what they load, the interface list, the access lists, what apply writes where, the list files
 // the pages share, and the writes that fail.
 #include "pages/PageListener.h"
+#include "pages/Pages.h"
 #include "pages/PageSyslog.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
@@ -511,6 +512,16 @@ TEST_F(ListenerTest, ValueOfMegabytesLoadsAndNamesOutOfTheFolderFailCleanly) {
     user.ExpectText("elsewhere/access.allow\" geschrieben");
     EXPECT_TRUE(smtp.OnApply(user));
     EXPECT_EQ(config.smtpd.GetString("Interface", "").size() + 1, huge.size());
+}
+
+TEST_F(ListenerTest, ServerTabsFollowTheFoldersTabWithSyslogLast) {
+    const auto sheet = CreatePages(config);
+    ASSERT_EQ(sheet.size(), 6u); // the delivery tab is added before Syslog
+    EXPECT_STREQ(sheet[2]->Caption(), "SMTP-Server");
+    EXPECT_STREQ(sheet[3]->Caption(), "POP3-Server");
+    EXPECT_STREQ(sheet[4]->Caption(), "IMAP4-Server");
+    EXPECT_STREQ(sheet[5]->Caption(), "Syslog-Server");
+    EXPECT_EQ(sheet[3]->HelpContext(), help::resource::kPagePop3);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTreeView>
 #include <QtTest/QTest>
@@ -150,6 +151,22 @@ TEST(Forms, ListenerViewsShowColumnsAddressChoicesAndAStoredPortBeyondTheRange) 
     EXPECT_EQ(interfaces->model()->index(0, 2).data().toString(), QStringLiteral("Ja"));
     EXPECT_FALSE(interfaces->model()->index(0, 0).data(Qt::DecorationRole).isNull());
     EXPECT_TRUE(designed->ListView(CPageConfigListener::kAllowList)->header()->isHidden());
+
+    // ">" follows the typing in both fields and adds what was typed.
+    auto* add = view->findChild<QPushButton*>(QLatin1String(CPageConfigListener::kAllowAdd));
+    auto* allowAddress =
+        view->findChild<QLineEdit*>(QLatin1String(CPageConfigListener::kAllowAddress));
+    auto* allowMask = view->findChild<QLineEdit*>(QLatin1String(CPageConfigListener::kAllowMask));
+    ASSERT_TRUE(add && allowAddress && allowMask);
+    EXPECT_FALSE(add->isEnabled());
+    QTest::keyClicks(allowAddress, "10.0.0.0");
+    EXPECT_FALSE(add->isEnabled());
+    QTest::keyClicks(allowMask, "255.0.0.0");
+    EXPECT_TRUE(add->isEnabled());
+    add->click();
+    EXPECT_EQ(pop3.ListOf("AccessAllowFile").Join(","), "0.0.0.0/0.0.0.0,10.0.0.0/255.0.0.0");
+    EXPECT_TRUE(allowAddress->text().isEmpty());
+    EXPECT_FALSE(add->isEnabled());
 
     CInterfaceDlg dialog(110, found);
     dialog.OnOpen(prompter);

@@ -1,5 +1,7 @@
 #include "app/ConfigSet.h"
 
+#include "platform/FileSystem.h"
+
 std::array<CConfigSet::File, CConfigSet::kFileCount> CConfigSet::Files() {
     return {{
         {"smtpd.cfg", 104, 116, &smtpd, nullptr},
@@ -12,4 +14,78 @@ std::array<CConfigSet::File, CConfigSet::kFileCount> CConfigSet::Files() {
         {"smarthosts", 0, 169, &smarthosts, nullptr},
         {"backupdomains", 0, 125, nullptr, &backupDomains},
     }};
+}
+
+std::string NormalizePath(const std::string& path) {
+    const char separator = platform::kPathSeparator;
+    const bool absolute = !path.empty() && path.front() == separator;
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= path.size()) {
+        std::size_t end = path.find(separator, at);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part);
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    std::string joined = absolute ? std::string(1, separator) : std::string();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            joined += separator;
+        joined += parts[i];
+    }
+    return joined;
+}
+
+CConfigSet::SharedEntry& CConfigSet::Shared(const std::string& path) {
+    const std::string key = NormalizePath(path);
+    auto it = m_sharedLists.find(key);
+    if (it == m_sharedLists.end()) {
+        auto entry = std::make_unique<SharedEntry>();
+        // A failed load leaves the list empty and bound, so that the first save creates the
+        // file; the pages then seed it.
+        const bool loaded = entry->list.Load(path);
+        entry->seedable = !loaded || entry->list.IsEmpty();
+        if (!loaded) {
+            entry->list.RemoveAll();
+            entry->unreadable = platform::StatPath(path).has_value();
+        }
+        it = m_sharedLists.emplace(key, std::move(entry)).first;
+    }
+    return *it->second;
+}
+
+CStorableList& CConfigSet::SharedList(const std::string& path) {
+    return Shared(path).list;
+}
+
+bool CConfigSet::SharedListSeedable(const std::string& path) {
+    return Shared(path).seedable;
+}
+
+void CConfigSet::BeginListApply(const void* page) {
+    if (std::find(m_applyRound.begin(), m_applyRound.end(), page) != m_applyRound.end()) {
+        ++m_round;
+        m_applyRound.clear();
+    }
+    m_applyRound.push_back(page);
+}
+
+CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
+                                                const std::string& backupBase) {
+    SharedEntry& entry = Shared(path);
+    if (entry.savedRound == m_round)
+        return ListSave::AlreadySaved;
+    entry.savedRound = m_round;
+    if (entry.unreadable)
+        return ListSave::KeptUnreadable;
+    return entry.list.Save(true, backupBase) ? ListSave::Saved : ListSave::Failed;
 }

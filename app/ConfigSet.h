@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,37 @@ struct CConfigSet {
     static constexpr std::size_t kAccountListAfter = 6; // built after the first six files
     std::array<File, kFileCount> Files();
 
+    // The list files of the server pages. Several pages may name one file (by default the
+    // SMTP, POP3 and IMAP4 pages all use "access.allow"): they then share one list, loaded
+    // once, so that an edit on one page is seen on the others and no page writes a stale copy
+    // over another's edit. Paths are compared after "." and ".." are resolved.
+    CStorableList& SharedList(const std::string& path);
+    // Whether the file gave no entries when it was loaded (missing, unreadable or empty): only
+    // then may pages seed the list from their older keys.
+    bool SharedListSeedable(const std::string& path);
+    // A page begins its apply. The sheet applies every shown page in turn; a page that applies
+    // again starts the next round, in which every shared file is written once more.
+    void BeginListApply(const void* page);
+    enum class ListSave { Saved, Failed, KeptUnreadable, AlreadySaved };
+    // Writes the list of path after its backup, once per round: a second page that shares it
+    // finds it AlreadySaved (and the first page has reported a failure). A file that exists but
+    // could not be read (no permission, a folder) is never written over: KeptUnreadable.
+    ListSave SaveSharedList(const std::string& path, const std::string& backupBase);
+
 private:
+    struct SharedEntry {
+        CStorableList list;
+        bool seedable = false;
+        bool unreadable = false;
+        unsigned savedRound = 0;
+    };
+    SharedEntry& Shared(const std::string& path);
+
     std::vector<const void*> m_failedLoads;
+    std::map<std::string, std::unique_ptr<SharedEntry>> m_sharedLists;
+    std::vector<const void*> m_applyRound; // the pages that applied in the current round
+    unsigned m_round = 1;
 };
+
+// path with empty and "." parts dropped and ".." taken back where a part precedes it.
+std::string NormalizePath(const std::string& path);

@@ -94,7 +94,11 @@ void CDesignedView::BindList(const CListSpec& declared) {
         view->setRootIsDecorated(false);
         view->setItemsExpandable(false);
         view->setAllColumnsShowFocus(true);
-        view->header()->setVisible(true);
+        // A list box (one column without a heading) shows no header.
+        bool headed = false;
+        for (const CColumnSpec& column : rows->Columns())
+            headed = headed || (column.heading && *column.heading);
+        view->header()->setVisible(headed);
         view->header()->setSectionsMovable(false);
         new CColumnWidthRule(*view, rows->Columns());
     } else {

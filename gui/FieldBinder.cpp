@@ -20,6 +20,7 @@
 #include <QTextEdit>
 
 #include <algorithm>
+#include <climits>
 #include <set>
 
 using Binding = CFieldBinder::Binding;
@@ -71,8 +72,12 @@ const CControlKind kLineEdit{
     .notify =
         [](const Binding& b, Report report) {
             // textEdited: the user's typing only, not the redraws from the model.
-            QObject::connect(As<QLineEdit>(b), &QLineEdit::textEdited, As<QLineEdit>(b),
-                             [report] { report(std::nullopt); });
+            auto* edit = As<QLineEdit>(b);
+            const bool immediate = (b.field->flags & kFieldImmediate) != 0;
+            QObject::connect(edit, &QLineEdit::textEdited, edit, [report, edit, immediate] {
+                report(immediate ? std::optional<std::string>(ToAnsi(edit->text()))
+                                 : std::nullopt);
+            });
         },
     .ownsLabel = false,
     .hasSuggestions = false,
@@ -120,7 +125,16 @@ const CControlKind kSpinBox{
         },
     .write =
         [](const Binding& b, const std::string& value) {
-            As<QSpinBox>(b)->setValue(static_cast<int>(std::strtol(value.c_str(), nullptr, 10)));
+            // A stored value beyond the accepted range is shown as it is, not cut to the range:
+            // the exchange then refuses it until the user corrects it.
+            auto* box = As<QSpinBox>(b);
+            const long number = std::clamp<long>(std::strtol(value.c_str(), nullptr, 10),
+                                                 INT_MIN, INT_MAX);
+            if (number > box->maximum())
+                box->setMaximum(static_cast<int>(number));
+            if (number < box->minimum())
+                box->setMinimum(static_cast<int>(number));
+            box->setValue(static_cast<int>(number));
         },
     .read = [](const Binding& b) { return ToAnsi(As<QSpinBox>(b)->cleanText()); },
     .notify =

@@ -4,8 +4,12 @@
 #include "ui_AddAliasDlg.h"
 #include "ui_AddDomainDlg.h"
 #include "ui_ChangeAccountDlg.h"
+#include "ui_InterfaceDlg.h"
 #include "ui_MdaAdvancedDlg.h"
 #include "ui_PageDomains.h"
+#include "ui_PageListener.h"
+#include "ui_PageSmtp.h"
+#include "ui_PageSyslog.h"
 #include "ui_TransportRuleDlg.h"
 #include "ui_TransportRulesDlg.h"
 
@@ -31,6 +35,10 @@ const Entry kForms[] = {
     {"TransportRulesDlg", &Setup<Ui::TransportRulesDlg>},
     {"TransportRuleDlg", &Setup<Ui::TransportRuleDlg>},
     {"MdaAdvancedDlg", &Setup<Ui::MdaAdvancedDlg>},
+    {"PageSmtp", &Setup<Ui::PageSmtp>},
+    {"PageListener", &Setup<Ui::PageListener>},
+    {"InterfaceDlg", &Setup<Ui::InterfaceDlg>},
+    {"PageSyslog", &Setup<Ui::PageSyslog>},
 };
 
 } // namespace

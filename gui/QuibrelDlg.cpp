@@ -9,6 +9,7 @@
 #include "pages/MdaAdvanced.h"
 #include "pages/TransportRules.h"
 #include "pages/Help.h"
+#include "pages/InterfaceDlg.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
 
@@ -282,6 +283,8 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
     }
     CTransportRuleDlg transportRule(&set.domains, ruleKey, ruleValue);
     CMDAAdvancedDlg mdaAdvanced(set);
+    CInterfaceDlg interfaceDlg(110);
+    interfaceDlg.Set("<alle>", 995, true);
     const std::pair<CDialogModel*, const char*> dialogs[] = {
         {&addDomain, "add-domain"},
         {&addAlias, "add-alias"},
@@ -290,6 +293,7 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         {&transportRules, "transport-rules"},
         {&transportRule, "transport-rule"},
         {&mdaAdvanced, "delivery-advanced"},
+        {&interfaceDlg, "interface"},
     };
     for (const auto& [model, name] : dialogs) {
         model->OnOpen(prompter);

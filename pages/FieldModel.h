@@ -33,6 +33,8 @@ enum FieldFlag : unsigned {
     kFieldMasked = 1,    // Text: the characters are not shown (a password)
     kFieldMultiLine = 2, // Text: several lines, line breaks stored as CR LF
     kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
+    kFieldImmediate = 8, // Text in a line edit: every edit reaches the model as typed, so that
+                         // an enable state can follow it; the exchange still checks it
 };
 
 // One value of a choice field: what the field holds, and what the user sees.

@@ -27,6 +27,7 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kChangeAccountDlg), "change-account.html"},
     {ContextOf(resource::kTransportRules), "transport-rules.html"},
     {ContextOf(resource::kTransportRule), "transport-rule.html"},
+    {ContextOf(resource::kInterfaceDlg), "interface.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

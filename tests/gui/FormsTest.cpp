@@ -4,8 +4,11 @@
 #include "gui/DialogView.h"
 #include "gui/FieldBinder.h"
 #include "pages/AccountDialogs.h"
+#include "pages/InterfaceDlg.h"
 #include "pages/MdaAdvanced.h"
 #include "pages/PageDomains.h"
+#include "pages/PageListener.h"
+#include "pages/PageSyslog.h"
 #include "pages/TransportRules.h"
 #include "tests/ScriptedPrompter.h"
 
@@ -13,9 +16,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QTreeView>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -39,10 +45,16 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CTransportRuleDlg transportRule(&set.domains, "<example.test", "user:pw@relay.example.test:587s");
     set.mdad.SetString(CMDAAdvancedDlg::kDomainKey, "example.test");
     CMDAAdvancedDlg mdaAdvanced(set);
+    const auto none = [] { return platform::LocalAddresses{}; };
+    CPageConfigSMTP smtp(set, {}, none);
+    CPageConfigPOP3 pop3(set, {}, none);
+    CPageConfigIMAP4 imap4(set, {}, none);
+    CPageConfigSyslog syslog(set, none);
+    CInterfaceDlg interfaceDlg(110, none);
     CScriptedPrompter prompter;
     for (CFieldModel* model : std::initializer_list<CFieldModel*>{
              &page, &addDomain, &addAlias, &addAccount, &changeAccount, &transportRules,
-             &transportRule, &mdaAdvanced}) {
+             &transportRule, &mdaAdvanced, &smtp, &pop3, &imap4, &syslog, &interfaceDlg}) {
         SCOPED_TRACE(model->FormName());
         std::unique_ptr<CModelView> view(CreateModelView(*model, prompter));
         auto* designed = dynamic_cast<CDesignedView*>(view.get());
@@ -142,4 +154,58 @@ TEST(Forms, LimitArrowsStopAt32767ButALargerStoredValueIsShownAndKept) {
     EXPECT_EQ(quota->value(), 50000);
     quota->stepDown();
     EXPECT_EQ(quota->value(), 49999);
+}
+
+TEST(Forms, ListenerViewsShowColumnsAddressChoicesAndAStoredPortBeyondTheRange) {
+    CConfigSet set;
+    set.pop3d.SetString("Interface", "*:995s");
+    set.syslogd.SetString("Port", "70000");
+    const auto found = [] {
+        return platform::LocalAddresses{platform::AddressQueryOutcome::Success, {"10.0.0.1"}};
+    };
+    CScriptedPrompter prompter;
+    CPageConfigPOP3 pop3(set, {}, found);
+    std::unique_ptr<CModelView> view(CreateModelView(pop3, prompter));
+    auto* designed = static_cast<CDesignedView*>(view.get());
+    QTreeView* interfaces = designed->ListView(CPageConfigListener::kInterfaces);
+    ASSERT_NE(interfaces, nullptr);
+    EXPECT_FALSE(interfaces->isHeaderHidden());
+    EXPECT_EQ(interfaces->model()->headerData(1, Qt::Horizontal).toString(),
+              QString::fromUtf8("TCP-Anschluß"));
+    EXPECT_EQ(interfaces->model()->index(0, 2).data().toString(), QStringLiteral("Ja"));
+    EXPECT_FALSE(interfaces->model()->index(0, 0).data(Qt::DecorationRole).isNull());
+    EXPECT_TRUE(designed->ListView(CPageConfigListener::kAllowList)->header()->isHidden());
+
+    // ">" follows the typing in both fields and adds what was typed.
+    auto* add = view->findChild<QPushButton*>(QLatin1String(CPageConfigListener::kAllowAdd));
+    auto* allowAddress =
+        view->findChild<QLineEdit*>(QLatin1String(CPageConfigListener::kAllowAddress));
+    auto* allowMask = view->findChild<QLineEdit*>(QLatin1String(CPageConfigListener::kAllowMask));
+    ASSERT_TRUE(add && allowAddress && allowMask);
+    EXPECT_FALSE(add->isEnabled());
+    QTest::keyClicks(allowAddress, "10.0.0.0");
+    EXPECT_FALSE(add->isEnabled());
+    QTest::keyClicks(allowMask, "255.0.0.0");
+    EXPECT_TRUE(add->isEnabled());
+    add->click();
+    EXPECT_EQ(pop3.ListOf("AccessAllowFile").Join(","), "0.0.0.0/0.0.0.0,10.0.0.0/255.0.0.0");
+    EXPECT_TRUE(allowAddress->text().isEmpty());
+    EXPECT_FALSE(add->isEnabled());
+
+    CInterfaceDlg dialog(110, found);
+    dialog.OnOpen(prompter);
+    CDialogView dialogView(dialog, prompter);
+    auto* address = dialogView.findChild<QComboBox*>(QLatin1String(CInterfaceDlg::kAddress));
+    ASSERT_NE(address, nullptr);
+    EXPECT_EQ(address->count(), 2);
+    EXPECT_EQ(address->currentText(), QStringLiteral("<alle>"));
+
+    // Shown as stored, and refused when the page is left.
+    CPageConfigSyslog syslog(set, found);
+    std::unique_ptr<CModelView> syslogView(CreateModelView(syslog, prompter));
+    auto* port = syslogView->findChild<QSpinBox*>(QLatin1String(CPageConfigSyslog::kPort));
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->value(), 70000);
+    prompter.ExpectText("65535");
+    EXPECT_FALSE(syslogView->TakeFields());
 }

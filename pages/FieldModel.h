@@ -32,6 +32,8 @@ enum FieldFlag : unsigned {
     kFieldMasked = 1,    // Text: the characters are not shown (a password)
     kFieldMultiLine = 2, // Text: several lines, line breaks stored as CR LF
     kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
+    kFieldMayBeEmpty = 8, // Choice: nothing chosen (an empty value) is accepted, for a list
+                          // that may offer nothing or that opens without a choice
 };
 
 // One value of a choice field: what the field holds, and what the user sees.
@@ -60,6 +62,9 @@ struct CFieldSpec {
     // absent, so that plain fields load and apply from the table alone.
     const char* key = nullptr;
     const char* defaultValue = nullptr;
+    // The name the same setting had before, read when key is absent (and then its value or
+    // defaultValue); whether it is removed on apply is the model's decision.
+    const char* olderKey = nullptr;
 };
 
 // Where a command appears. One command may appear in several places; each place runs the same

@@ -5,6 +5,8 @@
 #include "ui_AddDomainDlg.h"
 #include "ui_ChangeAccountDlg.h"
 #include "ui_PageDomains.h"
+#include "ui_ServerCertificateDlg.h"
+#include "ui_SmtpAdvancedDlg.h"
 
 namespace {
 
@@ -25,6 +27,8 @@ const Entry kForms[] = {
     {"AddAliasDlg", &Setup<Ui::AddAliasDlg>},
     {"AddAccountDlg", &Setup<Ui::AddAccountDlg>},
     {"ChangeAccountDlg", &Setup<Ui::ChangeAccountDlg>},
+    {"SmtpAdvancedDlg", &Setup<Ui::SmtpAdvancedDlg>},
+    {"ServerCertificateDlg", &Setup<Ui::ServerCertificateDlg>},
 };
 
 } // namespace

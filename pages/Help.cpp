@@ -25,6 +25,9 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kAddAliasDlg), "add-alias.html"},
     {ContextOf(resource::kAddAccountDlg), "add-account.html"},
     {ContextOf(resource::kChangeAccountDlg), "change-account.html"},
+    {ContextOf(resource::kSmtpAdvanced), "smtp-advanced.html"},
+    {ContextOf(resource::kPop3Advanced), "pop3-advanced.html"},
+    {ContextOf(resource::kImap4Advanced), "imap4-advanced.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

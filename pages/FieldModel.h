@@ -32,8 +32,9 @@ enum FieldFlag : unsigned {
     kFieldMasked = 1,    // Text: the characters are not shown (a password)
     kFieldMultiLine = 2, // Text: several lines, line breaks stored as CR LF
     kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
-    kFieldMayBeEmpty = 8, // Choice: nothing chosen (an empty value) is accepted, for a list
-                          // that may offer nothing or that opens without a choice
+    // Choice: nothing chosen (an empty value) is accepted, for a list that may offer nothing or
+    // that opens without a choice.
+    kFieldMayBeEmpty = 8,
 };
 
 // One value of a choice field: what the field holds, and what the user sees.

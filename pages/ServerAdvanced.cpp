@@ -82,10 +82,10 @@ constexpr std::array<CFieldSpec, 15> kSmtpFields{{
      .type = FieldType::Check,
      .label = "alternative 251-Antwort bei e&xternen Zielen:",
      .row = 14},
-    Switch(S::kResolveSender, "nur auflösbare Absender&domains akzeptieren", 7,
-           "Mail.From.Resolve", "ResolveSender", "1"),
-    Switch(S::kVrfy, "Adressprüfung von Außen erlauben (&VRFY)", 9, "Vrfy.Enable",
-           "EnableVerify", "0"),
+    Switch(S::kResolveSender, "nur auflösbare Absender&domains akzeptieren", 7, "Mail.From.Resolve",
+           "ResolveSender", "1"),
+    Switch(S::kVrfy, "Adressprüfung von Außen erlauben (&VRFY)", 9, "Vrfy.Enable", "EnableVerify",
+           "0"),
     Switch(S::kResolveRecipient, "nur au&flösbare Zieldomains akzeptieren", 8, "Rcpt.To.Resolve",
            "ResolveRecipient", "1"),
     {.id = S::kSrsChallenge,
@@ -244,8 +244,8 @@ CSmtpAdvancedDlg::CSmtpAdvancedDlg(CConfigSet& set, CertificateStoreFactory fact
             continue;
         const char* fallback = field.defaultValue ? field.defaultValue : "";
         if (field.type == FieldType::Text) {
-            const std::string older = field.olderKey ? m_file.GetString(field.olderKey, fallback)
-                                                     : std::string(fallback);
+            const std::string older =
+                field.olderKey ? m_file.GetString(field.olderKey, fallback) : std::string(fallback);
             SetValue(field.id, m_file.GetString(field.key, older));
             continue;
         }

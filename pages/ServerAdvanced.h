@@ -108,8 +108,8 @@ public:
     // The reply offered when none is stored; "%s" is the recipient, for the service to fill.
     static constexpr const char* kDefaultAltReply = "250 recipient <%s> ok";
 
-    explicit CSmtpAdvancedDlg(CConfigSet& set,
-                              CertificateStoreFactory factory = &platform::MakeSystemCertificateStore);
+    explicit CSmtpAdvancedDlg(
+        CConfigSet& set, CertificateStoreFactory factory = &platform::MakeSystemCertificateStore);
 
     const char* Caption() const override { return "SMTP-Einstellungen (erweitert)"; }
     const char* FormName() const override { return "SmtpAdvancedDlg"; }
@@ -139,8 +139,8 @@ protected:
 
 class CPop3AdvancedDlg : public CCertificateOnlyDlg {
 public:
-    explicit CPop3AdvancedDlg(CConfigSet& set,
-                              CertificateStoreFactory factory = &platform::MakeSystemCertificateStore)
+    explicit CPop3AdvancedDlg(
+        CConfigSet& set, CertificateStoreFactory factory = &platform::MakeSystemCertificateStore)
         : CCertificateOnlyDlg(set.pop3d, std::move(factory)) {}
     const char* Caption() const override { return "POP3-Einstellungen (erweitert)"; }
     unsigned HelpContext() const override { return help::resource::kPop3Advanced; }
@@ -148,8 +148,8 @@ public:
 
 class CImap4AdvancedDlg : public CCertificateOnlyDlg {
 public:
-    explicit CImap4AdvancedDlg(CConfigSet& set,
-                               CertificateStoreFactory factory = &platform::MakeSystemCertificateStore)
+    explicit CImap4AdvancedDlg(
+        CConfigSet& set, CertificateStoreFactory factory = &platform::MakeSystemCertificateStore)
         : CCertificateOnlyDlg(set.imap4d, std::move(factory)) {}
     const char* Caption() const override { return "IMAP4-Einstellungen (erweitert)"; }
     unsigned HelpContext() const override { return help::resource::kImap4Advanced; }

@@ -42,8 +42,8 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CSmtpAdvancedDlg smtpAdvanced(set, noStore);
     CPop3AdvancedDlg pop3Advanced(set, noStore);
     CImap4AdvancedDlg imap4Advanced(set, noStore);
-    for (CDialogModel* server : std::initializer_list<CDialogModel*>{&smtpAdvanced, &pop3Advanced,
-                                                                     &imap4Advanced}) {
+    for (CDialogModel* server :
+         std::initializer_list<CDialogModel*>{&smtpAdvanced, &pop3Advanced, &imap4Advanced}) {
         prompter.ExpectText("Zertifikatsspeicher");
         server->OnOpen(prompter);
     }

@@ -4,9 +4,9 @@
 #include "pages/ServerAdvanced.h"
 
 #include "Common/Ansi.h"
+#include "platform/FileSystem.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
-#include "platform/FileSystem.h"
 #include "tests/pages/CertificateMaker.h"
 
 #include <gtest/gtest.h>
@@ -79,9 +79,14 @@ TEST(ServerCertificates, FolderOfCertificatesAsTheListShowsThem) {
     testutil::WriteBytes(folder / "mail.pem", testcert::Pem(mail) + testcert::Pem(mail, -400, -10));
     testutil::WriteBytes(folder / "imap.der",
                          testcert::Der({{"CN", "imap.example.test"}, {"O", "Müller & Söhne"}}));
-    testutil::WriteBytes(folder / "long.pem", testcert::Pem({{"CN", std::string(64, 'a')},
-                                                            {"O", std::string(64, 'b')},
-                                                            {"OU", std::string(64, 'c')}}));
+    // 200 characters, with an umlaut (two bytes in UTF-8) as the 127th: the cut counts
+    // characters, not bytes.
+    const std::string org = std::string(60, 'b') + "\xC3\xB6" + "bbb";
+    testutil::WriteBytes(folder / "long.pem",
+                         testcert::Pem({{"CN", std::string(64, 'a')},
+                                        {"O", org},
+                                        {"OU", std::string(64, 'c')},
+                                        {"C", "DE"}}));
     testutil::WriteBytes(folder / "nameless.pem", testcert::Pem({}));
     testutil::WriteBytes(folder / "broken.pem",
                          "-----BEGIN CERTIFICATE-----\nMIIBkTCB+wIJAKHHIG...\n"
@@ -95,7 +100,7 @@ TEST(ServerCertificates, FolderOfCertificatesAsTheListShowsThem) {
     CPop3AdvancedDlg dialog(set, Folder(folder.path()));
     CScriptedPrompter user;
     dialog.OnOpen(user);
-    const std::string cut = std::string(64, 'a') + ", " + std::string(61, 'b');
+    const std::string cut = std::string(64, 'a') + ", " + std::string(60, 'b') + "\xF6";
     ASSERT_EQ(cut.size(), 127u);
     EXPECT_EQ(Entries(dialog.Certificates()),
               (std::vector<std::string>{cut, "imap.example.test, M\xFCller & S\xF6hne",
@@ -118,7 +123,8 @@ TEST(ServerCertificates, StoreThatCannotBeOpenedOrClosedIsToldAndTheDialogStillO
     set.pop3d.SetString("Certificate", "old.example.test");
     CPop3AdvancedDlg dialog(set, Folder(folder / "missing"));
     CScriptedPrompter user;
-    user.ExpectText("konnte nicht ge\xF6" "ffnet werden.");
+    user.ExpectText("konnte nicht ge\xF6"
+                    "ffnet werden.");
     user.ExpectDialog([](CDialogModel&) { return true; });
     EXPECT_TRUE(RunDialogAccepted(user, dialog));
     EXPECT_EQ(dialog.Certificates().Count(), 0u);
@@ -202,8 +208,8 @@ TEST(SmtpAdvanced, NewerKeysWinOlderOnesStandInAndTheDocumentedOnesGo) {
     EXPECT_EQ(smtpd.GetString("EnableVerify", ""), "1") << "stays for older services";
     EXPECT_EQ(smtpd.GetString("ResolveRecipient", ""), "0") << "stays for older services";
     EXPECT_EQ(smtpd.GetString("SRS.Domain", ""), "elsewhere.test") << "no choice: unchanged";
-    for (const char* gone : {"MaxRecipients", "CheckSender", "MaskDomain", "SRS.Challenge",
-                             "Certificate"})
+    for (const char* gone :
+         {"MaxRecipients", "CheckSender", "MaskDomain", "SRS.Challenge", "Certificate"})
         EXPECT_FALSE(Has(smtpd, gone)) << gone;
 }
 
@@ -225,8 +231,9 @@ TEST(SmtpAdvanced, KeysReachTheFileInTheirOrderAndASecondOkWritesTheSame) {
     dialog.OnOpen(user);
     auto take = [&](const char* id, std::string text) {
         return dialog.TakeFields(
-            [&](const CFieldSpec& field) { return field.id == std::string_view(id) ? text
-                                                                                   : dialog.Value(field.id); },
+            [&](const CFieldSpec& field) {
+                return field.id == std::string_view(id) ? text : dialog.Value(field.id);
+            },
             user);
     };
     user.ExpectText("64 Zeichen");
@@ -241,9 +248,9 @@ TEST(SmtpAdvanced, KeysReachTheFileInTheirOrderAndASecondOkWritesTheSame) {
 
     ASSERT_TRUE(dialog.OnOk(user));
     const std::vector<std::string> order{
-        "Certificate",      "SRS.Domain",      "MaskDomain",      "Rcpt.To.Reply.NonLocal",
+        "Certificate",           "SRS.Domain",    "MaskDomain",        "Rcpt.To.Reply.NonLocal",
         "Mail.From.Local.Check", "Mail.From.SPF", "Mail.From.Resolve", "Rcpt.To.Resolve",
-        "Mail.Size.Max",    "Rcpt.To.Max",     "ConvertFromQP",   "Vrfy.Enable"};
+        "Mail.Size.Max",         "Rcpt.To.Max",   "ConvertFromQP",     "Vrfy.Enable"};
     EXPECT_EQ(Keys(set.smtpd), order) << "older keys gone, newer ones in the order written";
     EXPECT_EQ(set.smtpd.GetString("Mail.Size.Max", ""), "-5");
     EXPECT_EQ(set.smtpd.GetString("Mail.From.Resolve", ""), "0");

@@ -20,7 +20,8 @@ constexpr CFieldSpec kCertificateField{.id = CServerSettingsDlg::kCertificate,
                                        .type = FieldType::Choice,
                                        .label = "Server&zertifikat:",
                                        .row = 0,
-                                       .flags = kFieldMayBeEmpty};
+                                       .flags = kFieldMayBeEmpty,
+                                       .key = CCertificateChoice::kKey};
 
 // A number the service takes as a signed 32-bit value: any whole number is stored as typed.
 constexpr CFieldSpec Limit(const char* id, const char* label, int row, const char* key,
@@ -56,7 +57,8 @@ constexpr std::array<CFieldSpec, 15> kSmtpFields{{
      .type = FieldType::Choice,
      .label = "Domain für &SRS-Adressumschreibung:",
      .row = 11,
-     .flags = kFieldMayBeEmpty},
+     .flags = kFieldMayBeEmpty,
+     .key = "SRS.Domain"},
     {kCertificateField},
     Limit(S::kMaxRecipients, "Maximale Empfänger&anzahl:", 2, "Rcpt.To.Max", "MaxRecipients",
           "100"),
@@ -240,7 +242,8 @@ CSmtpAdvancedDlg::CSmtpAdvancedDlg(CConfigSet& set, CertificateStoreFactory fact
     : CServerSettingsDlg(set.smtpd, kSmtpFields, std::move(factory)), m_domains(set.domains) {
     // The newer key wins; where it is absent the older one's value stands in.
     for (const CFieldSpec& field : kSmtpFields) {
-        if (!field.key)
+        // The lists are filled, and their entries chosen, when the dialog opens.
+        if (!field.key || field.type == FieldType::Choice)
             continue;
         const char* fallback = field.defaultValue ? field.defaultValue : "";
         if (field.type == FieldType::Text) {
@@ -279,12 +282,14 @@ void CSmtpAdvancedDlg::OnOpenLists(CPrompter& /*prompter*/) {
     }
     m_srsDomains.Assign(std::move(domains));
     SetChoices(kSrsDomain, m_srsDomains.Choices());
-    SetValue(kSrsDomain, m_srsDomains.EntryBeginningWith(m_file.GetString("SRS.Domain", "")));
+    SetValue(kSrsDomain,
+             m_srsDomains.EntryBeginningWith(m_file.GetString(FindField(kSrsDomain)->key, "")));
 }
 
 void CSmtpAdvancedDlg::ApplySettings() {
+    // Like the certificate: without a choice the stored domain stays.
     if (!Value(kSrsDomain).empty())
-        m_file.SetString("SRS.Domain", Value(kSrsDomain));
+        m_file.SetString(FindField(kSrsDomain)->key, Value(kSrsDomain));
     for (const char* id : kWriteOrder) {
         const CFieldSpec& field = *FindField(id);
         if (id == std::string_view(kMaskDomain))

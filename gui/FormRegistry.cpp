@@ -10,6 +10,8 @@
 #include "ui_PageListener.h"
 #include "ui_PageSmtp.h"
 #include "ui_PageSyslog.h"
+#include "ui_ServerCertificateDlg.h"
+#include "ui_SmtpAdvancedDlg.h"
 #include "ui_TransportRuleDlg.h"
 #include "ui_TransportRulesDlg.h"
 
@@ -39,6 +41,8 @@ const Entry kForms[] = {
     {"PageListener", &Setup<Ui::PageListener>},
     {"InterfaceDlg", &Setup<Ui::InterfaceDlg>},
     {"PageSyslog", &Setup<Ui::PageSyslog>},
+    {"SmtpAdvancedDlg", &Setup<Ui::SmtpAdvancedDlg>},
+    {"ServerCertificateDlg", &Setup<Ui::ServerCertificateDlg>},
 };
 
 } // namespace

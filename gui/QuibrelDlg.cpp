@@ -12,6 +12,7 @@
 #include "pages/InterfaceDlg.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
+#include "pages/ServerAdvanced.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,6 +24,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <initializer_list>
 
 // How often the page in front looks for changes made outside the program.
 constexpr int kPollIntervalMs = 500;
@@ -285,6 +288,18 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
     CMDAAdvancedDlg mdaAdvanced(set);
     CInterfaceDlg interfaceDlg(110);
     interfaceDlg.Set("<alle>", 995, true);
+    // The server dialogs over the machine's certificates (the demo points them at the sample's);
+    // where nothing is stored yet the first certificate is chosen, as a user would.
+    CSmtpAdvancedDlg smtpAdvanced(set);
+    CPop3AdvancedDlg pop3Advanced(set);
+    CImap4AdvancedDlg imap4Advanced(set);
+    for (CServerSettingsDlg* server :
+         std::initializer_list<CServerSettingsDlg*>{&smtpAdvanced, &pop3Advanced, &imap4Advanced}) {
+        server->OnOpen(prompter);
+        const auto certificates = server->Certificates().Choices();
+        if (server->Value(CServerSettingsDlg::kCertificate).empty() && !certificates.empty())
+            server->SetValue(CServerSettingsDlg::kCertificate, certificates.front().value);
+    }
     const std::pair<CDialogModel*, const char*> dialogs[] = {
         {&addDomain, "add-domain"},
         {&addAlias, "add-alias"},
@@ -294,6 +309,9 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         {&transportRule, "transport-rule"},
         {&mdaAdvanced, "delivery-advanced"},
         {&interfaceDlg, "interface"},
+        {&smtpAdvanced, "smtp-advanced"},
+        {&pop3Advanced, "pop3-advanced"},
+        {&imap4Advanced, "imap4-advanced"},
     };
     for (const auto& [model, name] : dialogs) {
         model->OnOpen(prompter);

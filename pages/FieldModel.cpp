@@ -115,6 +115,8 @@ std::optional<std::string> CFieldModel::Refusal(const CFieldSpec& field, std::st
         return std::nullopt;
     case FieldType::Choice:
         // The controls offer only the table's values; anything else is a fault of the caller.
+        if (value.empty() && (field.flags & kFieldMayBeEmpty))
+            return std::nullopt;
         for (const CChoice& choice : field.choices)
             if (value == choice.value)
                 return std::nullopt;

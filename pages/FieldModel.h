@@ -35,6 +35,9 @@ enum FieldFlag : unsigned {
     kFieldReadOnly = 4,  // shown, never taken: the exchange leaves the value as the model set it
     kFieldImmediate = 8, // Text in a line edit: every edit reaches the model as typed, so that
                          // an enable state can follow it; the exchange still checks it
+    // Choice: nothing chosen (an empty value) is accepted, for a list that may offer nothing or
+    // that opens without a choice.
+    kFieldMayBeEmpty = 16,
 };
 
 // One value of a choice field: what the field holds, and what the user sees.
@@ -63,6 +66,9 @@ struct CFieldSpec {
     // absent, so that plain fields load and apply from the table alone.
     const char* key = nullptr;
     const char* defaultValue = nullptr;
+    // The name the same setting had before, read when key is absent (and then its value or
+    // defaultValue); whether it is removed on apply is the model's decision.
+    const char* olderKey = nullptr;
 };
 
 // Where a command appears. One command may appear in several places; each place runs the same

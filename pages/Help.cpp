@@ -28,6 +28,9 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kTransportRules), "transport-rules.html"},
     {ContextOf(resource::kTransportRule), "transport-rule.html"},
     {ContextOf(resource::kInterfaceDlg), "interface.html"},
+    {ContextOf(resource::kSmtpAdvanced), "smtp-advanced.html"},
+    {ContextOf(resource::kPop3Advanced), "pop3-advanced.html"},
+    {ContextOf(resource::kImap4Advanced), "imap4-advanced.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
 };
 

@@ -9,6 +9,7 @@
 #include "pages/PageDomains.h"
 #include "pages/PageListener.h"
 #include "pages/PageSyslog.h"
+#include "pages/ServerAdvanced.h"
 #include "pages/TransportRules.h"
 #include "tests/ScriptedPrompter.h"
 
@@ -52,9 +53,23 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CPageConfigSyslog syslog(set, none);
     CInterfaceDlg interfaceDlg(110, none);
     CScriptedPrompter prompter;
+    // The server dialogs as they open: with a certificate list (here from a store that cannot be
+    // opened, so the list is empty, as it may be) and the SRS domains.
+    const CertificateStoreFactory noStore = [] {
+        return platform::MakeFolderCertificateStore("/nonexistent/korvane-certs");
+    };
+    CSmtpAdvancedDlg smtpAdvanced(set, noStore);
+    CPop3AdvancedDlg pop3Advanced(set, noStore);
+    CImap4AdvancedDlg imap4Advanced(set, noStore);
+    for (CDialogModel* server :
+         std::initializer_list<CDialogModel*>{&smtpAdvanced, &pop3Advanced, &imap4Advanced}) {
+        prompter.ExpectText("Zertifikatsspeicher");
+        server->OnOpen(prompter);
+    }
     for (CFieldModel* model : std::initializer_list<CFieldModel*>{
              &page, &addDomain, &addAlias, &addAccount, &changeAccount, &transportRules,
-             &transportRule, &mdaAdvanced, &smtp, &pop3, &imap4, &syslog, &interfaceDlg}) {
+             &transportRule, &mdaAdvanced, &smtp, &pop3, &imap4, &syslog, &interfaceDlg,
+             &smtpAdvanced, &pop3Advanced, &imap4Advanced}) {
         SCOPED_TRACE(model->FormName());
         std::unique_ptr<CModelView> view(CreateModelView(*model, prompter));
         auto* designed = dynamic_cast<CDesignedView*>(view.get());
@@ -208,4 +223,45 @@ TEST(Forms, ListenerViewsShowColumnsAddressChoicesAndAStoredPortBeyondTheRange) 
     EXPECT_EQ(port->value(), 70000);
     prompter.ExpectText("65535");
     EXPECT_FALSE(syslogView->TakeFields());
+}
+
+namespace {
+
+// Two certificates, one with a name beyond the Latin-1 range of the code page.
+class CTwoCertificates : public platform::CertificateStore {
+public:
+    bool Open() override { return true; }
+    bool Next(std::string& subject) override {
+        if (m_next >= 2)
+            return false;
+        subject = m_next++ == 0 ? "mail.example.test, Korvane Test, DE"
+                                : "imap.example.test, M\xC3\xBCller, DE";
+        return true;
+    }
+    bool Close() override { return true; }
+
+private:
+    int m_next = 0;
+};
+
+} // namespace
+
+TEST(Forms, CertificateListShowsTheStoreAndMayStayWithoutAChoice) {
+    CConfigSet set;
+    CImap4AdvancedDlg model(set, [] { return std::make_unique<CTwoCertificates>(); });
+    CScriptedPrompter prompter;
+    model.OnOpen(prompter);
+    CDialogView dialog(model, prompter);
+    auto* list = dialog.findChild<QComboBox*>(QLatin1String(CServerSettingsDlg::kCertificate));
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->itemText(0), QString::fromUtf8("imap.example.test, Müller, DE"));
+    EXPECT_EQ(list->currentIndex(), -1) << "nothing stored, nothing chosen";
+    auto* view = dialog.findChild<CModelView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->TakeFields()) << "no choice is accepted";
+    EXPECT_EQ(model.Value(CServerSettingsDlg::kCertificate), "");
+    list->setCurrentIndex(0);
+    EXPECT_TRUE(view->TakeFields());
+    EXPECT_EQ(model.Value(CServerSettingsDlg::kCertificate), "imap.example.test, M\xFCller, DE");
 }

@@ -1,5 +1,6 @@
 #include "pages/Pages.h"
 
+#include "pages/PageDelivery.h"
 #include "pages/PageDomains.h"
 #include "pages/PageFolders.h"
 
@@ -9,5 +10,8 @@ std::vector<std::unique_ptr<CPageModel>> CreatePages(CConfigSet& set) {
     std::vector<std::unique_ptr<CPageModel>> pages;
     pages.push_back(std::make_unique<CPageDomains>(set));
     pages.push_back(std::make_unique<CPageFolders>(set));
+    // The transport-rule and advanced dialogs are not part of this build yet: their buttons
+    // do nothing until factories are given here.
+    pages.push_back(std::make_unique<CPageConfigMDA>(set));
     return pages;
 }

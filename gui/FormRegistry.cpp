@@ -4,6 +4,7 @@
 #include "ui_AddAliasDlg.h"
 #include "ui_AddDomainDlg.h"
 #include "ui_ChangeAccountDlg.h"
+#include "ui_PageDelivery.h"
 #include "ui_PageDomains.h"
 
 namespace {
@@ -25,6 +26,7 @@ const Entry kForms[] = {
     {"AddAliasDlg", &Setup<Ui::AddAliasDlg>},
     {"AddAccountDlg", &Setup<Ui::AddAccountDlg>},
     {"ChangeAccountDlg", &Setup<Ui::ChangeAccountDlg>},
+    {"PageDelivery", &Setup<Ui::PageDelivery>},
 };
 
 } // namespace

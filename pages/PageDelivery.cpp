@@ -23,7 +23,7 @@ constexpr std::array<CChoice, 2> kModes{{
 
 // In exchange order, which is the order the fields have always been read in. The rows are
 // unused: the form lays the page out.
-constexpr std::array<CFieldSpec, 12> kFields{{
+constexpr std::array<CFieldSpec, 11> kFields{{
     {.id = P::kParallel, .type = FieldType::Check,
      .label = "Scripte &parallel Ausführen (nicht auf Ende warten)"},
     {.id = P::kMode, .type = FieldType::Choice, .label = "", .choices = kModes},

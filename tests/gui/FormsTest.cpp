@@ -4,6 +4,7 @@
 #include "gui/DialogView.h"
 #include "gui/FieldBinder.h"
 #include "pages/AccountDialogs.h"
+#include "pages/PageDelivery.h"
 #include "pages/PageDomains.h"
 #include "tests/ScriptedPrompter.h"
 
@@ -30,9 +31,10 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CAddAliasDlg addAlias("example.test");
     CAddAccountDlg addAccount("example.test");
     CChangeAccountDlg changeAccount("info@example.test", "info.example.test");
+    CPageConfigMDA delivery(set, {}, {}, CPageConfigMDA::Environment{.configDir = "/cfg"});
     CScriptedPrompter prompter;
-    for (CFieldModel* model : std::initializer_list<CFieldModel*>{&page, &addDomain, &addAlias,
-                                                                  &addAccount, &changeAccount}) {
+    for (CFieldModel* model : std::initializer_list<CFieldModel*>{
+             &page, &addDomain, &addAlias, &addAccount, &changeAccount, &delivery}) {
         SCOPED_TRACE(model->FormName());
         std::unique_ptr<CModelView> view(CreateModelView(*model, prompter));
         auto* designed = dynamic_cast<CDesignedView*>(view.get());

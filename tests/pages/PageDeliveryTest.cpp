@@ -101,6 +101,8 @@ private:
 TEST_F(PageDeliveryTest, AFileWithoutTheKeysShowsAutomaticDeliveryWithItsDefaults) {
     P& page = Page();
     EXPECT_STREQ(page.Caption(), "Zustellung");
+    for (const CFieldSpec& field : page.Fields())
+        ASSERT_NE(field.id, nullptr) << "every row of the table is a field";
     EXPECT_TRUE(page.Automatic());
     EXPECT_EQ(page.Number(P::kThreads), 2);
     EXPECT_EQ(page.Number(P::kRetry), 60);

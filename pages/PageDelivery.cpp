@@ -135,9 +135,11 @@ CPageConfigMDA::CPageConfigMDA(CConfigSet& config, DialogFactory rules, DialogFa
     : m_config(config), m_rules(std::move(rules)), m_advanced(std::move(advanced)),
       m_env(std::move(environment)) {
     const CConfigMap& mdad = m_config.mdad;
-    // Without a configuration directory the script has no folder; the path then names the
-    // file alone, which the own-job test below never matches.
-    m_sendmailScript = PathJoin(m_env.configDir.value_or(""), "sendmail.cmd");
+    // Without a configuration directory the script has no folder, and a bare name would put
+    // it wherever the program was started: the path stays empty, no script is created or
+    // deleted and no delivery time is added.
+    if (m_env.configDir && !m_env.configDir->empty())
+        m_sendmailScript = PathJoin(*m_env.configDir, "sendmail.cmd");
     m_newmailScript =
         PathJoin(mdad.GetString("OutgoingDir", platform::kDefaultOutgoingDir), "newmail.cmd");
 
@@ -297,7 +299,7 @@ void CPageConfigMDA::RemoveDeliveryTime(CPrompter& prompter) {
 void CPageConfigMDA::OfferToCreate(const std::string& path, unsigned question, unsigned textId,
                                    CPrompter& prompter) {
     // A script that is there may hold the administrator's own changes: never written over.
-    if (Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
+    if (path.empty() || Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
         return;
     if (!platform::WriteFileAtomic(path, ScriptBytes(textId)))
         prompter.ShowText(
@@ -309,7 +311,7 @@ void CPageConfigMDA::OfferToCreate(const std::string& path, unsigned question, u
 
 void CPageConfigMDA::OfferToDelete(const std::string& path, unsigned question,
                                    CPrompter& prompter) {
-    if (!Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
+    if (path.empty() || !Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
         return;
     if (!platform::RemoveFile(path))
         prompter.ShowText(

@@ -3,6 +3,7 @@
 // real cron file in a temporary folder, the scheduler's service gate, and the two dialog
 // buttons with stand-in dialogs.
 #include "pages/PageDelivery.h"
+#include "pages/Pages.h"
 
 #include "app/Strings.h"
 #include "platform/FileSystem.h"
@@ -148,19 +149,13 @@ TEST_F(PageDeliveryTest, OlderParallelKeyIsReadWhenTheNewerIsMissingAndTheArriva
     both.mdad.SetInt("Scripts.Execution.Parallel", 1);
     P newer(both, {}, {}, P::Environment{.configDir = ConfigDir()});
     EXPECT_EQ(newer.Number(P::kParallel), 1);
-}
 
-TEST_F(PageDeliveryTest, RangesAreTheTablesAndTheHourStopsBeforeTheDayEnds) {
-    auto refused = [&](const char* id, const char* value) {
-        return P::Refusal(*Page().FindField(id), value).has_value();
-    };
-    EXPECT_TRUE(refused(P::kThreads, "21"));
-    EXPECT_FALSE(refused(P::kThreads, "20"));
-    EXPECT_TRUE(refused(P::kRetry, "14"));
-    EXPECT_TRUE(refused(P::kMaxTime, "10081"));
-    EXPECT_TRUE(refused(P::kHour, "24"));
-    EXPECT_TRUE(refused(P::kMinute, "60"));
-    EXPECT_TRUE(refused(P::kPostmaster, std::string(257, 'a').c_str()));
+    // Without a configuration directory there is no sendmail script to offer, nowhere.
+    P homeless(both, {}, {}, P::Environment{});
+    homeless.FieldChanged(P::kMode, "0");
+    EXPECT_EQ(homeless.SendmailScript(), "");
+    EXPECT_TRUE(homeless.OnApply(user));
+    EXPECT_EQ(both.mdad.GetString("AutoTransport", ""), "0");
 }
 
 // --- Apply ------------------------------------------------------------------------------------
@@ -212,9 +207,8 @@ TEST_F(PageDeliveryTest, ManualApplyCreatesMissingScriptsByteForByteAndNeverRewr
     EXPECT_EQ(testutil::ReadBytes(Sendmail()), Script(136));
     EXPECT_EQ(testutil::ReadBytes(Newmail()), Script(135));
     const std::string sendmail = testutil::ReadBytes(Sendmail());
-    EXPECT_EQ(sendmail.substr(0, 11), "@echo off\r\n");
+    EXPECT_EQ(std::count(sendmail.begin(), sendmail.end(), '\n'), 22); // 23 lines, none after
     EXPECT_EQ(sendmail.substr(sendmail.size() - 6), "\r\npopd");
-    EXPECT_EQ(std::count(sendmail.begin(), sendmail.end(), '\n'), 22);
     EXPECT_EQ(testutil::ReadBytes(Newmail()),
               "@echo off\r\ncall \"%MAILCONFIGDIR%\\sendmail.cmd\"");
     EXPECT_EQ(Key("AutoTransport"), "0");
@@ -425,3 +419,11 @@ TEST_F(PageDeliveryTest, DialogButtonsMarkThePageOnlyWhenTheirDialogEndsWithOk) 
 }
 
 } // namespace
+
+TEST(Pages, TheDeliveryTabFollowsTheFoldersTab) {
+    CConfigSet config;
+    const auto pages = CreatePages(config);
+    ASSERT_GE(pages.size(), 3u);
+    EXPECT_STREQ(pages[1]->Caption(), "Verzeichnisse");
+    EXPECT_NE(dynamic_cast<CPageConfigMDA*>(pages[2].get()), nullptr);
+}

@@ -12,12 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using P = CPageConfigMDA;

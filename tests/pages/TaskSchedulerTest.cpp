@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using platform::ScheduledJob;
@@ -137,10 +139,15 @@ TEST_F(CronStore, ThousandsOfJobsAmongThousandsOfForeignLines) {
 class ScheduleStandin : public testing::Test {
 protected:
     ~ScheduleStandin() override {
-        std::ifstream in(services / "Schedule.pid");
+        // The stand-in we started ends on SIGTERM and removes its pid file as it goes; the
+        // folder is removed only after that.
+        const std::string pidFile = services / "Schedule.pid";
+        std::ifstream in(pidFile);
         long pid = 0;
-        if (in >> pid && pid > 1)
-            ::kill(static_cast<pid_t>(pid), SIGTERM);
+        if (!(in >> pid) || pid <= 1 || ::kill(static_cast<pid_t>(pid), SIGTERM) != 0)
+            return;
+        for (int i = 0; i < 100 && fs::exists(pidFile); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     testutil::TempDir services;
     testutil::TempDir config;

@@ -6,6 +6,7 @@
 #include "ui_ChangeAccountDlg.h"
 #include "ui_InterfaceDlg.h"
 #include "ui_MdaAdvancedDlg.h"
+#include "ui_PageDelivery.h"
 #include "ui_PageDomains.h"
 #include "ui_PageListener.h"
 #include "ui_PageSmtp.h"
@@ -43,6 +44,7 @@ const Entry kForms[] = {
     {"PageSyslog", &Setup<Ui::PageSyslog>},
     {"SmtpAdvancedDlg", &Setup<Ui::SmtpAdvancedDlg>},
     {"ServerCertificateDlg", &Setup<Ui::ServerCertificateDlg>},
+    {"PageDelivery", &Setup<Ui::PageDelivery>},
 };
 
 } // namespace

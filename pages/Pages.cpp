@@ -1,10 +1,13 @@
 #include "pages/Pages.h"
 
+#include "pages/MdaAdvanced.h"
+#include "pages/PageDelivery.h"
 #include "pages/PageDomains.h"
 #include "pages/PageFolders.h"
 #include "pages/PageListener.h"
 #include "pages/PageSyslog.h"
 #include "pages/ServerAdvanced.h"
+#include "pages/TransportRules.h"
 
 namespace {
 
@@ -23,6 +26,8 @@ std::vector<std::unique_ptr<CPageModel>> CreatePages(CConfigSet& set) {
     pages.push_back(std::make_unique<CPageConfigSMTP>(set, &Make<CSmtpAdvancedDlg>));
     pages.push_back(std::make_unique<CPageConfigPOP3>(set, &Make<CPop3AdvancedDlg>));
     pages.push_back(std::make_unique<CPageConfigIMAP4>(set, &Make<CImap4AdvancedDlg>));
+    pages.push_back(std::make_unique<CPageConfigMDA>(set, &Make<CTransportRulesDlg>,
+                                                     &Make<CMDAAdvancedDlg>));
     pages.push_back(std::make_unique<CPageConfigSyslog>(set));
     return pages;
 }

@@ -6,6 +6,7 @@
 #include "pages/AccountDialogs.h"
 #include "pages/InterfaceDlg.h"
 #include "pages/MdaAdvanced.h"
+#include "pages/PageDelivery.h"
 #include "pages/PageDomains.h"
 #include "pages/PageListener.h"
 #include "pages/PageSyslog.h"
@@ -52,6 +53,7 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     CPageConfigIMAP4 imap4(set, {}, none);
     CPageConfigSyslog syslog(set, none);
     CInterfaceDlg interfaceDlg(110, none);
+    CPageConfigMDA delivery(set, {}, {}, CPageConfigMDA::Environment{.configDir = "/cfg"});
     CScriptedPrompter prompter;
     // The server dialogs as they open: with a certificate list (here from a store that cannot be
     // opened, so the list is empty, as it may be) and the SRS domains.
@@ -69,7 +71,7 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     for (CFieldModel* model : std::initializer_list<CFieldModel*>{
              &page, &addDomain, &addAlias, &addAccount, &changeAccount, &transportRules,
              &transportRule, &mdaAdvanced, &smtp, &pop3, &imap4, &syslog, &interfaceDlg,
-             &smtpAdvanced, &pop3Advanced, &imap4Advanced}) {
+             &smtpAdvanced, &pop3Advanced, &imap4Advanced, &delivery}) {
         SCOPED_TRACE(model->FormName());
         std::unique_ptr<CModelView> view(CreateModelView(*model, prompter));
         auto* designed = dynamic_cast<CDesignedView*>(view.get());

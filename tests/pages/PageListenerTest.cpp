@@ -7,6 +7,7 @@
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -514,13 +515,14 @@ TEST_F(ListenerTest, ValueOfMegabytesLoadsAndNamesOutOfTheFolderFailCleanly) {
     EXPECT_EQ(config.smtpd.GetString("Interface", "").size() + 1, huge.size());
 }
 
-TEST_F(ListenerTest, ServerTabsFollowTheFoldersTabWithSyslogLast) {
+TEST_F(ListenerTest, TheSheetHasItsSevenTabsInOrder) {
     const auto sheet = CreatePages(config);
-    ASSERT_EQ(sheet.size(), 6u); // the delivery tab is added before Syslog
-    EXPECT_STREQ(sheet[2]->Caption(), "SMTP-Server");
-    EXPECT_STREQ(sheet[3]->Caption(), "POP3-Server");
-    EXPECT_STREQ(sheet[4]->Caption(), "IMAP4-Server");
-    EXPECT_STREQ(sheet[5]->Caption(), "Syslog-Server");
+    std::vector<std::string> captions;
+    for (const auto& page : sheet)
+        captions.push_back(page->Caption());
+    EXPECT_THAT(captions, testing::ElementsAre("Domains && Accounts", "Verzeichnisse",
+                                               "SMTP-Server", "POP3-Server", "IMAP4-Server",
+                                               "Zustellung", "Syslog-Server"));
     EXPECT_EQ(sheet[3]->HelpContext(), help::resource::kPagePop3);
 }
 

@@ -92,6 +92,9 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
             page.view->Refresh();
     });
     poll->start();
+    // Every tab stays in sight: without scroll buttons the tab bar asks for the width of all
+    // seven captions, and the sheet is at least that wide.
+    m_tabs->setUsesScrollButtons(false);
     resize(560, 480);
 }
 

@@ -53,11 +53,11 @@ CConfigSet::SharedEntry& CConfigSet::Shared(const std::string& path) {
         // A failed load leaves the list empty and bound, so that the first save creates the
         // file; the pages then seed it.
         const bool loaded = entry->list.Load(path);
-        entry->seedable = !loaded || entry->list.IsEmpty();
         if (!loaded) {
             entry->list.RemoveAll();
             entry->unreadable = platform::StatPath(path).has_value();
         }
+        entry->seedable = loaded ? entry->list.IsEmpty() : !entry->unreadable;
         it = m_sharedLists.emplace(key, std::move(entry)).first;
     }
     return *it->second;
@@ -67,8 +67,25 @@ CStorableList& CConfigSet::SharedList(const std::string& path) {
     return Shared(path).list;
 }
 
-bool CConfigSet::SharedListSeedable(const std::string& path) {
-    return Shared(path).seedable;
+void CConfigSet::SeedSharedList(const std::string& path, const CStringListEx& entries,
+                                bool isDefault) {
+    SharedEntry& entry = Shared(path);
+    if (!entry.seedable || entries.IsEmpty())
+        return;
+    if (isDefault) {
+        if (!entry.list.IsEmpty())
+            return;
+        entry.seededByDefault = true;
+    } else if (entry.seededByDefault) {
+        entry.list.RemoveAll();
+        entry.seededByDefault = false;
+    }
+    const CStringListEx before(entry.list);
+    for (auto position = entries.GetHeadPosition(); position;) {
+        const std::string& item = entries.GetNext(position);
+        if (!before.Find(item))
+            entry.list.AddTail(item);
+    }
 }
 
 void CConfigSet::BeginListApply(const void* page) {
@@ -85,7 +102,14 @@ CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
     if (entry.savedRound == m_round)
         return ListSave::AlreadySaved;
     entry.savedRound = m_round;
+    entry.saved = false;
     if (entry.unreadable)
         return ListSave::KeptUnreadable;
-    return entry.list.Save(true, backupBase) ? ListSave::Saved : ListSave::Failed;
+    entry.saved = entry.list.Save(true, backupBase);
+    return entry.saved ? ListSave::Saved : ListSave::Failed;
+}
+
+bool CConfigSet::SharedListSaved(const std::string& path) {
+    const SharedEntry& entry = Shared(path);
+    return entry.savedRound == m_round && entry.saved;
 }

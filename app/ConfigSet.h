@@ -62,9 +62,12 @@ struct CConfigSet {
     // once, so that an edit on one page is seen on the others and no page writes a stale copy
     // over another's edit. Paths are compared after "." and ".." are resolved.
     CStorableList& SharedList(const std::string& path);
-    // Whether the file gave no entries when it was loaded (missing, unreadable or empty): only
-    // then may pages seed the list from their older keys.
-    bool SharedListSeedable(const std::string& path);
+    // Seeds the list of path from a page's older key, when the file gave no entries (missing or
+    // empty; a file that exists but could not be read is never seeded, it will not be written
+    // either). The pages that share a file each bring their own entries, each entry once. A
+    // default stands in only while no page brought entries of its own: "admit everyone" must
+    // never be added beside a list an administrator narrowed for another service.
+    void SeedSharedList(const std::string& path, const CStringListEx& entries, bool isDefault);
     // A page begins its apply. The sheet applies every shown page in turn; a page that applies
     // again starts the next round, in which every shared file is written once more.
     void BeginListApply(const void* page);
@@ -73,13 +76,18 @@ struct CConfigSet {
     // finds it AlreadySaved (and the first page has reported a failure). A file that exists but
     // could not be read (no permission, a folder) is never written over: KeptUnreadable.
     ListSave SaveSharedList(const std::string& path, const std::string& backupBase);
+    // Whether the list of path reached its file in the current round. Until it has, the older
+    // keys it was seeded from are the only copy of its entries and must stay.
+    bool SharedListSaved(const std::string& path);
 
 private:
     struct SharedEntry {
         CStorableList list;
         bool seedable = false;
+        bool seededByDefault = false; // holds only a page's default, no entries of a key
         bool unreadable = false;
         unsigned savedRound = 0;
+        bool saved = false; // the outcome of the save in savedRound
     };
     SharedEntry& Shared(const std::string& path);
 

@@ -96,6 +96,11 @@ void CInterfaceDlg::Set(std::string_view address, long port, bool ssl) {
     SetValue(kSsl, ssl ? "1" : "0");
 }
 
+void CInterfaceDlg::Edit(std::string_view address, long port, bool ssl) {
+    Set(address, port, ssl);
+    m_storedAddress = address;
+}
+
 std::vector<std::string> CInterfaceDlg::Suggestions(std::string_view fieldId) const {
     return fieldId == kAddress ? m_addresses : std::vector<std::string>{};
 }
@@ -114,8 +119,9 @@ bool CInterfaceDlg::OnOk(CPrompter& prompter) {
         return false;
     }
     const std::string& address = Value(kAddress);
+    // An entry from the file that is edited keeps its address as it was, whatever it is.
     if (ansi::EqualNoCase(address, listener::kAllAddresses) || address == "*" ||
-        listener::IsDottedIPv4(address))
+        listener::IsDottedIPv4(address) || (m_storedAddress && address == *m_storedAddress))
         return true;
     prompter.ShowText(strings::Literal("Die IP-Adresse \"%s\" ist ungültig. Bitte wählen Sie "
                                        "<alle> oder geben Sie eine IPv4-Adresse in der Form "

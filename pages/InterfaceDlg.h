@@ -8,6 +8,7 @@
 #include "platform/NetworkInterfaces.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,8 +58,12 @@ public:
     long Port() const { return Number(kPort); }
     bool Ssl() const { return Value(kSsl) == "1"; }
     void Set(std::string_view address, long port, bool ssl);
+    // The same for an entry of the file that is edited: its address is kept as it is even if
+    // it is not one the dialog would take when typed (a host name written by hand).
+    void Edit(std::string_view address, long port, bool ssl);
 
 private:
     listener::AddressSource m_source;
     std::vector<std::string> m_addresses;
+    std::optional<std::string> m_storedAddress; // the address of the entry being edited
 };

@@ -9,12 +9,14 @@ namespace {
 constexpr CFieldSpec kDomainField{.id = CMDAAdvancedDlg::kSrsDomain,
                                   .type = FieldType::Choice,
                                   .label = "Domain für &SRS-Adressumschreibung:",
-                                  .row = 0};
+                                  .row = 0,
+                                  // Nothing chosen (no domains, or a stored one not offered)
+                                  // is accepted and leaves the key alone.
+                                  .flags = kFieldMayBeEmpty};
 constexpr CFieldSpec kChallengeField{.id = CMDAAdvancedDlg::kSrsChallenge,
                                      .type = FieldType::Text,
                                      .label = "&Challenge für SRS-Adressumschreibung:",
-                                     .row = 1,
-                                     .maxLength = 255};
+                                     .row = 1};
 
 // Whether text begins with prefix, letter case aside.
 bool BeginsNoCase(std::string_view text, std::string_view prefix) {
@@ -35,7 +37,6 @@ CMDAAdvancedDlg::CMDAAdvancedDlg(CConfigSet& set)
         m_domains.insert(greater, domain);
     }
     m_labels.reserve(m_domains.size());
-    m_choices.push_back({.value = "", .label = ""});
     for (const std::string& domain : m_domains)
         m_labels.push_back(ansi::ToUtf8(domain));
     for (std::size_t i = 0; i < m_domains.size(); ++i)

@@ -417,18 +417,12 @@ CPageConfigListener::CPageConfigListener(const Table& table, CConfigSet& config,
         const std::string path = PathJoin(m_directory, FileName(entry));
         CStorableList& list = m_config.SharedList(path);
         m_lists.push_back(&list);
-        // Seeded only when the file gave nothing. Pages that share the file each bring the
-        // entries of their own older key, each entry once: nothing an administrator entered for
-        // one service is lost when the services share one list.
-        if (entry.seedKey && m_config.SharedListSeedable(path)) {
+        // Seeded only when the file gave nothing, from the page's older key or its default.
+        if (entry.seedKey) {
+            const bool own = !file.GetString(entry.seedKey, "").empty();
             CStringListEx seed;
             file.GetList(entry.seedKey, seed, entry.seedDefault ? entry.seedDefault : "");
-            const CStringListEx before(list);
-            for (auto position = seed.GetHeadPosition(); position;) {
-                const std::string& item = seed.GetNext(position);
-                if (!before.Find(item))
-                    list.AddTail(item);
-            }
+            m_config.SeedSharedList(path, seed, !own);
         }
         if (entry.editor.list) {
             m_editors.push_back(std::make_unique<CAccessListEditor>(entry.editor, list));
@@ -530,7 +524,7 @@ void CPageConfigListener::EditInterface(CPrompter& prompter, bool adding) {
         const auto entry = listener::ReadInterface(m_interfaces.GetAt(*found),
                                                    m_table.defaultPort, m_table.sslPort);
         const auto row = *m_interfaceRows.Selected();
-        dialog.Set(entry.address, entry.port, !m_interfaceRows.CellText(row, 2).empty());
+        dialog.Edit(entry.address, entry.port, !m_interfaceRows.CellText(row, 2).empty());
     }
     if (!RunDialogAccepted(prompter, dialog))
         return;
@@ -608,8 +602,17 @@ bool CPageConfigListener::OnApply(CPrompter& prompter) {
             if (field.key && key == std::string_view(field.key))
                 file.SetInt(key, static_cast<int>(Number(field.id)));
     SaveLists(prompter);
-    for (const char* key : m_table.removedKeys)
-        file.SetString(key, "");
+    // An older key goes once its entries are in their file; while the file could not be
+    // written, the key is their only copy.
+    for (const char* key : m_table.removedKeys) {
+        bool kept = false;
+        for (const ListFile& entry : m_table.listFiles)
+            if (entry.seedKey && key == std::string_view(entry.seedKey) &&
+                !m_config.SharedListSaved(PathJoin(m_directory, FileName(entry))))
+                kept = true;
+        if (!kept)
+            file.SetString(key, "");
+    }
     LockCancel();
     return true;
 }

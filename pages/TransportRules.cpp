@@ -150,13 +150,11 @@ constexpr std::array<CFieldSpec, 8> kRuleFields{{
     {.id = CTransportRuleDlg::kDomain,
      .type = FieldType::Text,
      .label = "aus der &Domain",
-     .row = 1,
-     .maxLength = 255},
+     .row = 1},
     {.id = CTransportRuleDlg::kServer,
      .type = FieldType::Text,
      .label = "SMTP-&Server:",
-     .row = 2,
-     .maxLength = 255},
+     .row = 2},
     {.id = CTransportRuleDlg::kPort,
      .type = FieldType::Number,
      .label = "&TCP-Anschluss:",
@@ -169,13 +167,11 @@ constexpr std::array<CFieldSpec, 8> kRuleFields{{
     {.id = CTransportRuleDlg::kLogin,
      .type = FieldType::Text,
      .label = "&Login:",
-     .row = 6,
-     .maxLength = 255},
+     .row = 6},
     {.id = CTransportRuleDlg::kPassword,
      .type = FieldType::Text,
      .label = "&Passwort:",
      .row = 7,
-     .maxLength = 255,
      .flags = kFieldMasked},
     {.id = CTransportRuleDlg::kLogsIn,
      .type = FieldType::Check,
@@ -356,65 +352,50 @@ bool CTransportRuleDlg::OnOk(CPrompter& prompter) {
                           strings::Literal("Der SMTP-Server \"%s\" darf weder Leer- und "
                                            "Steuerzeichen noch \":\" oder \"@\" enthalten.",
                                            server));
-    if (Value(kLogsIn) == "1") {
-        if (Value(kLogin).find(':') != std::string::npos)
-            return Refuse(prompter, strings::Literal("Der Login darf kein \":\" enthalten."));
-        if (Value(kPassword).find('@') != std::string::npos)
-            return Refuse(prompter, strings::Literal("Das Passwort darf kein \"@\" enthalten."));
-    }
+    // A password may hold "@" and ":": both readings split at the last "@" and the login part
+    // at its first ":", so only a ":" in the login would move the split.
+    if (Value(kLogsIn) == "1" && Value(kLogin).find(':') != std::string::npos)
+        return Refuse(prompter, strings::Literal("Der Login darf kein \":\" enthalten."));
     return true;
 }
 
 void CTransportRuleDlg::StoreRule(CConfigMap& map) const {
     const std::string key = Key();
     const std::string value = transport::BuildValue(Rule());
-    const std::string domain = Value(kDomain);
-    // The entries that stand for the same rule: for a recipient also the ">" form, which the
-    // program only reads.
-    const auto sameRule = [&](const std::string& candidate) {
-        return candidate == key || (key == domain && candidate == ">" + domain);
+    // The entries that stand for one rule: a recipient's also under the ">" form, which the
+    // program only reads. The stored rule replaces its own, and those of the rule the editor was
+    // opened on (so a recipient rule turned into a sender rule leaves neither form behind).
+    const auto formsOf = [](const std::string& entry) {
+        std::vector<std::string> forms{entry};
+        if (entry.empty() || entry[0] != '<')
+            forms.push_back(!entry.empty() && entry[0] == '>' ? entry.substr(1) : ">" + entry);
+        return forms;
     };
+    std::vector<std::string> replaced = formsOf(key);
+    if (m_openedKey)
+        for (std::string& form : formsOf(*m_openedKey))
+            replaced.push_back(std::move(form));
 
-    // Where the rule goes: the entry it was opened on, else the first entry of the same rule.
-    std::vector<std::pair<std::string, std::string>> entries;
-    std::optional<std::size_t> place;
-    std::string entryKey;
-    std::string entryValue;
-    for (CMapEx::POSITION position = map.GetStartPosition(); position;) {
-        map.GetNextAssoc(position, entryKey, entryValue);
-        if (m_openedKey && entryKey == *m_openedKey)
-            place = entries.size();
-        entries.emplace_back(entryKey, entryValue);
+    // Where the rule goes: the entry it was opened on, else the first entry it replaces.
+    std::optional<std::string> place;
+    if (m_openedKey && map.Contains(*m_openedKey)) {
+        place = *m_openedKey;
+    } else {
+        std::string entryKey;
+        std::string entryValue;
+        for (CMapEx::POSITION position = map.GetStartPosition(); position && !place;) {
+            map.GetNextAssoc(position, entryKey, entryValue);
+            if (std::find(replaced.begin(), replaced.end(), entryKey) != replaced.end())
+                place = entryKey;
+        }
     }
-    if (!place)
-        for (std::size_t i = 0; i < entries.size() && !place; ++i)
-            if (sameRule(entries[i].first))
-                place = i;
-
-    const bool keyStays = place && entries[*place].first == key;
-    std::vector<std::pair<std::string, std::string>> result;
-    result.reserve(entries.size() + 1);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (place && i == *place)
-            result.emplace_back(key, value);
-        else if (!sameRule(entries[i].first))
-            result.push_back(std::move(entries[i]));
-    }
-    if (!place)
-        result.emplace_back(key, value);
-
-    if (keyStays || !place) {
-        // The key keeps its slot (or the rule is new): remove the duplicates, set the value.
-        for (const auto& [candidate, unused] : entries)
-            if (candidate != key && sameRule(candidate))
-                map.RemoveKey(candidate);
-        map.SetAt(key, value);
-        return;
-    }
-    // The rule changes its key: rebuild the map in its order so that it keeps its place.
-    map.RemoveAll();
-    for (const auto& [entry, text] : result)
-        map.SetAt(entry, text);
+    for (const std::string& entry : replaced)
+        if (entry != place)
+            map.RemoveKey(entry);
+    // A renamed rule keeps its line and its comment block in the saved file.
+    if (place && *place != key)
+        map.RenameKey(*place, key);
+    map.SetAt(key, value);
 }
 
 // --- The list dialog -------------------------------------------------------------------------

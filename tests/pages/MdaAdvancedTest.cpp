@@ -21,7 +21,7 @@ TEST(MdaAdvanced, OffersEachDomainOnceAndSelectsByBeginning) {
     // The search starts at the second entry and comes round to the first.
     EXPECT_EQ(dialog.Value(M::kSrsDomain), "b.example");
     EXPECT_EQ(dialog.Value(M::kSrsChallenge), "geheim");
-    EXPECT_EQ(dialog.FindField(M::kSrsDomain)->choices.size(), 4u) << "no choice and three";
+    EXPECT_EQ(dialog.FindField(M::kSrsDomain)->choices.size(), 3u) << "no blank entry";
 
     // A stored domain that no entry begins with selects nothing; OK keeps it and writes only
     // "mdad.cfg", also when asked twice.
@@ -50,6 +50,9 @@ TEST(MdaAdvanced, WithoutDomainsNothingIsSelectedAndNoKeyAppears) {
     CConfigSet set;
     CMDAAdvancedDlg dialog(set);
     EXPECT_TRUE(dialog.Domains().empty());
+    EXPECT_TRUE(dialog.FindField(M::kSrsDomain)->choices.empty());
+    EXPECT_EQ(CFieldModel::Refusal(*dialog.FindField(M::kSrsDomain), ""), std::nullopt)
+        << "nothing chosen is accepted";
     dialog.SetValue(M::kSrsChallenge, "x");
     CScriptedPrompter user;
     EXPECT_TRUE(RunDialogAccepted(user.ExpectDialog([](CDialogModel&) { return true; }), dialog));

@@ -192,6 +192,12 @@ TEST_F(ListenerTest, InterfaceDialogOffersSortedAddressesAndRefusesUnusableEntri
     EXPECT_TRUE(CFieldModel::Refusal(*dialog.FindField(CInterfaceDlg::kAddress),
                                      "192.168.100.1000"));
     EXPECT_EQ(dialog.FindField(CInterfaceDlg::kPort)->arrowMaximum, 32767);
+    // A hand-written entry of the file that is edited keeps its address.
+    dialog.Edit("mail.example.test", 25, false);
+    EXPECT_TRUE(dialog.OnOk(user));
+    dialog.SetValue(CInterfaceDlg::kAddress, "mail.example");
+    user.ExpectText("ist ung");
+    EXPECT_FALSE(dialog.OnOk(user));
 
     // On the page the dialog stays open until the value is usable.
     L& page = Make<CPageConfigPOP3>();
@@ -348,17 +354,18 @@ TEST_F(ListenerTest, PagesNamingOneFileShareOneListSavedOncePerApply) {
     ASSERT_EQ(&smtp.ListOf("AccessAllowFile"), &pop3.ListOf("AccessAllowFile"));
     ASSERT_EQ(&pop3.ListOf("AccessAllowFile"), &imap4.ListOf("AccessAllowFile"));
     ASSERT_EQ(&pop3.ListOf("AccessDenyFile"), &imap4.ListOf("AccessDenyFile"));
-    // Each page's older entries once, the default of the two without a key once.
-    EXPECT_EQ(pop3.ListOf("AccessAllowFile").Join(","), "10.0.0.0/255.0.0.0,0.0.0.0/0.0.0.0");
+    // The older entries of the page that has them; the default "admit everyone" of the pages
+    // without a key is not added beside them.
+    EXPECT_EQ(pop3.ListOf("AccessAllowFile").Join(","), "10.0.0.0/255.0.0.0");
 
     // An edit on one page is seen on the others.
     Type(smtp, L::kAllowAddress, "192.168.0.0");
     Type(smtp, L::kAllowMask, "255.255.0.0");
     smtp.RunCommand(L::kAllowAdd, user);
     EXPECT_TRUE(pop3.Poll(user));
-    EXPECT_EQ(pop3.RowsOf(L::kAllowList)->RowCount(), 3u);
+    EXPECT_EQ(pop3.RowsOf(L::kAllowList)->RowCount(), 2u);
     EXPECT_FALSE(pop3.Poll(user));
-    Select(imap4, L::kAllowList, 0); // "0.0.0.0/0.0.0.0"
+    Select(imap4, L::kAllowList, 0); // "10.0.0.0/255.0.0.0"
     imap4.OnFirstShow(user);         // refills: the selection goes with the old rows
     Select(imap4, L::kAllowList, 0);
     imap4.RunCommand(L::kAllowRemove, user);
@@ -366,8 +373,7 @@ TEST_F(ListenerTest, PagesNamingOneFileShareOneListSavedOncePerApply) {
     // One apply of all three pages writes the file once, with one backup of the old content.
     for (L* page : {&smtp, &pop3, &imap4})
         EXPECT_TRUE(page->OnApply(user));
-    EXPECT_EQ(ReadBytes(dir / "access.allow"),
-              Crlf("10.0.0.0/255.0.0.0\n192.168.0.0/255.255.0.0\n"));
+    EXPECT_EQ(ReadBytes(dir / "access.allow"), Crlf("192.168.0.0/255.255.0.0\n"));
     EXPECT_EQ(Backups(dir / "backup.cfg", "access.allow"), 1);
     for (const auto& entry : fs::directory_iterator(dir / "backup.cfg")) {
         if (entry.path().filename().string().starts_with("access.allow-")) {
@@ -381,6 +387,11 @@ TEST_F(ListenerTest, PagesNamingOneFileShareOneListSavedOncePerApply) {
     CPageConfigPOP3 a(other);
     CPageConfigIMAP4 b(other);
     EXPECT_EQ(&a.ListOf("AccessAllowFile"), &b.ListOf("AccessAllowFile"));
+    // A page built later with entries of its own replaces a default that stood in.
+    EXPECT_EQ(b.ListOf("AccessAllowFile").Join(","), "0.0.0.0/0.0.0.0");
+    other.smtpd.SetString("AllowAccess", "10.0.0.0/255.0.0.0");
+    CPageConfigSMTP c(other);
+    EXPECT_EQ(b.ListOf("AccessAllowFile").Join(","), "10.0.0.0/255.0.0.0");
 }
 
 // --- Failed writes ---------------------------------------------------------------------------
@@ -397,8 +408,7 @@ TEST_F(ListenerTest, AListThatCannotBeWrittenIsNamedAndTheRestIsApplied) {
     EXPECT_TRUE(pop3.OnApply(user));
     EXPECT_EQ(user.kinds.back(), MessageKind::Error);
     EXPECT_TRUE(fs::is_directory(dir / "access.deny"));
-    // IMAP4 shares the file and brought its own default.
-    EXPECT_EQ(ReadBytes(dir / "access.allow"), Crlf("10.0.0.0/255.0.0.0\n0.0.0.0/0.0.0.0\n"));
+    EXPECT_EQ(ReadBytes(dir / "access.allow"), Crlf("10.0.0.0/255.0.0.0\n"));
     EXPECT_EQ(config.pop3d.GetString("AllowAccess", "gone"), "gone");
 
     user.ExpectText(dir / "missing/deny\" geschrieben");
@@ -406,6 +416,15 @@ TEST_F(ListenerTest, AListThatCannotBeWrittenIsNamedAndTheRestIsApplied) {
     EXPECT_EQ(user.kinds.back(), MessageKind::Error);
     EXPECT_EQ(config.imap4d.GetString("Interface", ""), "*");
     EXPECT_FALSE(fs::exists(dir / "missing"));
+
+    // An older key whose list could not reach its file stays: it is the entries' only copy.
+    config.smtpd.SetString("AccessRelayFile", "missing/relay");
+    config.smtpd.SetString("AllowRelay", "10.1.0.0/255.255.0.0");
+    L& smtp = Make<CPageConfigSMTP>();
+    user.ExpectText(dir / "missing/relay\" geschrieben");
+    EXPECT_TRUE(smtp.OnApply(user));
+    EXPECT_EQ(config.smtpd.GetString("AllowRelay", ""), "10.1.0.0/255.255.0.0");
+    EXPECT_EQ(config.smtpd.GetString("NeverBlock", "gone"), "gone");
 }
 
 // --- SMTP ------------------------------------------------------------------------------------

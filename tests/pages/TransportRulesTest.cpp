@@ -145,7 +145,8 @@ TEST(TransportRules, StoreRuleReplacesExactlyItsEntryInPlace) {
                                        {"<dom", "sender:25"}, {"last", "z:25"}}));
 
     // A recipient rule turned into a sender rule takes the place of the old one and replaces
-    // the sender rule that was there; nothing else goes.
+    // the sender rule that was there and the ">" form of the recipient rule; nothing else goes.
+    map.SetAt(">dom", "stale:25");
     CTransportRuleDlg turn(nullptr, "dom", "new:25");
     turn.SetValue(R::kDependency, "0");
     turn.StoreRule(map);
@@ -186,11 +187,15 @@ TEST(TransportRules, EditorRefusesWhatCouldNotBeReadBack) {
     EXPECT_FALSE(rule.OnOk(user));
     rule.SetValue(R::kDomain, "d\xE9.test");
     rule.FieldChanged(R::kLogsIn, "1");
-    rule.SetValue(R::kPassword, "a@b");
-    user.ExpectText("Passwort");
+    rule.SetValue(R::kLogin, "a:b");
+    user.ExpectText("Login darf kein");
     EXPECT_FALSE(rule.OnOk(user));
-    rule.SetValue(R::kPassword, "p:w");
+    // A password with "@" and ":" reads back: both readings split at the last "@".
+    rule.SetValue(R::kLogin, "me@x.test");
+    rule.SetValue(R::kPassword, "p@:w");
     EXPECT_TRUE(rule.OnOk(user));
+    EXPECT_EQ(transport::ReadValue(transport::BuildValue(rule.Rule())).password, "p@:w");
+    EXPECT_EQ(transport::ReadListCells(transport::BuildValue(rule.Rule())).login, "me@x.test");
     // The port range is the exchange's: a sign or no digits are refused with the range.
     for (const char* port : {"-1", "65536", "abc"}) {
         user.ExpectText("zwischen 0 und 65535");
@@ -247,7 +252,8 @@ TEST_F(RulesDialog, ListShowsTheMapInOrderAndRemovesExactlyTheEntryOfARow) {
 }
 
 TEST_F(RulesDialog, AddAndEditThroughTheEditorAndSaveWhatWasTyped) {
-    testutil::WriteBytes(dir / "smarthosts", "first:\tkeep:25\r\n<dom.test:\told:25\r\n");
+    testutil::WriteBytes(dir / "smarthosts",
+                         "# Relais\r\n<dom.test:\told:25\r\nfirst:\tkeep:25\r\n");
     ASSERT_TRUE(set.smarthosts.Load(dir / "smarthosts"));
     set.domains.AddTail("dom.test");
     CTransportRulesDlg rules(set);
@@ -271,8 +277,9 @@ TEST_F(RulesDialog, AddAndEditThroughTheEditorAndSaveWhatWasTyped) {
     EXPECT_EQ(asked, 2);
     ASSERT_EQ(rules.rows().Selected(), std::optional<std::size_t>(2));
 
-    // Editing the sender rule and changing its domain replaces it where it stands.
-    rules.rows().Select(1);
+    // Editing the sender rule and changing its domain replaces it where it stands, also in the
+    // saved file with its comment.
+    rules.rows().Select(0);
     rules.SelectionChanged(CTransportRulesDlg::kRules, user);
     user.ExpectDialog([](CDialogModel& dialog) {
         EXPECT_EQ(dialog.Value(R::kServer), "old");
@@ -281,7 +288,7 @@ TEST_F(RulesDialog, AddAndEditThroughTheEditorAndSaveWhatWasTyped) {
     });
     rules.RunCommand(CTransportRulesDlg::kEdit, user);
     // Cancel changes nothing.
-    rules.rows().Select(0);
+    rules.rows().Select(1);
     rules.SelectionChanged(CTransportRulesDlg::kRules, user);
     user.ExpectDialog([](CDialogModel& dialog) {
         dialog.SetValue(R::kServer, "gone");
@@ -292,7 +299,7 @@ TEST_F(RulesDialog, AddAndEditThroughTheEditorAndSaveWhatWasTyped) {
 
     ASSERT_TRUE(set.smarthosts.Save(false));
     EXPECT_EQ(testutil::ReadBytes(dir / "smarthosts"),
-              "first:\t\tkeep:25\r\n<*:\t\told:25\r\ndom.test:\tm\xFC.test:25\r\n");
+              "# Relais\r\n<*:\t\told:25\r\nfirst:\t\tkeep:25\r\ndom.test:\tm\xFC.test:25\r\n");
 }
 
 TEST_F(RulesDialog, AnEntryThatCannotBeKeptAsItIsIsToldBeforeItIsRewritten) {

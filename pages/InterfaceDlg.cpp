@@ -105,10 +105,16 @@ std::vector<std::string> CInterfaceDlg::Suggestions(std::string_view fieldId) co
     return fieldId == kAddress ? m_addresses : std::vector<std::string>{};
 }
 
+std::vector<std::string> OfferedAddresses(CPrompter& prompter,
+                                          const listener::AddressSource& source) {
+    std::vector<std::string> addresses{listener::kAllAddresses};
+    AddLocalAddresses(addresses, prompter, source);
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
 void CInterfaceDlg::OnOpen(CPrompter& prompter) {
-    m_addresses = {listener::kAllAddresses};
-    AddLocalAddresses(m_addresses, prompter, m_source);
-    std::sort(m_addresses.begin(), m_addresses.end());
+    m_addresses = OfferedAddresses(prompter, m_source);
 }
 
 bool CInterfaceDlg::OnOk(CPrompter& prompter) {

@@ -32,6 +32,9 @@ bool IsDottedIPv4(std::string_view text);
 // without a message.
 void AddLocalAddresses(std::vector<std::string>& list, CPrompter& prompter,
                        const listener::AddressSource& source = platform::QueryLocalAddresses);
+// What an address field offers: "<alle>" and the machine's addresses, sorted.
+std::vector<std::string> OfferedAddresses(CPrompter& prompter,
+                                          const listener::AddressSource& source);
 
 class CInterfaceDlg : public CDialogModel {
 public:

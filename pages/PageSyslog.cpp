@@ -94,9 +94,7 @@ std::vector<std::string> CPageConfigSyslog::Suggestions(std::string_view fieldId
 }
 
 void CPageConfigSyslog::OnFirstShow(CPrompter& prompter) {
-    m_addresses = {listener::kAllAddresses};
-    AddLocalAddresses(m_addresses, prompter, m_source);
-    std::sort(m_addresses.begin(), m_addresses.end());
+    m_addresses = OfferedAddresses(prompter, m_source);
 }
 
 void CPageConfigSyslog::OnCommand(std::string_view commandId, CPrompter& prompter) {

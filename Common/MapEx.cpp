@@ -191,6 +191,35 @@ bool CMapEx::RemoveKey(std::string_view key) {
     return true;
 }
 
+bool CMapEx::RenameKey(std::string_view from, std::string_view to) {
+    Guard g(m_lock);
+    const std::size_t n = EntryNumber(from);
+    if (n == npos)
+        return false;
+    if (from == to)
+        return true;
+    if (EntryNumber(to) != npos)
+        return false;
+    const std::string key(to); // to may view the key it replaces
+    ++m_version;
+    m_index[Probe(from, HashOf(from))] = kRemoved;
+    m_entries[n].key = key;
+    // The entry keeps its number; only its index slot moves (a rehash indexes it anew).
+    if ((m_used + 1) * 4 > m_index.size() * 3) {
+        Rehash(std::bit_ceil(std::max<std::size_t>(16, (m_live + 1) * 2)));
+        return true;
+    }
+    const std::size_t hash = HashOf(key);
+    const std::size_t mask = m_index.size() - 1;
+    std::size_t i = hash & mask;
+    while (m_index[i] != kEmpty && SlotEntry(m_index[i]) != kRemoved)
+        i = (i + 1) & mask;
+    if (m_index[i] == kEmpty)
+        ++m_used;
+    m_index[i] = MakeSlot(n, hash);
+    return true;
+}
+
 void CMapEx::RemoveAll() {
     Guard g(m_lock);
     m_entries.clear();
@@ -259,6 +288,35 @@ CStorableMap::~CStorableMap() {
         DiagLog().LogAt(7, "CStorableMap::~CStorableMap: 0x%08lX, %s:%d",
                         static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(this)),
                         kSourceFile, 278);
+}
+
+bool CStorableMap::RenameKey(std::string_view from, std::string_view to) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    const std::string oldKey(from);
+    const std::string newKey(to);
+    if (!CMapEx::RenameKey(oldKey, newKey))
+        return false;
+    if (oldKey == newKey)
+        return true;
+    m_modified = true;
+    // A line of the new key left over from the file (its entry was removed) gives way to the
+    // renamed one, which takes the old key's line and comment block.
+    std::erase(m_keyOrder, std::string_view(newKey));
+    m_comments.RemoveKey(newKey);
+    std::string_view stored;
+    for (std::string_view& key : m_keyOrder) {
+        if (key == oldKey) {
+            if (stored.empty())
+                stored = m_keyOrderText.Store(newKey);
+            key = stored;
+        }
+    }
+    std::string comment;
+    if (m_comments.Lookup(oldKey, comment)) {
+        m_comments.RemoveKey(oldKey);
+        m_comments.SetAt(newKey, comment);
+    }
+    return true;
 }
 
 bool CStorableMap::AcceptEntry(std::string&, std::string&) {

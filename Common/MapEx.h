@@ -46,6 +46,9 @@ public:
     virtual std::string& operator[](std::string_view key);
     virtual void SetAt(std::string_view key, std::string_view value);
     virtual bool RemoveKey(std::string_view key);
+    // Gives the entry of from the key to, keeping its value and its place in the order; false
+    // (and nothing changed) when from is missing or to is already taken by another entry.
+    virtual bool RenameKey(std::string_view from, std::string_view to);
     virtual void RemoveAll();
     POSITION GetStartPosition() const;
     void GetNextAssoc(POSITION& position, std::string& key, std::string& value) const;
@@ -143,6 +146,9 @@ public:
     // the local time (the file's own path when backupBase is empty) if makeBackup is set. The
     // file is replaced atomically: on failure the old file is untouched.
     virtual bool Save(bool makeBackup, std::string_view backupBase = {});
+    // Also the saved file keeps the entry's line where it stood, with the comment block above
+    // it.
+    bool RenameKey(std::string_view from, std::string_view to) override;
 
     const std::string& GetPath() const { return m_file.path; }
     std::int64_t GetFileTime() const { return m_file.time; }

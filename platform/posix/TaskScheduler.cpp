@@ -28,24 +28,20 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text) {
 }
 
 // The command as cron hands it to the shell: one single-quoted word (an inner quote closed,
-// escaped and reopened), then "%" and "\" escaped with a backslash, which cron removes.
+// escaped and reopened), then every "%" escaped as "\%". Cron turns an unescaped "%" into a
+// line break and removes only the backslash of "\%"; every other backslash reaches the shell.
 std::string QuoteCommand(std::string_view command) {
     std::string quoted = "'";
     for (char c : command) {
         if (c == '\'')
             quoted += "'\\''";
+        else if (c == '%')
+            quoted += "\\%";
         else
             quoted += c;
     }
     quoted += '\'';
-    std::string escaped;
-    escaped.reserve(quoted.size());
-    for (char c : quoted) {
-        if (c == '%' || c == '\\')
-            escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
+    return quoted;
 }
 
 // The reverse of QuoteCommand; nothing for a text it cannot have written.
@@ -53,10 +49,9 @@ std::optional<std::string> UnquoteCommand(std::string_view text) {
     std::string unescaped;
     unescaped.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\') {
-            if (i + 1 >= text.size() || (text[i + 1] != '%' && text[i + 1] != '\\'))
-                return std::nullopt;
-            unescaped += text[++i];
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '%') {
+            unescaped += '%';
+            ++i;
         } else if (text[i] == '%') {
             return std::nullopt;
         } else {
@@ -128,7 +123,9 @@ public:
 
     bool Add(std::uint32_t jobTime, const std::string& command, std::uint32_t& id) override {
         if (jobTime >= kMillisecondsPerDay || jobTime % 60000 != 0 || command.empty() ||
-            command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+            // A backslash right before a "%" would read as the escape of that "%".
+            command.find("\\%") != std::string::npos)
             return false;
         std::vector<Line> lines;
         if (!Read(lines))

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -92,6 +93,44 @@ TEST(MapEx, AgreesWithAReferenceMapUnderRandomOperations) {
     EXPECT_EQ(map.GetCount(), reference.size());
     for (const auto& [key, value] : entries)
         EXPECT_EQ(reference[key], value);
+}
+
+TEST(MapEx, RenamedKeysKeepTheirPlaceUnderRandomOperations) {
+    CMapEx map;
+    std::vector<std::pair<std::string, std::string>> reference; // in iteration order
+    const auto find = [&](const std::string& key) {
+        return std::find_if(reference.begin(), reference.end(),
+                            [&](const auto& entry) { return entry.first == key; });
+    };
+    std::mt19937 random(11);
+    for (int step = 0; step < 20000; ++step) {
+        const std::string key = "key" + std::to_string(random() % 200);
+        const std::string to = "key" + std::to_string(random() % 200);
+        switch (random() % 3) {
+        case 0:
+            map.SetAt(key, std::to_string(step));
+            if (auto it = find(key); it != reference.end())
+                it->second = std::to_string(step);
+            else
+                reference.emplace_back(key, std::to_string(step));
+            break;
+        case 1:
+            if (auto it = find(key); it != reference.end())
+                reference.erase(it);
+            map.RemoveKey(key);
+            break;
+        default: {
+            auto it = find(key);
+            const bool possible = it != reference.end() && (key == to || find(to) == reference.end());
+            ASSERT_EQ(map.RenameKey(key, to), possible) << key << " -> " << to;
+            if (possible)
+                it->first = to;
+        }
+        }
+    }
+    EXPECT_EQ(Entries(map), reference);
+    for (const auto& [key, value] : reference)
+        EXPECT_EQ(*map.FindValue(key), value);
 }
 
 TEST(MapEx, CopiesAreIndependent) {

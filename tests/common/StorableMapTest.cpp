@@ -116,6 +116,23 @@ TEST_F(StorableMapFile, KeysAddedAfterLoadFollowInTheOrderTheyWereAdded) {
     EXPECT_EQ(ReadBytes(path), Crlf("# c\nB:\tagain\nZeta:\tz\nAlpha:\ta\n"));
 }
 
+TEST_F(StorableMapFile, ARenamedKeyKeepsItsLineAndCommentBlock) {
+    WriteBytes(path, "# a\nalpha: 1\nbeta: 2\n# g\ngamma: 3\n");
+    ASSERT_TRUE(map.Load(path));
+    map.SetString("gamma", ""); // its name is free again; its old line and comment go
+    map.SetModified(false);
+    EXPECT_FALSE(map.RenameKey("beta", "alpha")) << "taken";
+    EXPECT_FALSE(map.RenameKey("none", "x"));
+    EXPECT_FALSE(map.IsModified());
+    EXPECT_TRUE(map.RenameKey("alpha", "gamma"));
+    EXPECT_TRUE(map.IsModified());
+    EXPECT_EQ(Get("gamma"), "1");
+    EXPECT_EQ(Get("alpha"), "<missing>");
+    map.SetString("alpha", "new"); // a new key, after the file's lines
+    ASSERT_TRUE(map.Save(false));
+    EXPECT_EQ(ReadBytes(path), Crlf("# a\ngamma:\t1\nbeta:\t2\nalpha:\tnew\n"));
+}
+
 TEST_F(StorableMapFile, EmptyFileGivesEmptyMapAndEmptyMapWritesEmptyFile) {
     EXPECT_EQ(RoundTrip(""), "");
     EXPECT_TRUE(map.IsLoaded());

@@ -176,7 +176,8 @@ std::vector<QWidget*> CDesignedView::Groups() const {
 
 void CDesignedView::RunCommand(std::string_view commandId) {
     // The handler works on the values the user sees.
-    if (!TakeFields())
+    const CCommandSpec* command = m_model.FindCommand(commandId);
+    if (!(command ? PrepareCommand(*command) : TakeFields()))
         return;
     m_model.RunCommand(commandId, m_prompter);
     Refresh();

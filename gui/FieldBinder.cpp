@@ -439,6 +439,14 @@ bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
     return false;
 }
 
+void CFieldBinder::HandOverControls() {
+    // Check boxes and choices reached the model as they changed; the texts wait for a take.
+    for (const Binding& binding : m_bindings)
+        if (!(binding.field->flags & kFieldReadOnly) &&
+            (binding.field->type == FieldType::Text || binding.field->type == FieldType::Number))
+            m_model.SetValue(binding.field->id, binding.kind->read(binding));
+}
+
 namespace {
 
 // Controls that hold a value or act: what a form names only for the model.

@@ -47,6 +47,9 @@ public:
     // Controls to fields with the model's checks. On a refusal the prompter has shown it, the
     // focus is on the refused control, and the result is false.
     bool ControlsToModel(CPrompter& prompter);
+    // The controls' texts into the model unchecked, for a command that takes its fields itself
+    // (CCommandSpec::takesFields).
+    void HandOverControls();
 
     // Called with the field's id after the user changed a control and the model has been told
     // (FieldChanged): the view redraws the states then.

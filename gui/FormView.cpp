@@ -56,7 +56,7 @@ CFormView::CFormView(CFieldModel& model, CPrompter& prompter, QWidget* parent)
         auto* button = new QPushButton(FromUtf8(command.label), this);
         button->setObjectName(QString::fromLatin1(command.id));
         connect(button, &QPushButton::clicked, this, [this, &command] {
-            if (!TakeFields())
+            if (!PrepareCommand(command))
                 return;
             m_model.RunCommand(command.id, m_prompter);
             Refresh();

@@ -23,6 +23,14 @@ public:
     virtual void ShowStates() = 0;
     // Takes the fields from the controls; false, with the focus on the control, on a refusal.
     bool TakeFields() { return m_binder->ControlsToModel(m_prompter); }
+    // What a command needs before it runs: the fields taken, or, for one that takes them
+    // itself, the controls' texts handed over unchecked.
+    bool PrepareCommand(const CCommandSpec& command) {
+        if (command.takesFields)
+            return TakeFields();
+        m_binder->HandOverControls();
+        return true;
+    }
 
     // The group containers of the form, and who shows or hides one when the model says so,
     // instead of the view (a dialog changes its height with it).

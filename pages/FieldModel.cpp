@@ -132,19 +132,24 @@ CFieldModel::TakeFields(const std::function<std::string(const CFieldSpec&)>& rea
         // Read-only fields show what the model set; there is nothing of the user's to take.
         if (field.flags & kFieldReadOnly)
             continue;
-        std::string value = read(field);
-        if (field.type == FieldType::Number)
-            value = std::string(textfile::Trim(value));
-        if (auto refusal = Refusal(field, value)) {
-            prompter.ShowText(*refusal, MessageKind::Warning);
+        if (!TakeField(field, read(field), prompter))
             return std::string(field.id);
-        }
-        if (field.type == FieldType::Number)
-            value = std::to_string(std::strtol(value.c_str(), nullptr, 10));
-        SetValue(field.id, std::move(value));
     }
     UpdateStates();
     return std::nullopt;
+}
+
+bool CFieldModel::TakeField(const CFieldSpec& field, std::string value, CPrompter& prompter) {
+    if (field.type == FieldType::Number)
+        value = std::string(textfile::Trim(value));
+    if (auto refusal = Refusal(field, value)) {
+        prompter.ShowText(*refusal, MessageKind::Warning);
+        return false;
+    }
+    if (field.type == FieldType::Number)
+        value = std::to_string(std::strtol(value.c_str(), nullptr, 10));
+    SetValue(field.id, std::move(value));
+    return true;
 }
 
 void CPageModel::SetModified(bool modified) {

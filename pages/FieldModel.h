@@ -91,6 +91,10 @@ struct CCommandSpec {
     // The toolbar button's tip, when the label alone would not say what the command acts on
     // (a menu's "&Löschen" is clear below the menu's title, a toolbar's is not). UTF-8.
     const char* toolTip = nullptr;
+    // The view takes (and checks) the fields before the command runs. False: it hands over the
+    // controls' texts unchecked, and the command takes what it needs itself with TakeField, at
+    // the point where a refusal belongs (after a question that comes first, say).
+    bool takesFields = true;
 };
 
 // A list or tree of a model, shown by a list or tree view named by its id.
@@ -176,6 +180,9 @@ public:
     // after it is taken, and its id is returned so the view can put the focus there.
     std::optional<std::string> TakeFields(const std::function<std::string(const CFieldSpec&)>& read,
                                           CPrompter& prompter);
+    // Takes one value as the exchange does: checked, a number trimmed and normalised; false
+    // after showing the refusal.
+    bool TakeField(const CFieldSpec& field, std::string value, CPrompter& prompter);
 
     // Counts changes of values and of enable and visible states, so a view knows when to
     // redraw.

@@ -49,7 +49,8 @@ constexpr std::array<CFieldSpec, 11> kFields{{
 }};
 
 constexpr std::array<CCommandSpec, 4> kCommands{{
-    {.id = P::kAddTime, .label = "Hin&zufügen"},
+    // The question about the "Schedule" service comes before the time fields are checked.
+    {.id = P::kAddTime, .label = "Hin&zufügen", .takesFields = false},
     {.id = P::kRemoveTime, .label = "Ent&fernen"},
     {.id = P::kRules, .label = "&Regeln..."},
     {.id = P::kAdvanced, .label = "&Erweitert..."},
@@ -234,13 +235,10 @@ void CPageConfigMDA::RefreshScheduleList(CPrompter& prompter) {
             m_times.Add(job.id, job.jobTime);
 }
 
-bool CPageConfigMDA::FieldsInRange(CPrompter& prompter) const {
-    for (const char* id : {kHour, kMinute}) {
-        if (auto refusal = Refusal(*FindField(id), Value(id))) {
-            prompter.ShowText(*refusal, MessageKind::Warning);
+bool CPageConfigMDA::TakeTimeFields(CPrompter& prompter) {
+    for (const char* id : {kHour, kMinute})
+        if (!TakeField(*FindField(id), Value(id), prompter))
             return false;
-        }
-    }
     return true;
 }
 
@@ -259,8 +257,9 @@ void CPageConfigMDA::AddDeliveryTime(CPrompter& prompter) {
             return;
         }
     }
-    // The view has taken the fields; a time beyond the day never reaches the scheduler.
-    if (!FieldsInRange(prompter))
+    // The view has handed over the texts unchecked; the time is taken only now that the
+    // scheduler runs, and a time beyond the day never reaches it.
+    if (!TakeTimeFields(prompter))
         return;
     const auto jobTime =
         static_cast<std::uint32_t>((Number(kHour) * 60 + Number(kMinute)) * 60000);

@@ -111,9 +111,9 @@ public:
 
 private:
     bool ScheduleRunning() const;
-    // The fields as they stand in the controls have been taken by the view; a value that was
-    // set beyond its range by other means is refused here as the exchange would.
-    bool FieldsInRange(CPrompter& prompter) const;
+    // Adding a time: the view hands the hour and minute over unchecked, and they are taken
+    // here, after the question about the "Schedule" service, as the exchange would take them.
+    bool TakeTimeFields(CPrompter& prompter);
     void RunFactory(const DialogFactory& factory, CPrompter& prompter);
     void OfferToCreate(const std::string& path, unsigned question, unsigned textId,
                        CPrompter& prompter);

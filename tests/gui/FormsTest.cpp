@@ -110,6 +110,22 @@ TEST(Forms, EveryFormAndItsModelAgreeOnEveryId) {
     }
 }
 
+TEST(Forms, AddingADeliveryTimeAsksAboutTheSchedulerBeforeTheTimeIsChecked) {
+    CConfigSet set;
+    CPageConfigMDA delivery(set, {}, {}, CPageConfigMDA::Environment{.configDir = "/cfg"});
+    delivery.FieldChanged(CPageConfigMDA::kMode, "0"); // by scripts at fixed times
+    CScriptedPrompter prompter;
+    std::unique_ptr<CModelView> view(CreateModelView(delivery, prompter));
+    view->Refresh();
+    auto* hour = view->findChild<QLineEdit*>(QLatin1String(CPageConfigMDA::kHour));
+    ASSERT_NE(hour, nullptr);
+    hour->setText(QStringLiteral("24"));
+    prompter.ExpectMessage(134, MessageKind::Question, Answer::No);
+    static_cast<CDesignedView*>(view.get())->RunCommand(CPageConfigMDA::kAddTime);
+    prompter.VerifyAllMet();
+    EXPECT_EQ(hour->text(), QStringLiteral("24")) << "what was typed stays";
+}
+
 TEST(Forms, AccountDialogFoldsByItsReplyAreaAndUnfoldsAgain) {
     CChangeAccountDlg model("info@example.test", "info.example.test");
     model.FieldChanged(CAccountDlgBase::kReply, "1");

@@ -380,12 +380,24 @@ TEST_F(PageDeliveryTest, AStoppedSchedulerIsStartedOnlyWhenTheUserAgrees) {
     EXPECT_FALSE(fs::exists(CronFile()));
     EXPECT_FALSE(user.progressOpen());
 
+    // The view hands the time over unchecked: the question comes first, the range after it.
     services->startWorks = true;
+    page.SetValue(P::kHour, "24");
+    user.ExpectMessage(134, MessageKind::Question, Answer::Yes).ExpectText("23");
+    page.RunCommand(P::kAddTime, user);
+    EXPECT_EQ(services->starts, 2);
+    EXPECT_FALSE(fs::exists(CronFile()));
+
+    services->running = false;
+    page.SetValue(P::kHour, " 7");
     user.ExpectMessage(134, MessageKind::Question, Answer::Yes);
     page.RunCommand(P::kAddTime, user);
     EXPECT_EQ(user.progressTexts().back(), "Starte den Schedule-Dienst...");
     EXPECT_FALSE(user.progressOpen());
-    EXPECT_EQ(page.Times().RowCount(), 1u);
+    ASSERT_EQ(page.Times().RowCount(), 1u);
+    EXPECT_EQ(page.Times().CellText(0, 0), "1 - 07:00");
+    EXPECT_EQ(page.Value(P::kHour), "7");
+    user.VerifyAllMet();
 }
 
 // --- The two dialogs ----------------------------------------------------------------------------

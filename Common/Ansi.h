@@ -40,6 +40,11 @@ inline bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// Whether text begins with prefix, letter case aside (a drop-down list's prefix search).
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
 // Windows-1252 text as UTF-8. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F,
 // 0x90, 0x9D) become the control characters of the same number, so every byte survives the
 // way there and back.

@@ -18,11 +18,6 @@ constexpr CFieldSpec kChallengeField{.id = CMDAAdvancedDlg::kSrsChallenge,
                                      .label = "&Challenge für SRS-Adressumschreibung:",
                                      .row = 1};
 
-// Whether text begins with prefix, letter case aside.
-bool BeginsNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && ansi::EqualNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 } // namespace
 
 CMDAAdvancedDlg::CMDAAdvancedDlg(CConfigSet& set)
@@ -51,7 +46,7 @@ CMDAAdvancedDlg::CMDAAdvancedDlg(CConfigSet& set)
         const std::size_t count = m_domains.size();
         for (std::size_t step = 0; step < count; ++step) {
             const std::string& candidate = m_domains[(1 + step) % count];
-            if (BeginsNoCase(candidate, stored)) {
+            if (ansi::StartsWithNoCase(candidate, stored)) {
                 selected = candidate;
                 break;
             }

@@ -159,8 +159,7 @@ std::string CChoiceList::EntryBeginningWith(std::string_view stored) const {
     if (stored.empty())
         return {};
     for (const std::string& entry : m_entries)
-        if (entry.size() >= stored.size() &&
-            ansi::EqualNoCase(std::string_view(entry).substr(0, stored.size()), stored))
+        if (ansi::StartsWithNoCase(entry, stored))
             return entry;
     return {};
 }

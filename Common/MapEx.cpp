@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <functional>
 #include <new>
@@ -19,25 +20,54 @@ std::size_t HashOf(std::string_view key) {
     return std::hash<std::string_view>{}(key);
 }
 
+bool HoldsHashOrBreak(std::string_view text) {
+    return std::memchr(text.data(), '#', text.size()) != nullptr ||
+           std::memchr(text.data(), '\n', text.size()) != nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // CMapEx
 
-CMapEx::CMapEx(const CMapEx& other)
-    : m_traceLevel(other.m_traceLevel), m_entries(other.m_entries), m_index(other.m_index),
-      m_live(other.m_live), m_used(other.m_used) {}
+CMapEx::CMapEx(const CMapEx& other) : m_traceLevel(other.m_traceLevel) {
+    Guard g(other.m_lock);
+    CopyFrom(other);
+}
 
 CMapEx& CMapEx::operator=(const CMapEx& other) {
     if (this != &other) {
+        CMapEx copy(other);
         Guard g(m_lock);
-        m_entries = other.m_entries;
-        m_index = other.m_index;
-        m_live = other.m_live;
-        m_used = other.m_used;
+        m_entries = std::move(copy.m_entries);
+        m_index = std::move(copy.m_index);
+        m_live = copy.m_live;
+        m_used = copy.m_used;
+        m_arena = std::move(copy.m_arena);
+        m_texts = std::move(copy.m_texts);
+        m_heldBytes = copy.m_heldBytes;
+        m_wasteBytes = 0;
         ++m_version;
+        ++m_numbering;
     }
     return *this;
+}
+
+void CMapEx::CopyFrom(const CMapEx& other) {
+    // Holes are left out, so the copy's numbers are its own; its bytes live in its own arena.
+    m_entries.reserve(other.m_live);
+    for (const Entry& entry : other.m_entries) {
+        if (!entry.live)
+            continue;
+        Entry copy;
+        copy.key = m_arena.Store(entry.key);
+        copy.value = m_arena.Store(ValueOf(entry));
+        m_entries.push_back(std::move(copy));
+    }
+    m_live = m_entries.size();
+    m_heldBytes = other.m_heldBytes;
+    if (m_live != 0)
+        Rehash(std::bit_ceil(std::max<std::size_t>(16, m_live * 2)));
 }
 
 std::size_t CMapEx::GetCount() const {
@@ -68,7 +98,21 @@ std::size_t CMapEx::EntryNumber(std::string_view key) const {
 const std::string* CMapEx::FindValue(std::string_view key) const {
     Guard g(m_lock);
     std::size_t n = EntryNumber(key);
-    return n == npos ? nullptr : &m_entries[n].value;
+    if (n == npos)
+        return nullptr;
+    const Entry& entry = m_entries[n];
+    std::lock_guard<std::mutex> owned(m_ownedMutex);
+    if (!entry.owned)
+        const_cast<Entry&>(entry).owned = std::make_unique<std::string>(entry.value);
+    return entry.owned.get();
+}
+
+std::optional<std::string_view> CMapEx::FindView(std::string_view key) const {
+    Guard g(m_lock);
+    std::size_t n = EntryNumber(key);
+    if (n == npos)
+        return std::nullopt;
+    return ValueOf(m_entries[n]);
 }
 
 void CMapEx::Rehash(std::size_t buckets) {
@@ -83,6 +127,7 @@ void CMapEx::Rehash(std::size_t buckets) {
             }
         }
         m_entries.resize(out);
+        ++m_numbering;
     }
     m_index.assign(buckets, kEmpty);
     const std::size_t mask = buckets - 1;
@@ -103,7 +148,11 @@ void CMapEx::Reserve(std::size_t entries) {
     m_entries.reserve(entries);
 }
 
-std::string& CMapEx::Slot(std::string_view key, bool* created) {
+void CMapEx::AdoptText(std::shared_ptr<const std::string> text) {
+    m_texts.push_back(std::move(text));
+}
+
+std::size_t CMapEx::Insert(std::string_view key, bool keyIsHeld, bool* created) {
     ++m_version;
     const std::size_t hash = HashOf(key);
     if (created)
@@ -111,7 +160,7 @@ std::string& CMapEx::Slot(std::string_view key, bool* created) {
     if (!m_index.empty()) {
         std::size_t i = Probe(key, hash);
         if (i != npos)
-            return m_entries[SlotEntry(m_index[i]) - 1].value;
+            return SlotEntry(m_index[i]) - 1;
     }
     if (created)
         *created = true;
@@ -124,12 +173,75 @@ std::string& CMapEx::Slot(std::string_view key, bool* created) {
     std::size_t i = hash & mask;
     while (m_index[i] != kEmpty && SlotEntry(m_index[i]) != kRemoved)
         i = (i + 1) & mask;
+    Entry entry;
+    entry.key = keyIsHeld ? key : m_arena.Store(key);
+    m_entries.push_back(std::move(entry));
     if (m_index[i] == kEmpty)
         ++m_used;
-    m_entries.push_back(Entry{std::string(key), std::string(), true});
     m_index[i] = MakeSlot(m_entries.size() - 1, hash);
     ++m_live;
-    return m_entries.back().value;
+    m_heldBytes += key.size();
+    return m_entries.size() - 1;
+}
+
+void CMapEx::AssignValue(Entry& entry, std::string_view value) {
+    if (entry.owned) {
+        // A string was handed out for this entry: it stays the one that holds the value.
+        entry.owned->assign(value);
+        entry.ownedIsValue = true;
+    } else {
+        const std::string_view stored = m_arena.Store(value);
+        m_wasteBytes += entry.value.size();
+        m_heldBytes += value.size() - entry.value.size();
+        entry.value = stored;
+    }
+}
+
+void CMapEx::CompactIfWasteful() {
+    constexpr std::size_t kTolerated = 64 * 1024;
+    if (m_wasteBytes <= kTolerated || m_wasteBytes <= m_heldBytes)
+        return;
+    CStringArena arena;
+    for (Entry& entry : m_entries) {
+        if (!entry.live)
+            continue;
+        entry.key = arena.Store(entry.key);
+        entry.value = entry.ownedIsValue ? std::string_view() : arena.Store(entry.value);
+    }
+    m_arena = std::move(arena);
+    m_texts.clear();
+    m_wasteBytes = 0;
+}
+
+std::size_t CMapEx::Store(std::string_view key, std::string_view value, bool* created) {
+    const std::size_t n = Insert(key, false, created);
+    AssignValue(m_entries[n], value);
+    CompactIfWasteful();
+    return n;
+}
+
+std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, bool* created) {
+    bool isNew = false;
+    const std::size_t n = Insert(key, true, &isNew);
+    if (created)
+        *created = isNew;
+    Entry& entry = m_entries[n];
+    if (entry.owned) {
+        AssignValue(entry, value);
+    } else {
+        m_wasteBytes += entry.value.size();
+        m_heldBytes += value.size() - entry.value.size();
+        entry.value = value;
+    }
+    return n;
+}
+
+std::string& CMapEx::Slot(std::string_view key, bool* created) {
+    Entry& entry = m_entries[Insert(key, false, created)];
+    if (!entry.owned)
+        entry.owned = std::make_unique<std::string>(entry.value);
+    entry.ownedIsValue = true;
+    return *entry.owned;
 }
 
 bool CMapEx::Lookup(std::string_view key, std::string& value) const {
@@ -144,7 +256,7 @@ bool CMapEx::Lookup(std::string_view key, std::string& value) const {
         return false;
     if (trace)
         DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 81);
-    value = m_entries[n].value;
+    value = ValueOf(m_entries[n]);
     if (trace)
         DiagLog().LogAt(7, "CMapEx::Lookup: %s:%d", kSourceFile, 89);
     return true;
@@ -171,7 +283,7 @@ std::string& CMapEx::operator[](std::string_view key) {
 
 void CMapEx::SetAt(std::string_view key, std::string_view value) {
     Guard g(m_lock);
-    Slot(key).assign(value);
+    Store(key, value);
 }
 
 bool CMapEx::RemoveKey(std::string_view key) {
@@ -182,12 +294,15 @@ bool CMapEx::RemoveKey(std::string_view key) {
     if (i == npos)
         return false;
     Entry& entry = m_entries[SlotEntry(m_index[i]) - 1];
+    const std::size_t bytes = entry.key.size() + (entry.ownedIsValue ? 0 : entry.value.size());
+    m_heldBytes -= bytes;
+    m_wasteBytes += bytes;
+    entry = Entry();
     entry.live = false;
-    entry.key = std::string();
-    entry.value = std::string();
     m_index[i] = kRemoved; // not empty: probe chains through this slot stay intact
     --m_live;
     ++m_version;
+    CompactIfWasteful();
     return true;
 }
 
@@ -200,9 +315,11 @@ bool CMapEx::RenameKey(std::string_view from, std::string_view to) {
         return true;
     if (EntryNumber(to) != npos)
         return false;
-    const std::string key(to); // to may view the key it replaces
+    const std::string_view key = m_arena.Store(to); // to may view the key it replaces
     ++m_version;
     m_index[Probe(from, HashOf(from))] = kRemoved;
+    m_wasteBytes += m_entries[n].key.size();
+    m_heldBytes += key.size() - m_entries[n].key.size();
     m_entries[n].key = key;
     // The entry keeps its number; only its index slot moves (a rehash indexes it anew).
     if ((m_used + 1) * 4 > m_index.size() * 3) {
@@ -220,13 +337,22 @@ bool CMapEx::RenameKey(std::string_view from, std::string_view to) {
     return true;
 }
 
-void CMapEx::RemoveAll() {
-    Guard g(m_lock);
+void CMapEx::ClearStorage() {
     m_entries.clear();
     m_index.clear();
     m_live = 0;
     m_used = 0;
+    m_arena.Clear();
+    m_texts.clear();
+    m_heldBytes = 0;
+    m_wasteBytes = 0;
     ++m_version;
+    ++m_numbering;
+}
+
+void CMapEx::RemoveAll() {
+    Guard g(m_lock);
+    ClearStorage();
 }
 
 CMapEx::POSITION CMapEx::GetStartPosition() const {
@@ -245,7 +371,7 @@ void CMapEx::GetNextAssoc(POSITION& position, std::string& key, std::string& val
         return;
     }
     key = m_entries[n].key;
-    value = m_entries[n].value;
+    value = ValueOf(m_entries[n]);
     position = 0;
     for (++n; n < m_entries.size(); ++n) {
         if (m_entries[n].live) {
@@ -277,7 +403,7 @@ std::string& CThreadSafeMap::operator[](std::string_view key) {
 void CThreadSafeMap::SetAt(std::string_view key, std::string_view value) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_modified = true;
-    Slot(key).assign(value);
+    Store(key, value);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -301,14 +427,14 @@ bool CStorableMap::RenameKey(std::string_view from, std::string_view to) {
     m_modified = true;
     // A line of the new key left over from the file (its entry was removed) gives way to the
     // renamed one, which takes the old key's line and comment block.
-    std::erase(m_keyOrder, std::string_view(newKey));
+    std::erase_if(m_keyOrder, [&](const KeyLine& line) { return line.key == newKey; });
     m_comments.RemoveKey(newKey);
     std::string_view stored;
-    for (std::string_view& key : m_keyOrder) {
-        if (key == oldKey) {
+    for (KeyLine& line : m_keyOrder) {
+        if (line.key == oldKey) {
             if (stored.empty())
                 stored = m_keyOrderText.Store(newKey);
-            key = stored;
+            line.key = stored;
         }
     }
     std::string comment;
@@ -337,17 +463,22 @@ bool CStorableMap::Load() {
     if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
     return textfile::FalseOnMemoryError([&] {
-        std::string text;
-        if (!m_file.ReadAll(text))
+        auto text = std::make_shared<std::string>();
+        if (!m_file.ReadAll(*text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         RemoveAll();
         m_keyOrder.clear();
         m_keyOrderText.Clear();
+        m_keyOrderRepeats = false;
         m_comments.RemoveAll();
+        m_text = text;
+        AdoptText(text);
         if (!BeforeParse())
             return false;
-        Parse(text);
+        Parse(*text);
+        m_keyOrderNumbering = GetNumbering();
+        m_keyOrderComments = m_comments.GetVersion();
         if (!AfterParse())
             return false;
         AfterLoad();
@@ -357,12 +488,13 @@ bool CStorableMap::Load() {
     });
 }
 
-void CStorableMap::Parse(std::string_view text) {
+void CStorableMap::Parse(const std::string& text) {
     const std::size_t lines = textfile::CountLines(text);
     Reserve(lines);
     if (m_keepComments)
         m_keyOrder.reserve(lines);
-    // Reused from line to line, so that a line costs no allocation of its own.
+    // Reused from line to line, so that a line costs no allocation of its own. The entry hook
+    // works on copies; what it leaves as it was is stored as a view into the text.
     std::string pending;
     std::string discarded;
     std::string unescaped;
@@ -385,20 +517,33 @@ void CStorableMap::Parse(std::string_view text) {
                 pending.push_back('\n');
             return;
         }
-        key.assign(textfile::TrimRight(data.substr(0, colon)));
-        value.assign(textfile::TrimLeft(data.substr(colon + 1)));
+        const std::string_view keyText = textfile::TrimRight(data.substr(0, colon));
+        const std::string_view valueText = textfile::TrimLeft(data.substr(colon + 1));
+        key.assign(keyText);
+        value.assign(valueText);
         if (key.empty() || value.empty() || !AcceptEntry(key, value))
             return; // the comment block waits for the next accepted entry
+        const bool inText = data.data() != unescaped.data();
+        const bool keyKept = inText && key == keyText;
+        const bool valueKept = inText && value == valueText;
         bool first = false;
-        Slot(key, &first).assign(value);
+        const std::size_t n = keyKept && valueKept ? StoreViews(keyText, valueText, &first)
+                                                   : Store(key, value, &first);
         if (!m_keepComments)
             return;
-        if (!pending.empty())
+        std::string_view comment;
+        if (!pending.empty()) {
             m_comments.SetAt(key, pending);
-        else if (!first)
+            comment = *m_comments.FindView(key);
+        } else if (!first) {
             m_comments.RemoveKey(key); // a repeated key takes the empty block of its last line
+        }
+        if (!first)
+            m_keyOrderRepeats = true;
         pending.clear();
-        m_keyOrder.push_back(m_keyOrderText.Store(key));
+        // The map may move its own copies later; the line keeps the text's or one of its own.
+        m_keyOrder.push_back(KeyLine{keyKept ? keyText : m_keyOrderText.Store(key), comment,
+                                     static_cast<std::uint32_t>(n)});
     });
 }
 
@@ -418,14 +563,26 @@ std::string CStorableMap::Serialize() const {
 
     textfile::CrlfText out;
     out.Reserve(bytes + bytes / 4);
+    std::string& raw = out.Raw();
     std::string line;
     auto writeEntry = [&](std::string_view key, std::string_view value) {
+        const std::string_view pad(tabString.data(), tabs - std::min(tabs, (key.size() + 1) / 8));
+        // The reader would take an unescaped "#" for the start of a comment and lose the rest
+        // of the value; "\#" brings it back unchanged. Lines without "#" and line breaks, nearly
+        // all of them, go straight into the output.
+        const bool plain = !HoldsHashOrBreak(key) && !HoldsHashOrBreak(value);
+        if (plain) {
+            raw.append(key);
+            raw.push_back(m_separator);
+            raw.append(pad);
+            raw.append(value);
+            raw.append("\r\n");
+            return;
+        }
         line.assign(key);
         line.push_back(m_separator);
-        line.append(tabString, 0, tabs - std::min(tabs, (key.size() + 1) / 8));
+        line.append(pad);
         line.append(value);
-        // The reader would take an unescaped "#" for the start of a comment and lose the rest
-        // of the value; "\#" brings it back unchanged.
         std::size_t hash = line.find('#');
         if (hash != std::string::npos)
             line.insert(hash, 1, '\\');
@@ -433,15 +590,28 @@ std::string CStorableMap::Serialize() const {
         out << line;
     };
 
+    // The lines of the file first, in their order, each with its comment block; an entry is
+    // found by the number it had when loaded while the numbers still hold.
+    const bool numbersHold = m_keyOrderNumbering == GetNumbering();
+    // Each line knows its comment block while the blocks are as loaded and no key stood twice
+    // (all lines of a key share the block of its last line).
+    const bool commentsHold = m_keyOrderComments == m_comments.GetVersion() && !m_keyOrderRepeats;
     std::vector<bool> written(EntrySlots(), false);
-    for (std::string_view key : m_keyOrder) {
-        std::size_t n = EntryNumber(key);
+    for (const KeyLine& keyLine : m_keyOrder) {
+        std::size_t n = keyLine.entry;
+        if (!numbersHold || n >= EntrySlots() || !EntryIsLive(n) || EntryKey(n) != keyLine.key)
+            n = EntryNumber(keyLine.key);
         if (n == npos)
             continue;
         written[n] = true;
-        if (const std::string* comment = m_comments.FindValue(key))
-            out << *comment;
-        writeEntry(key, EntryValue(n));
+        if (commentsHold) {
+            if (!keyLine.comment.empty())
+                out << keyLine.comment;
+        } else if (!m_comments.IsEmpty()) {
+            if (auto comment = m_comments.FindView(keyLine.key))
+                out << *comment;
+        }
+        writeEntry(keyLine.key, EntryValue(n));
     }
     for (std::size_t n = 0; n < EntrySlots(); ++n)
         if (EntryIsLive(n) && !written[n])
@@ -497,7 +667,7 @@ void CConfigMap::SetString(std::string_view key, std::string_view value) {
         if (value.empty())
             RemoveKey(key);
         else
-            Slot(key).assign(value);
+            Store(key, value);
         m_modified = true;
         return true;
     });

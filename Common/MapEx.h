@@ -14,7 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,11 +40,13 @@ public:
     virtual bool Lookup(std::string_view key, std::string& value) const;
     bool LookupKey(std::string_view key, std::string& storedKey) const;
     bool Contains(std::string_view key) const;
-    // The stored value or null, without copying. Valid until the map next changes; no lock is
-    // held after the call returns.
+    // The stored value or null. Valid until the map next changes; no lock is held after the
+    // call returns. The first call for an entry makes a string of its value.
     const std::string* FindValue(std::string_view key) const;
+    // The stored value without copying, or nothing; valid like FindValue's.
+    std::optional<std::string_view> FindView(std::string_view key) const;
     // The value slot of key, created empty when the key is new. The reference is valid until
-    // the next key is added or the map is cleared.
+    // the key is removed or the map is cleared.
     virtual std::string& operator[](std::string_view key);
     virtual void SetAt(std::string_view key, std::string_view value);
     virtual bool RemoveKey(std::string_view key);
@@ -68,6 +72,13 @@ protected:
     // The unlocked core, for derived classes that already hold the lock.
     // created, when given, tells whether the key was new.
     std::string& Slot(std::string_view key, bool* created = nullptr);
+    // Stores value under key (a copy of both); the entry number.
+    std::size_t Store(std::string_view key, std::string_view value, bool* created = nullptr);
+    // Like Store, but keeps the views themselves: their bytes must be part of a text handed to
+    // AdoptText, which the map keeps until it is cleared. This is how a file's content becomes
+    // the map's without a copy of every key and value.
+    std::size_t StoreViews(std::string_view key, std::string_view value, bool* created = nullptr);
+    void AdoptText(std::shared_ptr<const std::string> text);
     void Reserve(std::size_t entries);
     // Entries by number, in insertion order, removed ones included as holes: a derived class
     // can mark entries in a plain vector instead of a set of keys.
@@ -75,18 +86,29 @@ protected:
     std::size_t EntryNumber(std::string_view key) const;
     std::size_t EntrySlots() const { return m_entries.size(); }
     bool EntryIsLive(std::size_t n) const { return m_entries[n].live; }
-    const std::string& EntryKey(std::size_t n) const { return m_entries[n].key; }
-    const std::string& EntryValue(std::size_t n) const { return m_entries[n].value; }
+    std::string_view EntryKey(std::size_t n) const { return m_entries[n].key; }
+    std::string_view EntryValue(std::size_t n) const { return ValueOf(m_entries[n]); }
+    // Changes whenever entry numbers are given anew (holes closed, the map cleared or copied),
+    // so that numbers a derived class kept from an earlier moment can be trusted or not.
+    std::uint64_t GetNumbering() const { return m_numbering; }
 
     std::recursive_mutex* m_lock = nullptr;
     int m_traceLevel = 0;
 
 private:
+    // Key and value view bytes held by the map: its arena, or a text it adopted. A value that
+    // was handed out as a string (FindValue, operator[]) lives in owned; once handed out for
+    // writing (ownedIsValue) owned is the value, otherwise it is a copy of the view.
     struct Entry {
-        std::string key;
-        std::string value;
+        std::string_view key;
+        std::string_view value;
+        std::unique_ptr<std::string> owned;
+        bool ownedIsValue = false;
         bool live = true;
     };
+    static std::string_view ValueOf(const Entry& entry) {
+        return entry.ownedIsValue ? std::string_view(*entry.owned) : entry.value;
+    }
     // An index slot holds the entry number + 1 in its low half (0 empty, all ones removed)
     // and the upper half of the key's hash in its high half, so that a probe compares keys
     // only when the hashes agree and rarely touches the entries themselves.
@@ -100,6 +122,15 @@ private:
 
     std::size_t Probe(std::string_view key, std::size_t hash) const;
     void Rehash(std::size_t buckets);
+    // The entry of key, made with an empty value when new; key is stored by copy unless
+    // keyIsHeld.
+    std::size_t Insert(std::string_view key, bool keyIsHeld, bool* created);
+    void AssignValue(Entry& entry, std::string_view value);
+    // Copies every key and value into a fresh arena once replaced values have come to outweigh
+    // the live ones, so that a long-lived map that is written again and again stays bounded.
+    void CompactIfWasteful();
+    void CopyFrom(const CMapEx& other);
+    void ClearStorage();
 
     // Entries in insertion order; removed ones stay as holes until the next rehash. The index
     // is open addressing over entry numbers + 1.
@@ -108,6 +139,14 @@ private:
     std::size_t m_live = 0;
     std::size_t m_used = 0; // index slots not empty (live and removed)
     std::uint64_t m_version = 0;
+    std::uint64_t m_numbering = 0;
+    CStringArena m_arena;
+    std::vector<std::shared_ptr<const std::string>> m_texts;
+    std::size_t m_heldBytes = 0;  // bytes of the views of live entries
+    std::size_t m_wasteBytes = 0; // arena bytes no entry views any more
+    // Taken while FindValue makes an entry's string, so that readers of a map without a lock
+    // stay as safe to run side by side as they were.
+    mutable std::mutex m_ownedMutex;
 };
 
 class CThreadSafeMap : public CMapEx {
@@ -171,13 +210,27 @@ protected:
     bool m_loaded = false;
     bool m_keepComments = true;
     char m_separator = ':';
-    textfile::CBoundFile m_file;              // path, time and size
-    std::vector<std::string_view> m_keyOrder; // views into m_keyOrderText
+    textfile::CBoundFile m_file; // path, time and size
+    // The keys in the order of the file's lines (views into the loaded text or m_keyOrderText),
+    // each with the entry number it had when it was loaded. While the map's numbering is still
+    // m_keyOrderNumbering a save finds the entries by that number instead of a look-up.
+    struct KeyLine {
+        std::string_view key;
+        std::string_view comment; // the block above it, as loaded (in m_comments)
+        std::uint32_t entry;
+    };
+    std::vector<KeyLine> m_keyOrder;
     CStringArena m_keyOrderText;
     CMapEx m_comments;
 
 private:
-    void Parse(std::string_view text);
+    void Parse(const std::string& text);
+
+    // The loaded file, which the map's entries and m_keyOrder view.
+    std::shared_ptr<const std::string> m_text;
+    std::uint64_t m_keyOrderNumbering = 0;
+    std::uint64_t m_keyOrderComments = 0; // the version of m_comments the lines' blocks are of
+    bool m_keyOrderRepeats = false;       // some key stood on more than one line
 };
 
 class CConfigMap : public CStorableMap {

@@ -281,11 +281,11 @@ std::string CStorableList::Serialize() const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     textfile::CrlfText out;
     for (const std::string& item : m_items) {
-        if (const std::string* comment = m_comments.FindValue(item))
+        if (auto comment = m_comments.FindView(item))
             out << *comment;
         out << item << '\n';
     }
-    if (const std::string* trailing = m_comments.FindValue("#"))
+    if (auto trailing = m_comments.FindView("#"))
         out << *trailing;
     return out.Take();
 }

@@ -52,6 +52,9 @@ public:
     CrlfText& operator<<(std::string_view s);
     CrlfText& operator<<(char c);
     const std::string& str() const { return m_text; }
+    // The text itself, for a writer that appends lines it knows to hold no line break and
+    // ends them with CR LF on its own.
+    std::string& Raw() { return m_text; }
     std::string Take() { return std::move(m_text); }
 
 private:

@@ -120,7 +120,7 @@ const CAliasMap::ResolveIndex& CAliasMap::Resolution() const {
     for (std::uint32_t n = 0; n < slots; ++n) {
         if (!EntryIsLive(n))
             continue;
-        const std::string& key = EntryKey(n);
+        const std::string_view key = EntryKey(n);
         const std::size_t lastWildcard = key.find_last_of("*?");
         bool added = false;
         if (lastWildcard == std::string::npos) {
@@ -141,7 +141,7 @@ const CAliasMap::ResolveIndex& CAliasMap::Resolution() const {
 
 bool CAliasMap::ResolveAddress(std::string_view address, std::string& target) const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (const std::string* exact = FindValue(address)) {
+    if (auto exact = FindView(address)) {
         target = *exact;
         return true;
     }
@@ -155,7 +155,7 @@ bool CAliasMap::ResolveAddress(std::string_view address, std::string& target) co
     std::uint32_t best = CNoCaseIndex::kNone;
     std::size_t bestLength = 0;
     auto consider = [&](std::uint32_t n) {
-        const std::string& key = EntryKey(n);
+        const std::string_view key = EntryKey(n);
         if (best != CNoCaseIndex::kNone &&
             (key.size() < bestLength || (key.size() == bestLength && n > best)))
             return;
@@ -195,7 +195,7 @@ const CAliasMap::TargetIndex& CAliasMap::Targets() const {
     for (std::uint32_t n = 0; n < slots; ++n) {
         if (!EntryIsLive(n))
             continue;
-        const std::string& target = EntryValue(n);
+        const std::string_view target = EntryValue(n);
         bool added = false;
         const std::uint32_t at = index.index.FindOrAdd(target, index.targets.End(), textOf, added);
         if (added) {
@@ -275,7 +275,7 @@ const CAliasMap::DomainIndex& CAliasMap::Domains() const {
     for (std::uint32_t n = 0; n < slots; ++n) {
         if (!EntryIsLive(n))
             continue;
-        const std::string& key = EntryKey(n);
+        const std::string_view key = EntryKey(n);
         const std::size_t at = key.find('@');
         if (at == std::string::npos) {
             index.withoutDomain.push_back(n);
@@ -301,7 +301,7 @@ std::vector<CAliasMap::Entry> CAliasMap::GetDomainEntries(std::string_view domai
         for (std::uint32_t n = 0; n < slots; ++n) {
             if (!EntryIsLive(n))
                 continue;
-            const std::string& key = EntryKey(n);
+            const std::string_view key = EntryKey(n);
             const std::size_t at = key.find('@');
             if (at != std::string::npos && at > 0 &&
                 accounts_detail::EqualNoCase(AfterFirstAt(key), domain))

@@ -280,3 +280,23 @@ TEST(StorableMapHooks, FilterRewritesAndDropsEntriesAndHooksCanRefuse) {
     EXPECT_FALSE(map.Load());
     EXPECT_EQ(map.afterLoadCalls, 1);
 }
+
+// The loaded entries are views into the file's text, and rewritten values go to the map's
+// own storage, which is packed anew once rewrites outweigh the content: every value, the
+// string FindValue handed out, the order and the comment blocks must come through.
+TEST_F(StorableMapFile, ValuesSurviveManyRewritesRemovalsAndReAdding) {
+    WriteBytes(path, Crlf("# about a\na: 1\nb: 2\n# about c\nc: 3\n"));
+    ASSERT_TRUE(map.Load(path));
+    const std::string* handedOut = map.FindValue("a");
+    for (int i = 0; i < 20000; ++i) {
+        map.SetString("b", "value number " + std::to_string(i));
+        map.SetString("a", std::to_string(i));
+    }
+    EXPECT_EQ(*handedOut, "19999");
+    map.SetString("c", ""); // removed, then back at its old line with its block
+    map.SetString("d", "4");
+    map.SetString("c", "33");
+    ASSERT_TRUE(map.Save(false));
+    EXPECT_EQ(ReadBytes(path),
+              Crlf("# about a\na:\t19999\nb:\tvalue number 19999\n# about c\nc:\t33\nd:\t4\n"));
+}

@@ -40,11 +40,19 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned ne
 // only). False when from cannot be read or to cannot be written; a failed copy leaves nothing.
 bool CopyFileReplacing(const std::string& from, const std::string& to);
 
+// Writes data to path plainly (created, or truncated when it exists) and flushes it to the
+// disk with one fdatasync: no temporary file, no rename, no folder sync. Not for the
+// program's own files, which go through WriteFileAtomic; it is the floor the benchmarks
+// measure a safe save against. False when the file could not be written or flushed.
+bool WriteFileSynced(const std::string& path, std::string_view data);
+
 // Creates one directory; false when it could not be created (also when it exists already).
 bool MakeDirectory(const std::string& path);
 
 // The value of an environment variable, or nothing when it is not set.
 std::optional<std::string> GetEnvironment(const char* name);
+// Sets an environment variable of this process (replacing its value); false on failure.
+bool SetEnvironment(const char* name, const std::string& value);
 
 // The current local time formatted with strftime rules.
 std::string FormatLocalTimeNow(const char* format);

@@ -196,6 +196,15 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
     return ReplaceFileAtomic(to, content, 0600);
 }
 
+bool WriteFileSynced(const std::string& path, std::string_view data) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.valid())
+        return false;
+    if (!WriteAll(fd.get(), data) || ::fdatasync(fd.get()) != 0)
+        return false;
+    return fd.close();
+}
+
 bool MakeDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0755) == 0;
 }
@@ -205,6 +214,10 @@ std::optional<std::string> GetEnvironment(const char* name) {
     if (value == nullptr)
         return std::nullopt;
     return std::string(value);
+}
+
+bool SetEnvironment(const char* name, const std::string& value) {
+    return ::setenv(name, value.c_str(), 1) == 0;
 }
 
 std::string FormatLocalTimeNow(const char* format) {

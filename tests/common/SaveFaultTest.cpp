@@ -320,3 +320,13 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     EXPECT_EQ(truncated, 0);
     EXPECT_EQ(lasting, 0);
 }
+
+// The benchmarks' floor writes over its files again and again: a shorter text must not keep the
+// tail of a longer one, and a write that cannot happen must say so.
+TEST(PlainSyncedWrite, ReplacesTheWholeContentAndReportsAMissingFolder) {
+    testutil::TempDir dir;
+    ASSERT_TRUE(platform::WriteFileSynced(dir / "file", "a longer first text\r\n"));
+    ASSERT_TRUE(platform::WriteFileSynced(dir / "file", "short\r\n"));
+    EXPECT_EQ(ReadBytes(dir / "file"), "short\r\n");
+    EXPECT_FALSE(platform::WriteFileSynced(dir / "missing/file", "x"));
+}

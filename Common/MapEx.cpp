@@ -454,6 +454,14 @@ bool CStorableMap::Load(const std::string& path) {
     return Load();
 }
 
+bool CStorableMap::Load(const std::string& path, textfile::CReadAhead&& ahead) {
+    m_file.Bind(path);
+    m_file.ahead = std::move(ahead);
+    const bool loaded = Load();
+    m_file.ahead.reset(); // a load that stopped early must not leave it for a later stamp
+    return loaded;
+}
+
 bool CStorableMap::LoadWithin(const std::string& path, const std::string& root) {
     m_file.Bind(path, root);
     return Load();

@@ -177,6 +177,8 @@ public:
     virtual bool Load();
     // Binds path, forgets the stored file time and size, and loads.
     virtual bool Load(const std::string& path);
+    // Like Load(path), with the file's time, size and bytes read ahead by ReadAhead.
+    bool Load(const std::string& path, textfile::CReadAhead&& ahead);
     // Like Load(path), but binds the file confined to the folder root (see CBoundFile::root):
     // for the files of an account folder, which must never lead out of the spool. The binding
     // holds for later loads and saves until the next Load(path) or LoadWithin.

@@ -220,6 +220,14 @@ bool CStorableList::Load(const std::string& path) {
     return Load();
 }
 
+bool CStorableList::Load(const std::string& path, textfile::CReadAhead&& ahead) {
+    m_file.Bind(path);
+    m_file.ahead = std::move(ahead);
+    const bool loaded = Load();
+    m_file.ahead.reset(); // a load that stopped early must not leave it for a later stamp
+    return loaded;
+}
+
 bool CStorableList::LoadFromEnv(const std::string& fileName, const char* variable) {
     auto directory = platform::GetEnvironment(variable);
     if (!directory)

@@ -125,6 +125,8 @@ public:
 
     virtual bool Load();
     virtual bool Load(const std::string& path);
+    // Like Load(path), with the file's time, size and bytes read ahead by ReadAhead.
+    bool Load(const std::string& path, textfile::CReadAhead&& ahead);
     // Writes the list, after a time-stamped backup copy when makeBackup is set; the file is
     // replaced atomically, so a failure leaves the old one untouched.
     virtual bool Save(bool makeBackup, std::string_view backupBase = {});

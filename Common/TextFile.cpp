@@ -99,7 +99,29 @@ std::string DirectoryOf(const std::string& path) {
 
 } // namespace
 
+CReadAhead ReadAhead(const std::string& path) {
+    CReadAhead ahead;
+    CBoundFile file;
+    file.Bind(path);
+    ahead.exists = file.TakeStamp();
+    if (!ahead.exists)
+        return ahead;
+    ahead.time = file.time;
+    ahead.size = file.size;
+    ahead.read = FalseOnMemoryError([&] { return file.ReadAll(ahead.text); });
+    return ahead;
+}
+
 bool CBoundFile::TakeStamp() {
+    if (ahead) {
+        if (!ahead->exists) {
+            ahead.reset();
+            return false;
+        }
+        time = ahead->time;
+        size = ahead->size;
+        return true;
+    }
     if (!root.empty() && !platform::StaysWithin(path, root, platform::Access::Read))
         return false;
     auto status = platform::StatPath(path);
@@ -111,6 +133,12 @@ bool CBoundFile::TakeStamp() {
 }
 
 bool CBoundFile::ReadAll(std::string& text) const {
+    if (ahead) {
+        const bool read = ahead->read;
+        text = std::move(ahead->text);
+        ahead.reset();
+        return read;
+    }
     return root.empty() ? platform::ReadWholeFile(path, text)
                         : platform::ReadWholeFileWithin(path, root, text);
 }

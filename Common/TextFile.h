@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -61,6 +62,18 @@ private:
     std::string m_text;
 };
 
+// A file's time, size and bytes, read ahead of its load (on another thread while the program
+// does other work), as the load itself would have taken them.
+struct CReadAhead {
+    bool exists = false; // the time and size could be taken
+    bool read = false;   // and the bytes read
+    std::int64_t time = 0;
+    std::uint64_t size = 0;
+    std::string text;
+};
+// Reads path for a file of the configuration directory (links followed).
+CReadAhead ReadAhead(const std::string& path);
+
 // The file a map or list is bound to, with the time and size the last load or save saw.
 struct CBoundFile {
     std::string path;
@@ -72,12 +85,15 @@ struct CBoundFile {
     std::string root;
     std::int64_t time = 0; // seconds since 1970
     std::uint64_t size = 0;
+    // What the next load takes instead of asking the disk; a load uses it once and drops it.
+    mutable std::optional<CReadAhead> ahead;
 
     void Bind(const std::string& newPath, const std::string& newRoot = {}) {
         path = newPath;
         root = newRoot;
         time = 0;
         size = 0;
+        ahead.reset();
     }
     // Takes the file's time and size before a load; false when it does not exist (or lies
     // outside root), in which case both stay as they were.

@@ -40,6 +40,9 @@ struct CConfigSet {
         bool Load(const std::string& path) const {
             return map ? map->Load(path) : list->Load(path);
         }
+        bool Load(const std::string& path, textfile::CReadAhead&& ahead) const {
+            return map ? map->Load(path, std::move(ahead)) : list->Load(path, std::move(ahead));
+        }
         const void* Object() const { return map ? static_cast<const void*>(map) : list; }
         bool Save(const std::string& backupBase) const {
             return map ? map->Save(true, backupBase) : list->Save(true, backupBase);

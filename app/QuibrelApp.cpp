@@ -8,6 +8,9 @@
 #include "platform/Process.h"
 
 #include <cstdio>
+#include <future>
+#include <system_error>
+#include <vector>
 
 namespace {
 
@@ -96,13 +99,40 @@ bool CQuibrelApp::LoadSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
     CheckConfigDirectory(directory);
     auto files = m_set.Files();
+    // The files loaded after the account list ("aliases" above all, the largest of a provider's
+    // set) are read from the disk on a second thread while the spool is listed; their content
+    // is taken in order as before. Without a second thread they are read as they are loaded.
+    std::future<std::vector<textfile::CReadAhead>> ahead;
+    if (directory) {
+        std::vector<std::string> paths;
+        for (std::size_t i = CConfigSet::kAccountListAfter; i < files.size(); ++i)
+            paths.push_back(PathJoin(*directory, files[i].name));
+        try {
+            ahead = std::async(std::launch::async, [paths = std::move(paths)] {
+                std::vector<textfile::CReadAhead> read;
+                for (const std::string& path : paths)
+                    read.push_back(textfile::ReadAhead(path));
+                return read;
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    std::vector<textfile::CReadAhead> aheadFiles;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (i == CConfigSet::kAccountListAfter) {
             // The alias filter needs the accounts, so the list is built before "aliases". The
             // watch is a courtesy to the services; nothing depends on it arming.
             const std::string spool = SpoolDirectory(m_set.mdad);
             (void)m_set.users.StartWatch(spool);
-            if (!m_set.users.Refresh(spool)) {
+            const bool listed = m_set.users.Refresh(spool);
+            if (ahead.valid()) {
+                try {
+                    aheadFiles = ahead.get();
+                } catch (const std::exception&) {
+                    aheadFiles.clear(); // read again below, one by one
+                }
+            }
+            if (!listed) {
                 m_env.prompter.Show(kMsgAccountListFailed, MessageKind::Error);
                 return false;
             }
@@ -116,7 +146,11 @@ bool CQuibrelApp::LoadSet() {
             continue;
         }
         const std::string path = PathJoin(*directory, file.name);
-        if (file.Load(path))
+        const std::size_t aheadAt = i - CConfigSet::kAccountListAfter;
+        const bool loaded = i >= CConfigSet::kAccountListAfter && aheadAt < aheadFiles.size()
+                                ? file.Load(path, std::move(aheadFiles[aheadAt]))
+                                : file.Load(path);
+        if (loaded)
             continue;
         m_keepOnDisk[i] = platform::StatPath(path).has_value();
         m_set.MarkLoadFailed(file.Object());

@@ -263,6 +263,19 @@ TEST_F(AppCycle, AFileThatExistsButCannotBeReadIsNeverOverwritten) {
     EXPECT_EQ(fs::status(config + "/smtpd.cfg").type(), fs::file_type::fifo);
 }
 
+// The files after the account list are read ahead on a second thread: one that cannot be read
+// there fails its load in its place, and is kept, as when read in turn.
+TEST_F(AppCycle, FilesReadAheadThatCannotBeReadFailInOrderAndAreKept) {
+    fs::remove(config + "/aliases");
+    fs::create_directory(config + "/aliases");
+    fs::remove(config + "/backupdomains");
+    ::mkfifo((config + "/backupdomains").c_str(), 0600);
+    prompter.ExpectMessage(109).ExpectMessage(121).ExpectMessage(125);
+    EXPECT_EQ(Run(), AppOutcome::Saved);
+    EXPECT_TRUE(fs::is_directory(config + "/aliases"));
+    EXPECT_EQ(fs::status(config + "/backupdomains").type(), fs::file_type::fifo);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The bundled sample, with real stand-in services in a supervisor directory.
 

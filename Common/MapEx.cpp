@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -39,7 +40,9 @@ CMapEx& CMapEx::operator=(const CMapEx& other) {
     if (this != &other) {
         CMapEx copy(other);
         Guard g(m_lock);
+        FreeOwned(m_entries);
         m_entries = std::move(copy.m_entries);
+        copy.m_entries.clear(); // their strings are ours now
         m_index = std::move(copy.m_index);
         m_live = copy.m_live;
         m_used = copy.m_used;
@@ -57,17 +60,34 @@ void CMapEx::CopyFrom(const CMapEx& other) {
     // Holes are left out, so the copy's numbers are its own; its bytes live in its own arena.
     m_entries.reserve(other.m_live);
     for (const Entry& entry : other.m_entries) {
-        if (!entry.live)
+        if (!entry.live())
             continue;
         Entry copy;
-        copy.key = m_arena.Store(entry.key);
-        copy.value = m_arena.Store(ValueOf(entry));
-        m_entries.push_back(std::move(copy));
+        copy.SetKey(m_arena.Store(entry.key()));
+        copy.SetValue(m_arena.Store(ValueOf(entry)));
+        m_entries.push_back(copy);
     }
     m_live = m_entries.size();
     m_heldBytes = other.m_heldBytes;
     if (m_live != 0)
         Rehash(std::bit_ceil(std::max<std::size_t>(16, m_live * 2)));
+}
+
+CMapEx::~CMapEx() {
+    FreeOwned(m_entries);
+}
+
+void CMapEx::FreeOwned(std::vector<Entry>& entries) {
+    for (Entry& entry : entries) {
+        delete entry.owned;
+        entry.owned = nullptr;
+    }
+}
+
+std::uint32_t CMapEx::CheckedLength(std::size_t length) {
+    if (length > kLengthMask)
+        throw std::length_error("map entry");
+    return static_cast<std::uint32_t>(length);
 }
 
 std::size_t CMapEx::GetCount() const {
@@ -83,7 +103,7 @@ std::size_t CMapEx::Probe(std::string_view key, std::size_t hash) const {
         if (slot == kEmpty)
             return npos;
         if (static_cast<std::uint32_t>(slot >> 32) == tag && SlotEntry(slot) != kRemoved &&
-            m_entries[SlotEntry(slot) - 1].key == key)
+            m_entries[SlotEntry(slot) - 1].key() == key)
             return i;
     }
 }
@@ -103,8 +123,8 @@ const std::string* CMapEx::FindValue(std::string_view key) const {
     const Entry& entry = m_entries[n];
     std::lock_guard<std::mutex> owned(m_ownedMutex);
     if (!entry.owned)
-        const_cast<Entry&>(entry).owned = std::make_unique<std::string>(entry.value);
-    return entry.owned.get();
+        const_cast<Entry&>(entry).owned = new std::string(entry.value());
+    return entry.owned;
 }
 
 std::optional<std::string_view> CMapEx::FindView(std::string_view key) const {
@@ -120,7 +140,7 @@ void CMapEx::Rehash(std::size_t buckets) {
     if (m_live != m_entries.size()) {
         std::size_t out = 0;
         for (std::size_t in = 0; in < m_entries.size(); ++in) {
-            if (m_entries[in].live) {
+            if (m_entries[in].live()) {
                 if (out != in)
                     m_entries[out] = std::move(m_entries[in]);
                 ++out;
@@ -132,7 +152,7 @@ void CMapEx::Rehash(std::size_t buckets) {
     m_index.assign(buckets, kEmpty);
     const std::size_t mask = buckets - 1;
     for (std::size_t n = 0; n < m_entries.size(); ++n) {
-        const std::size_t hash = HashOf(m_entries[n].key);
+        const std::size_t hash = HashOf(m_entries[n].key());
         std::size_t i = hash & mask;
         while (m_index[i] != kEmpty)
             i = (i + 1) & mask;
@@ -174,8 +194,8 @@ std::size_t CMapEx::Insert(std::string_view key, bool keyIsHeld, bool* created) 
     while (m_index[i] != kEmpty && SlotEntry(m_index[i]) != kRemoved)
         i = (i + 1) & mask;
     Entry entry;
-    entry.key = keyIsHeld ? key : m_arena.Store(key);
-    m_entries.push_back(std::move(entry));
+    entry.SetKey(keyIsHeld ? key : m_arena.Store(key));
+    m_entries.push_back(entry);
     if (m_index[i] == kEmpty)
         ++m_used;
     m_index[i] = MakeSlot(m_entries.size() - 1, hash);
@@ -188,12 +208,12 @@ void CMapEx::AssignValue(Entry& entry, std::string_view value) {
     if (entry.owned) {
         // A string was handed out for this entry: it stays the one that holds the value.
         entry.owned->assign(value);
-        entry.ownedIsValue = true;
+        entry.MarkOwnedIsValue();
     } else {
         const std::string_view stored = m_arena.Store(value);
-        m_wasteBytes += entry.value.size();
-        m_heldBytes += value.size() - entry.value.size();
-        entry.value = stored;
+        m_wasteBytes += entry.value().size();
+        m_heldBytes += value.size() - entry.value().size();
+        entry.SetValue(stored);
     }
 }
 
@@ -203,10 +223,10 @@ void CMapEx::CompactIfWasteful() {
         return;
     CStringArena arena;
     for (Entry& entry : m_entries) {
-        if (!entry.live)
+        if (!entry.live())
             continue;
-        entry.key = arena.Store(entry.key);
-        entry.value = entry.ownedIsValue ? std::string_view() : arena.Store(entry.value);
+        entry.SetKey(arena.Store(entry.key()));
+        entry.SetValue(entry.ownedIsValue() ? std::string_view() : arena.Store(entry.value()));
     }
     m_arena = std::move(arena);
     m_texts.clear();
@@ -229,9 +249,9 @@ std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, boo
     if (entry.owned) {
         AssignValue(entry, value);
     } else {
-        m_wasteBytes += entry.value.size();
-        m_heldBytes += value.size() - entry.value.size();
-        entry.value = value;
+        m_wasteBytes += entry.value().size();
+        m_heldBytes += value.size() - entry.value().size();
+        entry.SetValue(value);
     }
     return n;
 }
@@ -239,8 +259,8 @@ std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, boo
 std::string& CMapEx::Slot(std::string_view key, bool* created) {
     Entry& entry = m_entries[Insert(key, false, created)];
     if (!entry.owned)
-        entry.owned = std::make_unique<std::string>(entry.value);
-    entry.ownedIsValue = true;
+        entry.owned = new std::string(entry.value());
+    entry.MarkOwnedIsValue();
     return *entry.owned;
 }
 
@@ -267,7 +287,7 @@ bool CMapEx::LookupKey(std::string_view key, std::string& storedKey) const {
     std::size_t n = EntryNumber(key);
     if (n == npos)
         return false;
-    storedKey = m_entries[n].key;
+    storedKey = m_entries[n].key();
     return true;
 }
 
@@ -294,11 +314,11 @@ bool CMapEx::RemoveKey(std::string_view key) {
     if (i == npos)
         return false;
     Entry& entry = m_entries[SlotEntry(m_index[i]) - 1];
-    const std::size_t bytes = entry.key.size() + (entry.ownedIsValue ? 0 : entry.value.size());
+    const std::size_t bytes = entry.key().size() + (entry.ownedIsValue() ? 0 : entry.value().size());
     m_heldBytes -= bytes;
     m_wasteBytes += bytes;
-    entry = Entry();
-    entry.live = false;
+    delete entry.owned;
+    entry = Entry(); // no key: removed
     m_index[i] = kRemoved; // not empty: probe chains through this slot stay intact
     --m_live;
     ++m_version;
@@ -318,9 +338,9 @@ bool CMapEx::RenameKey(std::string_view from, std::string_view to) {
     const std::string_view key = m_arena.Store(to); // to may view the key it replaces
     ++m_version;
     m_index[Probe(from, HashOf(from))] = kRemoved;
-    m_wasteBytes += m_entries[n].key.size();
-    m_heldBytes += key.size() - m_entries[n].key.size();
-    m_entries[n].key = key;
+    m_wasteBytes += m_entries[n].key().size();
+    m_heldBytes += key.size() - m_entries[n].key().size();
+    m_entries[n].SetKey(key);
     // The entry keeps its number; only its index slot moves (a rehash indexes it anew).
     if ((m_used + 1) * 4 > m_index.size() * 3) {
         Rehash(std::bit_ceil(std::max<std::size_t>(16, (m_live + 1) * 2)));
@@ -338,6 +358,7 @@ bool CMapEx::RenameKey(std::string_view from, std::string_view to) {
 }
 
 void CMapEx::ClearStorage() {
+    FreeOwned(m_entries);
     m_entries.clear();
     m_index.clear();
     m_live = 0;
@@ -358,7 +379,7 @@ void CMapEx::RemoveAll() {
 CMapEx::POSITION CMapEx::GetStartPosition() const {
     Guard g(m_lock);
     for (std::size_t n = 0; n < m_entries.size(); ++n)
-        if (m_entries[n].live)
+        if (m_entries[n].live())
             return n + 1;
     return 0;
 }
@@ -370,11 +391,11 @@ void CMapEx::GetNextAssoc(POSITION& position, std::string& key, std::string& val
         position = 0;
         return;
     }
-    key = m_entries[n].key;
+    key = m_entries[n].key();
     value = ValueOf(m_entries[n]);
     position = 0;
     for (++n; n < m_entries.size(); ++n) {
-        if (m_entries[n].live) {
+        if (m_entries[n].live()) {
             position = n + 1;
             break;
         }
@@ -427,14 +448,13 @@ bool CStorableMap::RenameKey(std::string_view from, std::string_view to) {
     m_modified = true;
     // A line of the new key left over from the file (its entry was removed) gives way to the
     // renamed one, which takes the old key's line and comment block.
-    std::erase_if(m_keyOrder, [&](const KeyLine& line) { return line.key == newKey; });
+    std::erase_if(m_keyOrder, [&](const KeyLine& line) { return KeyOf(line) == newKey; });
     m_comments.RemoveKey(newKey);
-    std::string_view stored;
     for (KeyLine& line : m_keyOrder) {
-        if (line.key == oldKey) {
-            if (stored.empty())
-                stored = m_keyOrderText.Store(newKey);
-            line.key = stored;
+        if (KeyOf(line) == oldKey) {
+            const std::uint32_t commented = line.length & kHasComment;
+            line = MakeKeyLine(newKey, false, line.entry);
+            line.length |= commented;
         }
     }
     std::string comment;
@@ -477,7 +497,7 @@ bool CStorableMap::Load() {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         RemoveAll();
         m_keyOrder.clear();
-        m_keyOrderText.Clear();
+        m_keyOrderOwn.clear();
         m_keyOrderRepeats = false;
         m_comments.RemoveAll();
         m_text = text;
@@ -539,10 +559,9 @@ void CStorableMap::Parse(const std::string& text) {
                                                    : Store(key, value, &first);
         if (!m_keepComments)
             return;
-        std::string_view comment;
-        if (!pending.empty()) {
+        const bool commented = !pending.empty();
+        if (commented) {
             m_comments.SetAt(key, pending);
-            comment = *m_comments.FindView(key);
         } else if (!first) {
             m_comments.RemoveKey(key); // a repeated key takes the empty block of its last line
         }
@@ -550,9 +569,29 @@ void CStorableMap::Parse(const std::string& text) {
             m_keyOrderRepeats = true;
         pending.clear();
         // The map may move its own copies later; the line keeps the text's or one of its own.
-        m_keyOrder.push_back(KeyLine{keyKept ? keyText : m_keyOrderText.Store(key), comment,
-                                     static_cast<std::uint32_t>(n)});
+        KeyLine line = keyKept ? MakeKeyLine(keyText, true, n) : MakeKeyLine(key, false, n);
+        if (commented)
+            line.length |= kHasComment;
+        m_keyOrder.push_back(line);
     });
+}
+
+std::string_view CStorableMap::KeyOf(const KeyLine& line) const {
+    const char* base = (line.length & kOwnKey) != 0 ? m_keyOrderOwn.data() : m_text->data();
+    return std::string_view(base + line.at, line.length & kLengthMask);
+}
+
+CStorableMap::KeyLine CStorableMap::MakeKeyLine(std::string_view key, bool inText,
+                                                std::size_t entry) {
+    const std::size_t at = inText ? static_cast<std::size_t>(key.data() - m_text->data())
+                                  : m_keyOrderOwn.size();
+    if (key.size() > kLengthMask || at > UINT32_MAX || entry > UINT32_MAX)
+        throw std::length_error("key line");
+    if (!inText)
+        m_keyOrderOwn.append(key);
+    return KeyLine{static_cast<std::uint32_t>(at),
+                   static_cast<std::uint32_t>(key.size()) | (inText ? 0 : kOwnKey),
+                   static_cast<std::uint32_t>(entry)};
 }
 
 std::string CStorableMap::Serialize() const {
@@ -606,20 +645,17 @@ std::string CStorableMap::Serialize() const {
     const bool commentsHold = m_keyOrderComments == m_comments.GetVersion() && !m_keyOrderRepeats;
     std::vector<bool> written(EntrySlots(), false);
     for (const KeyLine& keyLine : m_keyOrder) {
+        const std::string_view key = KeyOf(keyLine);
         std::size_t n = keyLine.entry;
-        if (!numbersHold || n >= EntrySlots() || !EntryIsLive(n) || EntryKey(n) != keyLine.key)
-            n = EntryNumber(keyLine.key);
+        if (!numbersHold || n >= EntrySlots() || !EntryIsLive(n) || EntryKey(n) != key)
+            n = EntryNumber(key);
         if (n == npos)
             continue;
         written[n] = true;
-        if (commentsHold) {
-            if (!keyLine.comment.empty())
-                out << keyLine.comment;
-        } else if (!m_comments.IsEmpty()) {
-            if (auto comment = m_comments.FindView(keyLine.key))
+        if ((!commentsHold || (keyLine.length & kHasComment) != 0) && !m_comments.IsEmpty())
+            if (auto comment = m_comments.FindView(key))
                 out << *comment;
-        }
-        writeEntry(keyLine.key, EntryValue(n));
+        writeEntry(key, EntryValue(n));
     }
     for (std::size_t n = 0; n < EntrySlots(); ++n)
         if (EntryIsLive(n) && !written[n])

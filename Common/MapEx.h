@@ -33,7 +33,7 @@ public:
     CMapEx() = default;
     CMapEx(const CMapEx& other);
     CMapEx& operator=(const CMapEx& other);
-    virtual ~CMapEx() = default;
+    virtual ~CMapEx();
 
     std::size_t GetCount() const;
     bool IsEmpty() const { return GetCount() == 0; }
@@ -85,8 +85,8 @@ protected:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     std::size_t EntryNumber(std::string_view key) const;
     std::size_t EntrySlots() const { return m_entries.size(); }
-    bool EntryIsLive(std::size_t n) const { return m_entries[n].live; }
-    std::string_view EntryKey(std::size_t n) const { return m_entries[n].key; }
+    bool EntryIsLive(std::size_t n) const { return m_entries[n].live(); }
+    std::string_view EntryKey(std::size_t n) const { return m_entries[n].key(); }
     std::string_view EntryValue(std::size_t n) const { return ValueOf(m_entries[n]); }
     // Changes whenever entry numbers are given anew (holes closed, the map cleared or copied),
     // so that numbers a derived class kept from an earlier moment can be trusted or not.
@@ -100,15 +100,35 @@ private:
     // was handed out as a string (FindValue, operator[]) lives in owned; once handed out for
     // writing (ownedIsValue) owned is the value, otherwise it is a copy of the view.
     struct Entry {
-        std::string_view key;
-        std::string_view value;
-        std::unique_ptr<std::string> owned;
-        bool ownedIsValue = false;
-        bool live = true;
+        // Thirty-two bytes: a map of a provider's aliases holds hundreds of thousands, and
+        // fresh memory is dear. A removed entry has no key.
+        const char* keyData = nullptr;
+        const char* valueData = nullptr;
+        std::uint32_t keyLength = 0;
+        std::uint32_t valueLength = 0; // with kOwnedIsValue
+        std::string* owned = nullptr;  // the map's own; deleted with the entry
+
+        bool live() const { return keyData != nullptr; }
+        std::string_view key() const { return {keyData, keyLength}; }
+        std::string_view value() const { return {valueData, valueLength & kLengthMask}; }
+        bool ownedIsValue() const { return (valueLength & kOwnedIsValue) != 0; }
+        void SetKey(std::string_view text) {
+            keyData = text.data() ? text.data() : "";
+            keyLength = CheckedLength(text.size());
+        }
+        void SetValue(std::string_view text) {
+            valueData = text.data();
+            valueLength = CheckedLength(text.size()) | (valueLength & kOwnedIsValue);
+        }
+        void MarkOwnedIsValue() { valueLength |= kOwnedIsValue; }
     };
+    static constexpr std::uint32_t kOwnedIsValue = 1u << 31;
+    static constexpr std::uint32_t kLengthMask = kOwnedIsValue - 1;
+    static std::uint32_t CheckedLength(std::size_t length);
     static std::string_view ValueOf(const Entry& entry) {
-        return entry.ownedIsValue ? std::string_view(*entry.owned) : entry.value;
+        return entry.ownedIsValue() ? std::string_view(*entry.owned) : entry.value();
     }
+    static void FreeOwned(std::vector<Entry>& entries);
     // An index slot holds the entry number + 1 in its low half (0 empty, all ones removed)
     // and the upper half of the key's hash in its high half, so that a probe compares keys
     // only when the hashes agree and rarely touches the entries themselves.
@@ -213,16 +233,24 @@ protected:
     bool m_keepComments = true;
     char m_separator = ':';
     textfile::CBoundFile m_file; // path, time and size
-    // The keys in the order of the file's lines (views into the loaded text or m_keyOrderText),
-    // each with the entry number it had when it was loaded. While the map's numbering is still
-    // m_keyOrderNumbering a save finds the entries by that number instead of a look-up.
+    // The keys in the order of the file's lines, each with the entry number it had when it was
+    // loaded. While the map's numbering is still m_keyOrderNumbering a save finds the entries
+    // by that number instead of a look-up. A line is twelve bytes: its key is a place in the
+    // loaded text, or in m_keyOrderOwn for a key the load rewrote or a rename gave.
     struct KeyLine {
-        std::string_view key;
-        std::string_view comment; // the block above it, as loaded (in m_comments)
+        std::uint32_t at;
+        std::uint32_t length; // with the two flags below
         std::uint32_t entry;
     };
+    static constexpr std::uint32_t kOwnKey = 1u << 31;     // at is in m_keyOrderOwn
+    static constexpr std::uint32_t kHasComment = 1u << 30; // a comment block stood above it
+    static constexpr std::uint32_t kLengthMask = kHasComment - 1;
+    std::string_view KeyOf(const KeyLine& line) const;
+    // A line for key: a view into the loaded text is kept as its place there, anything else
+    // is copied into m_keyOrderOwn.
+    KeyLine MakeKeyLine(std::string_view key, bool inText, std::size_t entry);
     std::vector<KeyLine> m_keyOrder;
-    CStringArena m_keyOrderText;
+    std::string m_keyOrderOwn;
     CMapEx m_comments;
 
 private:

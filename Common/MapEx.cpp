@@ -21,6 +21,11 @@ std::size_t HashOf(std::string_view key) {
     return std::hash<std::string_view>{}(key);
 }
 
+// Equal texts, most often the very same bytes (a dead entry has no key and equals none).
+bool SameText(std::string_view a, std::string_view b) {
+    return a.data() != nullptr && a.size() == b.size() && (a.data() == b.data() || a == b);
+}
+
 bool HoldsHashOrBreak(std::string_view text) {
     return std::memchr(text.data(), '#', text.size()) != nullptr ||
            std::memchr(text.data(), '\n', text.size()) != nullptr;
@@ -617,15 +622,16 @@ std::string CStorableMap::Serialize() const {
         // The reader would take an unescaped "#" for the start of a comment and lose the rest
         // of the value; "\#" brings it back unchanged. Lines without "#" and line breaks, nearly
         // all of them, go straight into the output.
-        const bool plain = !HoldsHashOrBreak(key) && !HoldsHashOrBreak(value);
-        if (plain) {
-            raw.append(key);
-            raw.push_back(m_separator);
-            raw.append(pad);
-            raw.append(value);
+        const std::size_t start = raw.size();
+        raw.append(key);
+        raw.push_back(m_separator);
+        raw.append(pad);
+        raw.append(value);
+        if (!HoldsHashOrBreak(std::string_view(raw).substr(start))) {
             raw.append("\r\n");
             return;
         }
+        raw.resize(start);
         line.assign(key);
         line.push_back(m_separator);
         line.append(pad);
@@ -647,7 +653,7 @@ std::string CStorableMap::Serialize() const {
     for (const KeyLine& keyLine : m_keyOrder) {
         const std::string_view key = KeyOf(keyLine);
         std::size_t n = keyLine.entry;
-        if (!numbersHold || n >= EntrySlots() || !EntryIsLive(n) || EntryKey(n) != key)
+        if (!numbersHold || n >= EntrySlots() || !SameText(EntryKey(n), key))
             n = EntryNumber(key);
         if (n == npos)
             continue;

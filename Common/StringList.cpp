@@ -3,8 +3,12 @@
 #include "Common/TextFile.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 // ---------------------------------------------------------------------------------------------
 // CStringListEx
@@ -256,10 +260,25 @@ bool CStorableList::Load() {
     });
 }
 
+namespace {
+
+// A rough sign of an item (from its length and its last bytes), for the filter below.
+std::size_t ItemSign(std::string_view item) {
+    std::uint64_t tail = 0;
+    const std::size_t n = std::min<std::size_t>(item.size(), sizeof tail);
+    std::memcpy(&tail, item.data() + item.size() - n, n);
+    return static_cast<std::size_t>(((tail ^ item.size()) * 0x9E3779B97F4A7C15ull) >> 48);
+}
+
+} // namespace
+
 void CStorableList::Parse(std::string_view content) {
     std::string pending;
     std::string discarded;
     std::string line; // reused from line to line
+    // The signs of the items that were given a comment block. Only such an item can have one to
+    // lose when it stands again without one, so most items need no look-up in the comments.
+    std::vector<bool> commented(std::size_t{1} << 16);
     textfile::ForEachLine(content, [&](std::string_view raw) {
         // An escaped "#" keeps the whole line as the item, backslash included.
         std::string_view item = textfile::TrimRight(
@@ -273,10 +292,12 @@ void CStorableList::Parse(std::string_view content) {
         if (!AcceptEntry(line))
             return; // the comment block waits for the next accepted item
         if (m_keepComments) {
-            if (!pending.empty())
+            if (!pending.empty()) {
                 m_comments.SetAt(line, pending);
-            else if (!m_comments.IsEmpty())
+                commented[ItemSign(line)] = true;
+            } else if (commented[ItemSign(line)]) {
                 m_comments.RemoveKey(line); // a repeated item takes the empty block
+            }
             pending.clear();
         }
         m_items.push_back(line);

@@ -140,6 +140,15 @@ TEST_F(StorableListFile, EqualItemsShareTheCommentOfTheLastOne) {
     EXPECT_EQ(RoundTrip("# first\nx\n# second\nx\n"), Crlf("# second\nx\n# second\nx\n"));
 }
 
+// The load looks only the items of a commented item's sign up; the last line of an item
+// still decides, also among many items.
+TEST_F(StorableListFile, AnItemThatStandsAgainWithoutABlockLosesItsBlock) {
+    std::string text = "# first\nx\n";
+    for (int i = 0; i < 2000; ++i)
+        text += "item" + std::to_string(i) + "\n";
+    EXPECT_EQ(RoundTrip(text + "x\n"), Crlf(text.substr(8) + "x\n"));
+}
+
 TEST_F(StorableListFile, RemovedItemLeavesItsCommentForALaterItemOfTheSameText) {
     WriteBytes(path, "# about b\nb\nc\n");
     ASSERT_TRUE(list.Load(path));

@@ -225,11 +225,7 @@ bool CStorableList::Load(const std::string& path) {
 }
 
 bool CStorableList::Load(const std::string& path, textfile::CReadAhead&& ahead) {
-    m_file.Bind(path);
-    m_file.ahead = std::move(ahead);
-    const bool loaded = Load();
-    m_file.ahead.reset(); // a load that stopped early must not leave it for a later stamp
-    return loaded;
+    return textfile::LoadReadAhead(m_file, path, std::move(ahead), [this] { return Load(); });
 }
 
 bool CStorableList::LoadFromEnv(const std::string& fileName, const char* variable) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace textfile {
 
@@ -111,6 +112,17 @@ struct CBoundFile {
     // new time and size.
     bool Replace(std::string_view text);
 };
+
+// Binds path to file and runs load with ahead as the file's time, size and bytes. The read-ahead
+// goes with the load: one that stopped before reading must not leave it for a later stamp.
+template <class F>
+bool LoadReadAhead(CBoundFile& file, const std::string& path, CReadAhead&& ahead, F&& load) {
+    file.Bind(path);
+    file.ahead = std::move(ahead);
+    const bool loaded = load();
+    file.ahead.reset();
+    return loaded;
+}
 
 // Runs f; running out of memory on the way counts as failure, as a load or save reports it.
 template <class F> bool FalseOnMemoryError(F&& f) {

@@ -2,6 +2,8 @@
 // posix/FileSystem.cpp; a Windows one would sit beside it with the same contract.
 #pragma once
 
+#include "platform/Memory.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -26,6 +28,8 @@ std::optional<FileStatus> StatPath(const std::string& path);
 // Reads the whole regular file into out. False for a missing or unreadable file and for a
 // directory; out then holds nothing useful.
 bool ReadWholeFile(const std::string& path, std::string& out);
+// The same into a buffer for large files (see Memory.h).
+bool ReadWholeFile(const std::string& path, LargeString& out);
 
 // Replaces the file at path by data without ever leaving a partial file behind: the data goes
 // to a temporary file in the same directory, is flushed to the disk and renamed over path.
@@ -108,6 +112,7 @@ bool StaysWithin(const std::string& path, const std::string& root, Access access
 // link is refused like an unreadable file (false, errno EACCES). The check is made on the file
 // actually opened, so a link swapped in meanwhile cannot slip through.
 bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::string& out);
+bool ReadWholeFileWithin(const std::string& path, const std::string& root, LargeString& out);
 
 // ReplaceFileAtomic inside root: refused (false, errno EACCES, nothing written) unless the
 // folder holding path lies inside root. The folder is checked once opened and written through

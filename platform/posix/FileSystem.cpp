@@ -131,17 +131,21 @@ std::optional<FileStatus> StatPath(const std::string& path) {
 namespace {
 
 // Reads the regular file open as fd to its end.
-bool ReadOpenFile(int fd, std::string& out) {
+template <class Text> bool ReadOpenFile(int fd, Text& out) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    // Sized from the status, but read to the end: the file may grow while we read it.
+    // Sized from the status, but read to the end: the file may grow while we read it. Whether
+    // it did is asked with a small read of its own, so that a file that kept its size (nearly
+    // always) is not moved into a larger buffer just to learn that nothing follows.
     out.resize(static_cast<std::size_t>(st.st_size));
     std::size_t have = 0;
+    char probe[4096];
     for (;;) {
-        if (have == out.size())
-            out.resize(out.size() + 65536);
-        ssize_t n = ::read(fd, out.data() + have, out.size() - have);
+        const bool full = have == out.size();
+        char* into = full ? probe : out.data() + have;
+        const std::size_t room = full ? sizeof probe : out.size() - have;
+        ssize_t n = ::read(fd, into, room);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -150,6 +154,10 @@ bool ReadOpenFile(int fd, std::string& out) {
         }
         if (n == 0)
             break;
+        if (full) {
+            out.append(probe, static_cast<std::size_t>(n));
+            out.resize(out.size() + 65536); // the file grew: read on in larger steps
+        }
         have += static_cast<std::size_t>(n);
     }
     out.resize(have);
@@ -162,15 +170,14 @@ int OpenForReading(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
-} // namespace
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
+template <class Text> bool ReadWholeFileInto(const std::string& path, Text& out) {
     out.clear();
     Fd fd(OpenForReading(path));
     return fd.valid() && ReadOpenFile(fd.get(), out);
 }
 
-bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::string& out) {
+template <class Text>
+bool ReadWholeFileWithinInto(const std::string& path, const std::string& root, Text& out) {
     out.clear();
     Fd fd(OpenForReading(path));
     if (!fd.valid())
@@ -180,6 +187,24 @@ bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::
         return false;
     }
     return ReadOpenFile(fd.get(), out);
+}
+
+} // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    return ReadWholeFileInto(path, out);
+}
+
+bool ReadWholeFile(const std::string& path, LargeString& out) {
+    return ReadWholeFileInto(path, out);
+}
+
+bool ReadWholeFileWithin(const std::string& path, const std::string& root, std::string& out) {
+    return ReadWholeFileWithinInto(path, root, out);
+}
+
+bool ReadWholeFileWithin(const std::string& path, const std::string& root, LargeString& out) {
+    return ReadWholeFileWithinInto(path, root, out);
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {

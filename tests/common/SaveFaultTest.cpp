@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <vector>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -329,4 +331,33 @@ TEST(PlainSyncedWrite, ReplacesTheWholeContentAndReportsAMissingFolder) {
     ASSERT_TRUE(platform::WriteFileSynced(dir / "file", "short\r\n"));
     EXPECT_EQ(ReadBytes(dir / "file"), "short\r\n");
     EXPECT_FALSE(platform::WriteFileSynced(dir / "missing/file", "x"));
+}
+
+// A read sized from the file's status must still take what lies beyond it (a file that grew, or
+// one like those of /proc that report no size at all), and the buffer for large files must keep
+// its bytes across growing past the size where it is mapped on its own.
+TEST(LargeBuffers, ReadsPastTheReportedSizeAndKeepBytesAcrossGrowth) {
+    platform::LargeString status;
+    ASSERT_TRUE(platform::ReadWholeFile("/proc/self/status", status));
+    EXPECT_NE(status.find("Name:"), std::string::npos);
+    EXPECT_EQ(status.back(), '\n');
+
+    std::vector<std::uint32_t, platform::LargeAllocator<std::uint32_t>> numbers;
+    for (std::uint32_t i = 0; i < 2'000'000; ++i) // 8 MB: small blocks first, then large ones
+        numbers.push_back(i * 7);
+    bool kept = true;
+    for (std::uint32_t i = 0; i < numbers.size(); ++i)
+        kept = kept && numbers[i] == i * 7;
+    EXPECT_TRUE(kept);
+    numbers.resize(10);
+    numbers.shrink_to_fit(); // back from a large block to a small one
+    EXPECT_EQ(numbers[9], 63u);
+
+    testutil::TempDir dir;
+    const std::string big(3 << 20, 'x');
+    WriteBytes(dir / "big", big + "end");
+    platform::LargeString read;
+    ASSERT_TRUE(platform::ReadWholeFile(dir / "big", read));
+    EXPECT_EQ(read.size(), big.size() + 3);
+    EXPECT_TRUE(read.ends_with("xend"));
 }

@@ -82,7 +82,7 @@ CMapEx::~CMapEx() {
     FreeOwned(m_entries);
 }
 
-void CMapEx::FreeOwned(std::vector<Entry>& entries) {
+void CMapEx::FreeOwned(Entries& entries) {
     for (Entry& entry : entries) {
         delete entry.owned;
         entry.owned = nullptr;
@@ -111,6 +111,11 @@ std::size_t CMapEx::Probe(std::string_view key, std::size_t hash) const {
             m_entries[SlotEntry(slot) - 1].key() == key)
             return i;
     }
+}
+
+void CMapEx::PrefetchKey(std::string_view key) const {
+    if (!m_index.empty())
+        __builtin_prefetch(&m_index[HashOf(key) & (m_index.size() - 1)]);
 }
 
 std::size_t CMapEx::EntryNumber(std::string_view key) const {
@@ -173,7 +178,7 @@ void CMapEx::Reserve(std::size_t entries) {
     m_entries.reserve(entries);
 }
 
-void CMapEx::AdoptText(std::shared_ptr<const std::string> text) {
+void CMapEx::AdoptText(std::shared_ptr<const platform::LargeString> text) {
     m_texts.push_back(std::move(text));
 }
 
@@ -492,7 +497,7 @@ bool CStorableMap::Load() {
     if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
     return textfile::FalseOnMemoryError([&] {
-        auto text = std::make_shared<std::string>();
+        auto text = std::make_shared<platform::LargeString>();
         if (!m_file.ReadAll(*text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -517,7 +522,42 @@ bool CStorableMap::Load() {
     });
 }
 
-void CStorableMap::Parse(const std::string& text) {
+namespace {
+
+// Walks the lines of a text a fixed number of lines ahead of the load, cutting out what looks
+// like a key and a value; a line that is blank, a comment or has no separator yields nothing.
+class CLineScout {
+public:
+    CLineScout(std::string_view text, char separator) : m_text(text), m_separator(separator) {}
+
+    // The next line's key and value; both empty when it has none or the text is at its end.
+    CStorableMap::LineHint Next() {
+        CStorableMap::LineHint hint;
+        if (m_at >= m_text.size())
+            return hint;
+        std::size_t end = m_text.find('\n', m_at);
+        if (end == std::string_view::npos)
+            end = m_text.size();
+        const std::string_view line = textfile::Trim(m_text.substr(m_at, end - m_at));
+        m_at = end + 1;
+        const std::size_t colon = line.find(m_separator);
+        if (colon == std::string_view::npos || line.starts_with('#'))
+            return hint;
+        hint.key = textfile::TrimRight(line.substr(0, colon));
+        const std::string_view value = line.substr(colon + 1);
+        hint.value = textfile::Trim(value.substr(0, value.find('#')));
+        return hint;
+    }
+
+private:
+    std::string_view m_text;
+    char m_separator;
+    std::size_t m_at = 0;
+};
+
+} // namespace
+
+void CStorableMap::Parse(std::string_view text) {
     const std::size_t lines = textfile::CountLines(text);
     Reserve(lines);
     if (m_keepComments)
@@ -529,7 +569,26 @@ void CStorableMap::Parse(const std::string& text) {
     std::string unescaped;
     std::string key;
     std::string value;
+    // Two scouts run ahead of the load (kFar and kNear lines), so that the index slots a line
+    // will need, the map's and any the entry hook looks at, are fetched while the lines before
+    // it are worked on: a large file then waits for memory once per many lines instead of
+    // once or twice per line.
+    constexpr int kFar = 16;
+    constexpr int kNear = 8;
+    CLineScout far(text, m_separator);
+    CLineScout near(text, m_separator);
+    const auto scout = [&](bool withNear) {
+        const LineHint farLine = far.Next();
+        const LineHint nearLine = withNear ? near.Next() : LineHint();
+        if (!nearLine.key.empty())
+            PrefetchKey(nearLine.key);
+        if (!farLine.key.empty() || !nearLine.key.empty())
+            HintEntries(farLine, nearLine);
+    };
+    for (int i = 0; i < kFar; ++i)
+        scout(i < kNear);
     textfile::ForEachLine(text, [&](std::string_view raw) {
+        scout(true);
         textfile::CommentSplit split =
             textfile::SplitComment(textfile::Trim(raw), m_keepComments ? pending : discarded);
         std::string_view data = split.data;

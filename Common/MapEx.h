@@ -78,8 +78,11 @@ protected:
     // AdoptText, which the map keeps until it is cleared. This is how a file's content becomes
     // the map's without a copy of every key and value.
     std::size_t StoreViews(std::string_view key, std::string_view value, bool* created = nullptr);
-    void AdoptText(std::shared_ptr<const std::string> text);
+    void AdoptText(std::shared_ptr<const platform::LargeString> text);
     void Reserve(std::size_t entries);
+    // Has the index slot where key would be looked up fetched into the cache, for a caller
+    // that will store or find key shortly. Changes nothing.
+    void PrefetchKey(std::string_view key) const;
     // Entries by number, in insertion order, removed ones included as holes: a derived class
     // can mark entries in a plain vector instead of a set of keys.
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -128,7 +131,8 @@ private:
     static std::string_view ValueOf(const Entry& entry) {
         return entry.ownedIsValue() ? std::string_view(*entry.owned) : entry.value();
     }
-    static void FreeOwned(std::vector<Entry>& entries);
+    using Entries = std::vector<Entry, platform::LargeAllocator<Entry>>;
+    static void FreeOwned(Entries& entries);
     // An index slot holds the entry number + 1 in its low half (0 empty, all ones removed)
     // and the upper half of the key's hash in its high half, so that a probe compares keys
     // only when the hashes agree and rarely touches the entries themselves.
@@ -154,14 +158,14 @@ private:
 
     // Entries in insertion order; removed ones stay as holes until the next rehash. The index
     // is open addressing over entry numbers + 1.
-    std::vector<Entry> m_entries;
-    std::vector<std::uint64_t> m_index;
+    Entries m_entries;
+    std::vector<std::uint64_t, platform::LargeAllocator<std::uint64_t>> m_index;
     std::size_t m_live = 0;
     std::size_t m_used = 0; // index slots not empty (live and removed)
     std::uint64_t m_version = 0;
     std::uint64_t m_numbering = 0;
     CStringArena m_arena;
-    std::vector<std::shared_ptr<const std::string>> m_texts;
+    std::vector<std::shared_ptr<const platform::LargeString>> m_texts;
     std::size_t m_heldBytes = 0;  // bytes of the views of live entries
     std::size_t m_wasteBytes = 0; // arena bytes no entry views any more
     // Taken while FindValue makes an entry's string, so that readers of a map without a lock
@@ -189,6 +193,12 @@ protected:
 
 class CStorableMap : public CThreadSafeMap {
 public:
+    // What a load sees of a line ahead (see HintEntries).
+    struct LineHint {
+        std::string_view key;
+        std::string_view value;
+    };
+
     CStorableMap() = default;
     ~CStorableMap() override;
 
@@ -225,6 +235,12 @@ protected:
     virtual void AfterLoad() {}
     virtual bool BeforeParse() { return true; }
     virtual bool AfterParse() { return true; }
+    // A hint for the lines a load will reach shortly, with their key and value roughly cut out
+    // (before AcceptEntry, comments aside; empty for a line without an entry): far is some
+    // lines ahead, near a few, and every line comes once as far and later once as near. A hook
+    // that looks things up in a large table can thus have that memory fetched in two steps
+    // while the lines before are stored. Must change nothing.
+    virtual void HintEntries(const LineHint&, const LineHint&) const {}
 
     // The text Save writes for the current content.
     std::string Serialize() const;
@@ -249,15 +265,15 @@ protected:
     // A line for key: a view into the loaded text is kept as its place there, anything else
     // is copied into m_keyOrderOwn.
     KeyLine MakeKeyLine(std::string_view key, bool inText, std::size_t entry);
-    std::vector<KeyLine> m_keyOrder;
+    std::vector<KeyLine, platform::LargeAllocator<KeyLine>> m_keyOrder;
     std::string m_keyOrderOwn;
     CMapEx m_comments;
 
 private:
-    void Parse(const std::string& text);
+    void Parse(std::string_view text);
 
     // The loaded file, which the map's entries and m_keyOrder view.
-    std::shared_ptr<const std::string> m_text;
+    std::shared_ptr<const platform::LargeString> m_text;
     std::uint64_t m_keyOrderNumbering = 0;
     std::uint64_t m_keyOrderComments = 0; // the version of m_comments the lines' blocks are of
     bool m_keyOrderRepeats = false;       // some key stood on more than one line

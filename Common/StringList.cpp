@@ -239,7 +239,7 @@ bool CStorableList::Load() {
     if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
     return textfile::FalseOnMemoryError([&] {
-        std::string text;
+        platform::LargeString text;
         if (!m_file.ReadAll(text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);

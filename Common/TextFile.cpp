@@ -132,7 +132,7 @@ bool CBoundFile::TakeStamp() {
     return true;
 }
 
-bool CBoundFile::ReadAll(std::string& text) const {
+bool CBoundFile::ReadAll(platform::LargeString& text) const {
     if (ahead) {
         const bool read = ahead->read;
         text = std::move(ahead->text);
@@ -152,7 +152,7 @@ void CBoundFile::MakeBackup(std::string_view backupBase) const {
         DirectoryOf(base), [prefix = BaseNameOf(base)](std::string_view target) {
             return target.starts_with(prefix) && IsBackupSuffix(target.substr(prefix.size()));
         });
-    std::string content;
+    platform::LargeString content;
     if (!ReadAll(content))
         return;
     const std::string name = base + platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");

@@ -2,6 +2,8 @@
 // trimming, the comment rule with its pending block, CR LF output and the time-stamped backup.
 #pragma once
 
+#include "platform/Memory.h"
+
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -70,7 +72,7 @@ struct CReadAhead {
     bool read = false;   // and the bytes read
     std::int64_t time = 0;
     std::uint64_t size = 0;
-    std::string text;
+    platform::LargeString text;
 };
 // Reads path for a file of the configuration directory (links followed).
 CReadAhead ReadAhead(const std::string& path);
@@ -101,7 +103,7 @@ struct CBoundFile {
     bool TakeStamp();
     // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission, a
     // link out of root).
-    bool ReadAll(std::string& text) const;
+    bool ReadAll(platform::LargeString& text) const;
     // Before the file is overwritten: copies it to backupBase (or to its own path when the base
     // is empty) followed by the local time as "-%y%m%d-%H%M%S". The copy is written like the
     // file itself, atomically: an existing copy of that name (an earlier save in the same

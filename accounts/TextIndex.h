@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Common/Ansi.h"
+#include "platform/Memory.h"
 
 #include <array>
 #include <bit>
@@ -203,6 +204,7 @@ private:
         std::uint32_t tag = 0;
         std::uint32_t number = kNone; // kNone: the slot is empty
     };
+    using Slots = std::vector<Slot, platform::LargeAllocator<Slot>>;
 
     // The place is taken from the tag alone (its product with a large odd constant, top
     // bits), so that growing needs no text.
@@ -218,7 +220,7 @@ private:
     }
 
     void Grow() {
-        std::vector<Slot> old;
+        Slots old;
         old.swap(m_slots);
         const std::size_t used = m_used;
         Reset(old.empty() ? 16 : old.size() * 2);
@@ -233,7 +235,7 @@ private:
         m_used = used;
     }
 
-    std::vector<Slot> m_slots;
+    Slots m_slots;
     std::size_t m_mask = 0;
     unsigned m_shift = 64;
     std::size_t m_used = 0;
@@ -249,6 +251,7 @@ using CExactIndex = CTextIndex<ExactRule>;
 template <std::size_t Words> class CPackedTexts {
 public:
     void Clear() { m_buffer.clear(); }
+    void Reserve(std::size_t bytes) { m_buffer.reserve(bytes); }
     bool IsEmpty() const { return m_buffer.empty(); }
 
     // Appends text with its numbers all 0; returns its offset.
@@ -291,7 +294,7 @@ public:
 private:
     static constexpr std::size_t kHead = 4 * (Words + 1);
     static constexpr std::size_t kNone = 0xFFFFFFFFu;
-    std::vector<char> m_buffer;
+    std::vector<char, platform::LargeAllocator<char>> m_buffer;
 };
 
 } // namespace accounts_detail

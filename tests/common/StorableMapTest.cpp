@@ -261,6 +261,45 @@ protected:
 
 } // namespace
 
+// Records the hints a load gives about the lines ahead.
+class HintedMap : public CStorableMap {
+public:
+    std::vector<std::string> far;
+    std::vector<std::string> near;
+
+protected:
+    void HintEntries(const LineHint& farLine, const LineHint& nearLine) const override {
+        const auto note = [](std::vector<std::string>& to, const LineHint& line) {
+            if (!line.key.empty())
+                to.push_back(std::string(line.key) + "=" + std::string(line.value));
+        };
+        note(const_cast<HintedMap*>(this)->far, farLine);
+        note(const_cast<HintedMap*>(this)->near, nearLine);
+    }
+};
+
+// Every entry line is announced twice, first as far and then as near, in file order, with its
+// key and value cut as the load will cut them; blank lines, comments and lines without a
+// separator are announced as nothing. Files shorter than the look-ahead included.
+TEST(StorableMapHooks, EveryEntryLineIsHintedFarThenNearInFileOrder) {
+    testutil::TempDir dir;
+    for (int lines : {3, 40}) {
+        std::string text;
+        std::vector<std::string> expected;
+        for (int i = 0; i < lines; ++i) {
+            text += i % 5 == 0 ? "# note\r\n\r\nno separator\r\n" : "";
+            text += "  Key" + std::to_string(i) + " :\t value " + std::to_string(i) + " # c\r\n";
+            expected.push_back("Key" + std::to_string(i) + "=value " + std::to_string(i));
+        }
+        WriteBytes(dir / "hinted.cfg", text);
+        HintedMap map;
+        ASSERT_TRUE(map.Load(dir / "hinted.cfg"));
+        EXPECT_EQ(map.far, expected) << lines;
+        EXPECT_EQ(map.near, expected) << lines;
+        EXPECT_EQ(map.GetCount(), static_cast<std::size_t>(lines));
+    }
+}
+
 TEST(StorableMapHooks, FilterRewritesAndDropsEntriesAndHooksCanRefuse) {
     testutil::TempDir dir;
     std::string path = dir / "aliases";

@@ -68,6 +68,13 @@ bool CAliasMap::AcceptEntry(std::string& key, std::string& target) {
     return accepted;
 }
 
+void CAliasMap::HintEntries(const LineHint& far, const LineHint& near) const {
+    const auto account = [](std::string_view target) {
+        return target.find('@') == std::string_view::npos ? target : std::string_view();
+    };
+    m_users.Prefetch(account(far.value), account(near.value));
+}
+
 bool CAliasMap::Accept(std::string& key, std::string& target) const {
     for (char& c : key)
         c = ansi::ToLower(c);

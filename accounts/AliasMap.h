@@ -71,6 +71,9 @@ public:
 
 protected:
     bool AcceptEntry(std::string& key, std::string& target) override;
+    // A target that names an account is looked up among the accounts (a hundred thousand on a
+    // large installation) for every line: those look-ups are announced ahead.
+    void HintEntries(const LineHint& far, const LineHint& near) const override;
     bool BeforeParse() override;
     void AfterLoad() override;
 

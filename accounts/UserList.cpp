@@ -5,6 +5,7 @@
 #include "platform/DefaultPaths.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <utility>
 
 CUserList::CUserList(const CConfigMap* mdadConfig, std::unique_ptr<platform::DirectoryWatch> watch)
@@ -20,8 +21,17 @@ bool CUserList::Refresh() {
 
 bool CUserList::Refresh(const std::string& spool) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // Sized for the accounts there were, or, at the first look, for what the folder's size
+    // suggests (an entry of a directory takes at least about 16 bytes on the common file
+    // systems), so that a hundred thousand names are not rehashed and moved again and again.
+    std::size_t expected = m_count;
+    if (expected == 0) {
+        if (const auto status = platform::StatPath(spool))
+            expected = static_cast<std::size_t>(std::min<std::uint64_t>(status->size / 32, 1u << 22));
+    }
     m_names.Clear();
-    m_index.Clear(m_count);
+    m_names.Reserve(expected * 24);
+    m_index.Clear(expected);
     m_count = 0;
     CDirectoryScan scan(PathJoin(spool, "*.*"));
     while (scan.Next()) {
@@ -40,7 +50,8 @@ void CUserList::AddName(std::string_view folderName) {
     // can be opened, changed and deleted.
     if (!IsValidAccountName(folderName))
         return;
-    std::string name(folderName);
+    std::string& name = m_lowered; // reused: most names are too long for a string's own room
+    name.assign(folderName);
     for (char& c : name)
         c = ansi::ToLower(c);
     // Two folders that differ only in case are one account.
@@ -111,6 +122,18 @@ bool CUserList::Contains(std::string_view name) const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     return m_index.Find(name, [this](std::uint32_t offset) { return m_names.Text(offset); }) !=
            accounts_detail::CExactIndex::kNone;
+}
+
+void CUserList::Prefetch(std::string_view later, std::string_view soon) const {
+    using accounts_detail::CExactIndex;
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (!later.empty())
+        m_index.Prefetch(CExactIndex::Tag(later));
+    if (soon.empty())
+        return;
+    const std::uint32_t candidate = m_index.Candidate(CExactIndex::Tag(soon));
+    if (candidate != CExactIndex::kNone)
+        m_names.Prefetch(candidate);
 }
 
 std::size_t CUserList::GetCount() const {

@@ -21,13 +21,15 @@ bool CUserList::Refresh() {
 
 bool CUserList::Refresh(const std::string& spool) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    // Sized for the accounts there were, or, at the first look, for what the folder's size
-    // suggests (an entry of a directory takes at least about 16 bytes on the common file
-    // systems), so that a hundred thousand names are not rehashed and moved again and again.
+    // Sized for the accounts there were or, at the first look, for the folder's size at 32 bytes
+    // an entry (about what the common file systems take for names like these), so that a
+    // hundred thousand names are not rehashed and moved again and again. Only a guess: the
+    // index still grows when it falls short.
     std::size_t expected = m_count;
     if (expected == 0) {
         if (const auto status = platform::StatPath(spool))
-            expected = static_cast<std::size_t>(std::min<std::uint64_t>(status->size / 32, 1u << 22));
+            expected = static_cast<std::size_t>(
+                std::min<std::uint64_t>(status->size / 32, std::uint64_t{1} << 22));
     }
     m_names.Clear();
     m_names.Reserve(expected * 24);

@@ -22,7 +22,8 @@ inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
 // them; nullptr when the system has no memory for it. Not zeroed by contract (fresh mappings
 // happen to be).
 void* AllocateLarge(std::size_t bytes);
-// Gives back a block of AllocateLarge with the size it was asked for.
+// Gives back a block of AllocateLarge with the size it was asked for. A few blocks given back
+// are kept for the next request of their size, so that a file loaded again finds its pages.
 void FreeLarge(void* block, std::size_t bytes) noexcept;
 
 // An allocator for containers that may grow large: blocks of kLargeBlock and more come from

@@ -353,6 +353,16 @@ TEST(LargeBuffers, ReadsPastTheReportedSizeAndKeepBytesAcrossGrowth) {
     numbers.shrink_to_fit(); // back from a large block to a small one
     EXPECT_EQ(numbers[9], 63u);
 
+    // Blocks given back are handed out again, but never one to two holders at once.
+    using Block = std::vector<char, platform::LargeAllocator<char>>;
+    for (int round = 0; round < 3; ++round) {
+        Block a(3 << 20, 'a');
+        Block b(3 << 20, 'b');
+        EXPECT_NE(a.data(), b.data());
+        EXPECT_EQ(a.back(), 'a');
+        EXPECT_EQ(b.front(), 'b');
+    }
+
     testutil::TempDir dir;
     const std::string big(3 << 20, 'x');
     WriteBytes(dir / "big", big + "end");

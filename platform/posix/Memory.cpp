@@ -47,10 +47,7 @@ public:
             if (m_blocks[i].size != size)
                 continue;
             void* block = m_blocks[i].block;
-            m_bytes -= size;
-            for (std::size_t j = i + 1; j < m_count; ++j)
-                m_blocks[j - 1] = m_blocks[j];
-            --m_count;
+            RemoveAt(i);
             return block;
         }
         return nullptr;
@@ -65,10 +62,7 @@ public:
         }
         while (m_count == kMaxBlocks || m_bytes + size > kMaxBytes) {
             const Block oldest = m_blocks[0];
-            for (std::size_t j = 1; j < m_count; ++j)
-                m_blocks[j - 1] = m_blocks[j];
-            --m_count;
-            m_bytes -= oldest.size;
+            RemoveAt(0);
             ::munmap(oldest.block, oldest.size);
         }
         m_blocks[m_count++] = Block{block, size};
@@ -80,6 +74,13 @@ private:
         void* block;
         std::size_t size;
     };
+    // Drops entry i, keeping the others oldest first; under the lock.
+    void RemoveAt(std::size_t i) {
+        m_bytes -= m_blocks[i].size;
+        for (std::size_t j = i + 1; j < m_count; ++j)
+            m_blocks[j - 1] = m_blocks[j];
+        --m_count;
+    }
     static constexpr std::size_t kMaxBlocks = 16;
     static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
     std::mutex m_mutex;

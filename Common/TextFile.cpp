@@ -23,7 +23,19 @@ std::string_view TrimRight(std::string_view s) {
 std::size_t CountLines(std::string_view buffer) {
     if (buffer.empty())
         return 0;
-    std::size_t breaks = static_cast<std::size_t>(std::count(buffer.begin(), buffer.end(), '\n'));
+    // In runs of at most 255 bytes a byte-wide count cannot overflow, and the compiler keeps
+    // 16 or 32 of them side by side; a count into a full-width integer is several times slower.
+    std::size_t breaks = 0;
+    const auto* p = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (std::size_t left = buffer.size(); left > 0;) {
+        const std::size_t run = std::min<std::size_t>(left, 255);
+        unsigned char count = 0;
+        for (std::size_t i = 0; i < run; ++i)
+            count += p[i] == '\n' ? 1 : 0;
+        breaks += count;
+        p += run;
+        left -= run;
+    }
     return buffer.back() == '\n' ? breaks : breaks + 1;
 }
 

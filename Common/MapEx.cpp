@@ -5,6 +5,7 @@
 #include "Common/TextFile.h"
 #include "platform/FileSystem.h"
 
+#include <array>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -476,6 +477,7 @@ bool CStorableMap::RenameKey(std::string_view from, std::string_view to) {
 }
 
 bool CStorableMap::AcceptEntry(std::string&, std::string&) {
+    m_hookIsPlain = true;
     return true;
 }
 
@@ -569,26 +571,35 @@ void CStorableMap::Parse(std::string_view text) {
     std::string unescaped;
     std::string key;
     std::string value;
-    // Two scouts run ahead of the load (kFar and kNear lines), so that the index slots a line
-    // will need, the map's and any the entry hook looks at, are fetched while the lines before
-    // it are worked on: a large file then waits for memory once per many lines instead of
-    // once or twice per line.
-    constexpr int kFar = 16;
-    constexpr int kNear = 8;
+    // A scout runs ahead of the load, so that the index slots a line will need, the map's and
+    // any the entry hook looks at, are fetched while the lines before it are worked on: a
+    // large file then waits for memory once per many lines instead of once or twice per line.
+    // Its cut of a line is hinted when the scout reaches it (kFar lines ahead) and again from
+    // a ring kNear lines ahead, so that every line is cut only once more.
+    constexpr std::size_t kFar = 16;
+    constexpr std::size_t kNear = 8;
     CLineScout far(text, m_separator);
-    CLineScout near(text, m_separator);
-    const auto scout = [&](bool withNear) {
+    std::array<LineHint, kFar - kNear> ring{};
+    std::size_t scouted = 0;
+    const auto scout = [&] {
         const LineHint farLine = far.Next();
-        const LineHint nearLine = withNear ? near.Next() : LineHint();
+        LineHint nearLine;
+        if (scouted >= kFar - kNear)
+            nearLine = ring[scouted % ring.size()];
+        ring[scouted % ring.size()] = farLine;
+        ++scouted;
         if (!nearLine.key.empty())
             PrefetchKey(nearLine.key);
         if (!farLine.key.empty() || !nearLine.key.empty())
             HintEntries(farLine, nearLine);
     };
-    for (int i = 0; i < kFar; ++i)
-        scout(i < kNear);
+    for (std::size_t i = 0; i < kFar; ++i)
+        scout();
+    // The map's own hook keeps every entry as it stands; once it has said so, the entries go
+    // into the map without the copies a hook of a derived class may rewrite.
+    m_hookIsPlain = false;
     textfile::ForEachLine(text, [&](std::string_view raw) {
-        scout(true);
+        scout();
         textfile::CommentSplit split =
             textfile::SplitComment(textfile::Trim(raw), m_keepComments ? pending : discarded);
         std::string_view data = split.data;
@@ -607,13 +618,19 @@ void CStorableMap::Parse(std::string_view text) {
         }
         const std::string_view keyText = textfile::TrimRight(data.substr(0, colon));
         const std::string_view valueText = textfile::TrimLeft(data.substr(colon + 1));
-        key.assign(keyText);
-        value.assign(valueText);
-        if (key.empty() || value.empty() || !AcceptEntry(key, value))
-            return; // the comment block waits for the next accepted entry
+        if (keyText.empty() || valueText.empty())
+            return;
         const bool inText = data.data() != unescaped.data();
-        const bool keyKept = inText && key == keyText;
-        const bool valueKept = inText && value == valueText;
+        bool keyKept = inText;
+        bool valueKept = inText;
+        if (!m_hookIsPlain || !inText) {
+            key.assign(keyText);
+            value.assign(valueText);
+            if (!AcceptEntry(key, value))
+                return; // the comment block waits for the next accepted entry
+            keyKept = inText && key == keyText;
+            valueKept = inText && value == valueText;
+        }
         bool first = false;
         const std::size_t n = keyKept && valueKept ? StoreViews(keyText, valueText, &first)
                                                    : Store(key, value, &first);
@@ -621,9 +638,10 @@ void CStorableMap::Parse(std::string_view text) {
             return;
         const bool commented = !pending.empty();
         if (commented) {
-            m_comments.SetAt(key, pending);
+            m_comments.SetAt(keyKept ? keyText : key, pending);
         } else if (!first) {
-            m_comments.RemoveKey(key); // a repeated key takes the empty block of its last line
+            // a repeated key takes the empty block of its last line
+            m_comments.RemoveKey(keyKept ? keyText : key);
         }
         if (!first)
             m_keyOrderRepeats = true;

@@ -229,7 +229,9 @@ public:
 
 protected:
     // Called for every entry the load meets, in file order; false drops it. The hook may
-    // rewrite key and value before they are stored.
+    // rewrite key and value before they are stored. This one keeps everything, and the load,
+    // once it has met it, stores the remaining entries without calling it again: an override
+    // must therefore not call it.
     virtual bool AcceptEntry(std::string& key, std::string& value);
     virtual bool BeforeLoad() { return true; }
     virtual void AfterLoad() {}
@@ -277,6 +279,7 @@ private:
     std::uint64_t m_keyOrderNumbering = 0;
     std::uint64_t m_keyOrderComments = 0; // the version of m_comments the lines' blocks are of
     bool m_keyOrderRepeats = false;       // some key stood on more than one line
+    bool m_hookIsPlain = false;           // AcceptEntry is this class's own
 };
 
 class CConfigMap : public CStorableMap {

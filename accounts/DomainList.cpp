@@ -22,6 +22,13 @@ CDomainList::POSITION CDomainList::Find(std::string_view domain, POSITION startA
                                                       : m_positions[m_domains.Word(at, 0)];
 }
 
+bool CDomainList::Contains(std::string_view domain) const {
+    COptionalGuard g(m_lock);
+    RebuildIndexIfStale();
+    return m_index.Find(domain, [this](std::uint32_t a) { return m_domains.Text(a); }) !=
+           accounts_detail::CNoCaseIndex::kNone;
+}
+
 void CDomainList::RebuildIndexIfStale() const {
     if (m_indexValid && m_indexedCount == GetCount())
         return;
@@ -136,5 +143,5 @@ bool IsLocalAddress(std::string_view address, const CDomainList& localDomains) {
     const std::size_t at = address.find('@');
     if (at == std::string_view::npos)
         return !address.empty();
-    return static_cast<bool>(localDomains.Find(address.substr(at + 1)));
+    return localDomains.Contains(address.substr(at + 1));
 }

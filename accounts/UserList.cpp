@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 CUserList::CUserList(const CConfigMap* mdadConfig, std::unique_ptr<platform::DirectoryWatch> watch)
@@ -35,11 +36,28 @@ bool CUserList::Refresh(const std::string& spool) {
     m_names.Reserve(expected * 24);
     m_index.Clear(expected);
     m_count = 0;
+    // The folder lists its names in no order of theirs, so every one lands on a slot of the
+    // index far from the last. Each name's slot is fetched a few names before it is added, so
+    // that the listing waits for memory once per few names instead of once per name.
+    constexpr std::size_t kAhead = 8;
+    std::array<std::string, kAhead> ahead; // lower-cased names, reused
+    std::size_t taken = 0;
+    std::size_t added = 0;
     CDirectoryScan scan(PathJoin(spool, "*.*"));
     while (scan.Next()) {
-        if (scan.IsDirectory())
-            AddName(scan.GetName());
+        if (!scan.IsDirectory() || !IsValidAccountName(scan.GetName()))
+            continue;
+        if (taken - added == kAhead) {
+            AddLowered(ahead[added % kAhead]);
+            ++added;
+        }
+        std::string& name = ahead[taken % kAhead];
+        Lower(scan.GetName(), name);
+        m_index.Prefetch(accounts_detail::CExactIndex::Tag(name));
+        ++taken;
     }
+    for (; added < taken; ++added)
+        AddLowered(ahead[added % kAhead]);
     // An unreadable spool is not an empty one: the caller must not go on as if there were no
     // accounts (the alias filter would drop every alias of an account).
     m_lastRefreshFailed = scan.IsUnreadable();
@@ -47,16 +65,22 @@ bool CUserList::Refresh(const std::string& spool) {
 }
 
 void CUserList::AddName(std::string_view folderName) {
-    // "." and ".." and hidden folders begin with "."; names no account operation would accept
-    // (a backslash, a control character) are left out as well, so that whatever the list shows
-    // can be opened, changed and deleted.
     if (!IsValidAccountName(folderName))
         return;
-    std::string& name = m_lowered; // reused: most names are too long for a string's own room
-    name.assign(folderName);
-    for (char& c : name)
+    Lower(folderName, m_lowered);
+    AddLowered(m_lowered);
+}
+
+// "." and ".." and hidden folders begin with "."; names no account operation would accept (a
+// backslash, a control character) are left out as well, so that whatever the list shows can
+// be opened, changed and deleted. Two folders that differ only in case are one account.
+void CUserList::Lower(std::string_view folderName, std::string& lowered) {
+    lowered.assign(folderName);
+    for (char& c : lowered)
         c = ansi::ToLower(c);
-    // Two folders that differ only in case are one account.
+}
+
+void CUserList::AddLowered(std::string_view name) {
     bool added = false;
     m_index.FindOrAdd(
         name, m_names.End(), [this](std::uint32_t offset) { return m_names.Text(offset); },

@@ -92,6 +92,8 @@ private:
 
     // Adds one account name (lower-cased) unless it is there already; under the lock.
     void AddName(std::string_view folderName);
+    static void Lower(std::string_view folderName, std::string& lowered);
+    void AddLowered(std::string_view name); // a name Lower made, after IsValidAccountName
 
     const CConfigMap* m_config = nullptr;
     std::string m_watchedSpool; // the folder the watch is armed on; empty when none

@@ -43,6 +43,24 @@ TEST_F(UserListTest, ListsAccountFoldersInLowerCaseAndNothingElse) {
     EXPECT_FALSE(users.Contains("Info.Example.Test")); // look-ups are exact
 }
 
+// More folders than the listing looks ahead, with case twins and folders it leaves out among
+// them: every account once, and the last names in the folder are not lost at the end.
+TEST_F(UserListTest, ManyFoldersWithTwinsAreEachListedOnce) {
+    std::vector<std::string> expected;
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "user" + std::to_string(100 + i);
+        fs::create_directory(spool + "/" + name);
+        expected.push_back(name);
+        if (i % 7 == 3)
+            fs::create_directory(spool + "/USER" + std::to_string(100 + i));
+        if (i % 9 == 4)
+            fs::create_directory(spool + "/.hidden" + std::to_string(i));
+    }
+    ASSERT_TRUE(users.Refresh());
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(users.GetCount(), expected.size());
+}
+
 TEST_F(UserListTest, RefreshFollowsTheDiskAndTheConfiguredSpool) {
     fs::create_directory(spool + "/bob");
     ASSERT_TRUE(users.Refresh());

@@ -69,7 +69,8 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
         return AppOutcome::Cancelled;
 
     SaveSet();
-    RestartServices();
+    if (m_env.restartServices)
+        RestartServices();
     return AppOutcome::Saved;
 }
 

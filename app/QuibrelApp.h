@@ -33,6 +33,8 @@ struct CAppEnvironment {
     std::function<void(unsigned ms)> sleepMs;
     // The environment variable naming the configuration directory.
     const char* configVariable = "MAILCONFIGDIR";
+    // Whether the running services are asked to restart after a save.
+    bool restartServices = true;
 };
 
 // The relaunch of the real program: its own executable started anew, without arguments and

@@ -1,0 +1,49 @@
+#include "app/BatchPrompter.h"
+
+#include "Common/Ansi.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* KindLabel(MessageKind kind) {
+    switch (kind) {
+    case MessageKind::Error:
+        return "Fehler";
+    case MessageKind::Warning:
+        return "Warnung";
+    case MessageKind::Question:
+        return "Frage";
+    default:
+        return "Hinweis";
+    }
+}
+
+} // namespace
+
+::Answer CBatchPrompter::ShowMessage(const PromptMessage& message) {
+    m_shown.push_back(message.id);
+    if (message.kind == MessageKind::Error)
+        m_hadError = true;
+    m_out << KindLabel(message.kind) << ": " << ansi::ToUtf8(message.text);
+    ::Answer answer = ::Answer::Ok;
+    if (message.kind == MessageKind::Question) {
+        const auto given = m_answers.find(message.id);
+        answer = given != m_answers.end() ? given->second : ::Answer::No;
+        m_out << (answer == ::Answer::Yes ? " [Ja]" : " [Nein]");
+    } else if (message.kind == MessageKind::InformationOkCancel) {
+        const auto given = m_answers.find(message.id);
+        answer = given != m_answers.end() ? given->second : ::Answer::Ok;
+    }
+    m_out << '\n';
+    return answer;
+}
+
+bool CBatchPrompter::RunDialog(CDialogModel& dialog) {
+    if (std::find(m_filled.begin(), m_filled.end(), &dialog) != m_filled.end()) {
+        m_hadError = true; // its check refused the values and said why
+        return false;
+    }
+    m_filled.push_back(&dialog);
+    return m_filler && m_filler(dialog);
+}

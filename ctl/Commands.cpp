@@ -1,0 +1,522 @@
+#include "ctl/Commands.h"
+
+#include "Common/Ansi.h"
+#include "app/BatchPrompter.h"
+#include "app/QuibrelApp.h"
+#include "pages/AccountDialogs.h"
+#include "pages/PageDomains.h"
+#include "platform/FileSystem.h"
+#include "platform/Security.h"
+#include "platform/ServiceManager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <istream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+namespace ctl {
+namespace {
+
+// A command line taken apart: the words and arguments in order, the options by name (a value
+// after "=", or none).
+struct Invocation {
+    std::vector<std::string> args;
+    std::map<std::string, std::optional<std::string>> options;
+
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    std::optional<std::string> Value(const std::string& name) const {
+        const auto it = options.find(name);
+        return it == options.end() ? std::nullopt : it->second;
+    }
+};
+
+struct Context {
+    CConfigSet& set;
+    CBatchPrompter& prompter;
+    const Invocation& call;
+    Streams& io;
+    std::string password; // code page; read before the load for the commands that take one
+};
+
+struct Command {
+    const char* words; // "domain add"
+    const char* usage; // the arguments after the words
+    const char* help;  // UTF-8
+    std::size_t minArgs;
+    std::size_t maxArgs;
+    std::vector<std::string> options; // besides the global ones
+    bool changes;                     // saves the set and restarts the services
+    bool takesPassword;
+    int (*handler)(Context&);
+};
+
+// The options every command takes.
+const char* const kGlobalOptions[] = {"config-dir", "no-restart", "help"};
+
+// --- Helpers of the handlers -----------------------------------------------------------------
+
+std::string Utf8(std::string_view ansiText) {
+    return ansi::ToUtf8(ansiText);
+}
+
+int Refuse(Context& c, const std::string& utf8Text) {
+    c.io.err << "Fehler: " << utf8Text << '\n';
+    return kFailed;
+}
+
+// The page as the sheet shows it, with its tree built; the host checks of its first show are
+// the sheet's and the check command's business, not that of an operation.
+struct DomainsPage {
+    explicit DomainsPage(Context& c) : context(c), page(c.set) { page.RebuildTree(); }
+
+    // Selects the tree node of domain (any letter case), or the root for an empty one.
+    bool SelectDomain(std::string_view domain) {
+        const CTreeModel& tree = page.Tree();
+        for (CTreeModel::NodeId node = 0; node < tree.NodeCount(); ++node) {
+            const bool root = tree.Parent(node) == CTreeModel::kNone;
+            if (domain.empty() ? root : !root && ansi::EqualNoCase(tree.Text(node), domain)) {
+                page.TreeOf(CPageDomains::kDomainTree)->Select(node);
+                page.SelectionChanged(CPageDomains::kDomainTree, context.prompter);
+                return true;
+            }
+        }
+        return false;
+    }
+    // Selects the address list's row of address; its icon, or nothing when there is none.
+    std::optional<int> SelectRow(std::string_view address) {
+        const auto row = page.Rows().Find(address);
+        if (!row)
+            return std::nullopt;
+        page.RowsOf(CPageDomains::kAddressList)->Select(row);
+        return page.Rows().RowIcon(*row);
+    }
+    int Run(const char* command) {
+        page.RunCommand(command, context.prompter);
+        return context.prompter.HadError() ? kFailed : kOk;
+    }
+
+    Context& context;
+    CPageDomains page;
+};
+
+// An argument of the command line (UTF-8) in the code page of the files; nothing, after the
+// message, when it holds characters the code page does not have.
+std::optional<std::string> FromArgument(Context& c, const std::string& utf8Text) {
+    bool representable = true;
+    std::string text = ansi::FromUtf8(utf8Text, &representable);
+    if (representable)
+        return text;
+    Refuse(c, "\"" + utf8Text + "\" enthält Zeichen, die die Konfigurationsdateien nicht "
+                                "darstellen können (Windows-1252).");
+    return std::nullopt;
+}
+
+// Splits "local@domain"; an address without "@" belongs to no domain (the tree's root).
+struct Address {
+    std::string local;
+    std::string domain;
+};
+Address SplitAddress(const std::string& address) {
+    const std::size_t at = address.find('@');
+    if (at == std::string::npos)
+        return {address, {}};
+    return {address.substr(0, at), address.substr(at + 1)};
+}
+
+int NoSuchDomain(Context& c, const std::string& domain) {
+    return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");
+}
+
+// --- Handlers ----------------------------------------------------------------------------------
+
+int DomainList(Context& c) {
+    for (CStringListEx::POSITION p = c.set.domains.GetHeadPosition(); p;)
+        c.io.out << Utf8(c.set.domains.GetNext(p)) << "\tlokal\n";
+    for (CStringListEx::POSITION p = c.set.backupDomains.GetHeadPosition(); p;)
+        c.io.out << Utf8(c.set.backupDomains.GetNext(p)) << "\tBackup-MX\n";
+    return kOk;
+}
+
+int DomainAdd(Context& c) {
+    const auto name = FromArgument(c, c.call.args[0]);
+    if (!name)
+        return kFailed;
+    DomainsPage domains(c);
+    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+        dialog.SetValue(CAddDomainDlg::kDomainName, *name);
+        dialog.SetValue(CAddDomainDlg::kSecondaryMx, c.call.Has("backup") ? "1" : "0");
+        return true;
+    });
+    return domains.Run(CPageDomains::kAddDomain);
+}
+
+int DomainRemove(Context& c) {
+    const auto name = FromArgument(c, c.call.args[0]);
+    if (!name)
+        return kFailed;
+    DomainsPage domains(c);
+    if (name->empty() || !domains.SelectDomain(*name))
+        return NoSuchDomain(c, *name);
+    c.prompter.Answer(166, Answer::Yes); // the command is the confirmation
+    return domains.Run(CPageDomains::kDeleteDomain);
+}
+
+// Lists the address rows of domain (the root for none) whose icon is one of icons.
+int ListRows(Context& c, const std::vector<int>& icons) {
+    std::optional<std::string> domain;
+    if (!c.call.args.empty() && !(domain = FromArgument(c, c.call.args[0])))
+        return kFailed;
+    DomainsPage domains(c);
+    if (!domains.SelectDomain(domain.value_or("")))
+        return NoSuchDomain(c, *domain);
+    const CAddressRows& rows = domains.page.Rows();
+    for (std::size_t row = 0; row < rows.RowCount(); ++row) {
+        if (std::find(icons.begin(), icons.end(), rows.RowIcon(row)) != icons.end())
+            c.io.out << Utf8(rows.Address(row)) << '\t' << Utf8(rows.Target(row)) << '\n';
+    }
+    return c.prompter.HadError() ? kFailed : kOk;
+}
+
+int AccountList(Context& c) {
+    return ListRows(c, {CAddressRows::kAccount});
+}
+
+int AliasList(Context& c) {
+    return ListRows(c, {CAddressRows::kForward, CAddressRows::kCatchAll});
+}
+
+// Selects the domain of address; false after the message when it has none.
+bool SelectDomainOf(Context& c, DomainsPage& domains, const Address& address) {
+    if (domains.SelectDomain(address.domain))
+        return true;
+    NoSuchDomain(c, address.domain);
+    return false;
+}
+
+int AccountAdd(Context& c) {
+    const auto text = FromArgument(c, c.call.args[0]);
+    if (!text)
+        return kFailed;
+    const Address address = SplitAddress(*text);
+    DomainsPage domains(c);
+    if (!SelectDomainOf(c, domains, address))
+        return kFailed;
+    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+        dialog.SetValue(CAddAccountDlg::kLocalPart, address.local);
+        dialog.SetValue(CAccountDlgBase::kPassword, c.password);
+        return true;
+    });
+    return domains.Run(CPageDomains::kAddAccount);
+}
+
+int AliasAdd(Context& c) {
+    const auto text = FromArgument(c, c.call.args[0]);
+    const auto target = text ? FromArgument(c, c.call.args[1]) : std::nullopt;
+    if (!target)
+        return kFailed;
+    const Address address = SplitAddress(*text);
+    DomainsPage domains(c);
+    if (!SelectDomainOf(c, domains, address))
+        return kFailed;
+    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+        dialog.SetValue(CAddAliasDlg::kLocalPart, address.local);
+        dialog.SetValue(CAddAliasDlg::kTarget, *target);
+        return true;
+    });
+    return domains.Run(CPageDomains::kAddAlias);
+}
+
+// Removes the row of address when its icon is one of icons; otherwise says what it is.
+int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question,
+              const char* wrongKind) {
+    const auto text = FromArgument(c, c.call.args[0]);
+    if (!text)
+        return kFailed;
+    const Address address = SplitAddress(*text);
+    DomainsPage domains(c);
+    if (!SelectDomainOf(c, domains, address))
+        return kFailed;
+    const auto icon = domains.SelectRow(ansi::ToLower(*text));
+    if (!icon)
+        return Refuse(c, "Die Adresse \"" + Utf8(*text) + "\" ist nicht vorhanden.");
+    if (std::find(icons.begin(), icons.end(), *icon) == icons.end())
+        return Refuse(c, "\"" + Utf8(*text) + "\" " + wrongKind);
+    c.prompter.Answer(question, Answer::Yes);
+    return domains.Run(CPageDomains::kDeleteEntry);
+}
+
+int AccountRemove(Context& c) {
+    return RemoveRow(c, {CAddressRows::kAccount}, 144,
+                     "ist kein Mailkonto, sondern eine Weiterleitung (alias remove).");
+}
+
+int AliasRemove(Context& c) {
+    return RemoveRow(c, {CAddressRows::kForward, CAddressRows::kCatchAll}, 145,
+                     "ist eine Adresse eines Mailkontos, keine Weiterleitung (account remove).");
+}
+
+// The key-value files of the set by name; the lists and "aliases" have their own commands.
+CConfigMap* MapFile(CConfigSet& set, const std::string& name) {
+    const std::pair<const char*, CConfigMap*> files[] = {
+        {"smtpd.cfg", &set.smtpd},   {"pop3d.cfg", &set.pop3d}, {"imap4d.cfg", &set.imap4d},
+        {"syslogd.cfg", &set.syslogd}, {"mdad.cfg", &set.mdad},   {"smarthosts", &set.smarthosts},
+    };
+    for (const auto& [fileName, map] : files)
+        if (ansi::EqualNoCase(name, fileName))
+            return map;
+    return nullptr;
+}
+
+int Get(Context& c) {
+    CConfigMap* map = MapFile(c.set, c.call.args[0]);
+    if (!map)
+        return Refuse(c, "\"" + c.call.args[0] +
+                             "\" ist keine Schlüssel-Wert-Datei der Konfiguration (smtpd.cfg, "
+                             "pop3d.cfg, imap4d.cfg, syslogd.cfg, mdad.cfg, smarthosts).");
+    const auto key = FromArgument(c, c.call.args[1]);
+    if (!key)
+        return kFailed;
+    const auto value = map->FindView(*key);
+    if (!value)
+        return Refuse(c, "Der Schlüssel \"" + c.call.args[1] + "\" ist in \"" +
+                             c.call.args[0] + "\" nicht gesetzt.");
+    c.io.out << Utf8(*value) << '\n';
+    return kOk;
+}
+
+// --- The table ---------------------------------------------------------------------------------
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"domain list", "", "Zeigt die lokalen Domains und die Backup-MX-Domains.", 0, 0, {},
+         false, false, DomainList},
+        {"domain add", "DOMAIN [--backup]",
+         "Legt eine lokale Domain an, mit --backup eine Backup-MX-Domain.", 1, 1, {"backup"},
+         true, false, DomainAdd},
+        {"domain remove", "DOMAIN",
+         "Entfernt eine Domain. Ihre Adressen bleiben in \"aliases\" und entfallen beim "
+         "nächsten Laden.",
+         1, 1, {}, true, false, DomainRemove},
+        {"account list", "[DOMAIN]",
+         "Zeigt die Adressen der Mailkonten einer Domain, ohne DOMAIN die Konten ohne "
+         "Adresse in einer Domain.",
+         0, 1, {}, false, false, AccountList},
+        {"account add", "ADRESSE [--password-file=DATEI]",
+         "Legt ein Mailkonto an. Das Kennwort steht in der ersten Zeile der Datei oder, ohne "
+         "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer.",
+         1, 1, {"password-file"}, true, true, AccountAdd},
+        {"account remove", "ADRESSE", "Löscht ein Mailkonto mit seinem Postfach.", 1, 1, {},
+         true, false, AccountRemove},
+        {"alias list", "[DOMAIN]",
+         "Zeigt die Weiterleitungen einer Domain, ohne DOMAIN die ohne Domain.", 0, 1, {},
+         false, false, AliasList},
+        {"alias add", "ADRESSE ZIEL", "Legt eine Weiterleitung oder ein Alias an.", 2, 2, {},
+         true, false, AliasAdd},
+        {"alias remove", "ADRESSE", "Löscht eine Weiterleitung.", 1, 1, {}, true, false,
+         AliasRemove},
+        {"get", "DATEI SCHLÜSSEL", "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
+         2, 2, {}, false, false, Get},
+    };
+    return commands;
+}
+
+void PrintOverview(std::ostream& out) {
+    out << "Aufruf: korvanectl [--config-dir=VERZEICHNIS] [--no-restart] BEFEHL [ARGUMENTE]\n\n"
+           "Bearbeitet die Konfiguration des Korvane MailServer 4.0 im Verzeichnis aus "
+           "MAILCONFIGDIR\n(oder --config-dir) mit denselben Regeln wie das "
+           "Konfigurationsprogramm.\n\nBefehle:\n";
+    for (const Command& command : Commands())
+        out << "  " << command.words << (*command.usage ? " " : "") << command.usage << '\n';
+    out << "\n\"korvanectl BEFEHL --help\" beschreibt einen Befehl. Ende mit 0 bei Erfolg, 1 "
+           "bei einer Ablehnung oder einem Fehler, 2 bei falschem Aufruf.\n";
+}
+
+void PrintHelp(std::ostream& out, const Command& command) {
+    out << "Aufruf: korvanectl " << command.words << (*command.usage ? " " : "")
+        << command.usage << "\n\n"
+        << command.help << "\n";
+    if (command.changes)
+        out << "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
+               "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart.\n";
+}
+
+int Usage(Streams& io, const std::string& text, const Command* command = nullptr) {
+    io.err << "Fehler: " << text << '\n';
+    if (command)
+        io.err << "Aufruf: korvanectl " << command->words << (*command->usage ? " " : "")
+               << command->usage << '\n';
+    else
+        io.err << "\"korvanectl --help\" zeigt die Befehle.\n";
+    return kUsage;
+}
+
+// The command the words at the start of arguments name; how many words it took.
+const Command* FindCommand(const std::vector<std::string>& words, std::size_t& taken) {
+    for (const Command& command : Commands()) {
+        const std::string name = command.words;
+        const std::size_t space = name.find(' ');
+        if (space == std::string::npos) {
+            if (!words.empty() && words[0] == name) {
+                taken = 1;
+                return &command;
+            }
+        } else if (words.size() >= 2 && words[0] == name.substr(0, space) &&
+                   words[1] == name.substr(space + 1)) {
+            taken = 2;
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+// The first line of text, without its line end.
+std::string FirstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+// Runs the handler on the loaded set: the sheet of the command line.
+class CCommandSheet : public CSheet {
+public:
+    CCommandSheet(const Command& command, const Invocation& call, Streams& io,
+                  CBatchPrompter& prompter, std::string password)
+        : m_command(command), m_call(call), m_io(io), m_prompter(prompter),
+          m_password(std::move(password)) {}
+
+    bool Run(CConfigSet& set, CPrompter&) override {
+        // What the load said has been said; a command fails for what goes wrong in it.
+        m_prompter.ClearError();
+        Context context{set, m_prompter, m_call, m_io, m_password};
+        m_status = m_command.handler(context);
+        if (m_prompter.HadError())
+            m_status = kFailed;
+        return m_command.changes && m_status == kOk;
+    }
+    int Status() const { return m_status; }
+
+private:
+    const Command& m_command;
+    const Invocation& m_call;
+    Streams& m_io;
+    CBatchPrompter& m_prompter;
+    std::string m_password;
+    int m_status = kFailed;
+};
+
+} // namespace
+
+int Run(const std::vector<std::string>& arguments, Streams io) {
+    Invocation call;
+    std::vector<std::string> words;
+    bool optionsEnd = false;
+    for (const std::string& argument : arguments) {
+        if (!optionsEnd && argument == "--") {
+            optionsEnd = true;
+        } else if (!optionsEnd && argument.size() > 2 && argument.starts_with("--")) {
+            const std::size_t equals = argument.find('=');
+            const std::string name = argument.substr(2, equals - 2);
+            call.options[name] = equals == std::string::npos
+                                     ? std::nullopt
+                                     : std::optional<std::string>(argument.substr(equals + 1));
+        } else {
+            words.push_back(argument);
+        }
+    }
+    if (words.empty() || (words.size() == 1 && words[0] == "help")) {
+        if (words.empty() && !call.Has("help"))
+            return Usage(io, "Kein Befehl angegeben.");
+        PrintOverview(io.out);
+        return kOk;
+    }
+    std::size_t taken = 0;
+    const Command* command = FindCommand(words, taken);
+    if (!command)
+        return Usage(io, "Unbekannter Befehl \"" + words[0] +
+                             (words.size() > 1 && (words[0] == "domain" || words[0] == "account" ||
+                                                   words[0] == "alias")
+                                  ? " " + words[1]
+                                  : std::string()) +
+                             "\".");
+    for (const auto& [name, value] : call.options) {
+        const bool global =
+            std::find(std::begin(kGlobalOptions), std::end(kGlobalOptions), name) !=
+            std::end(kGlobalOptions);
+        if (!global && std::find(command->options.begin(), command->options.end(), name) ==
+                           command->options.end())
+            return Usage(io, "Unbekannte Option \"--" + name + "\".", command);
+    }
+    if (call.Has("help")) {
+        PrintHelp(io.out, *command);
+        return kOk;
+    }
+    call.args.assign(words.begin() + static_cast<std::ptrdiff_t>(taken), words.end());
+    if (call.args.size() < command->minArgs)
+        return Usage(io, "Zu wenige Argumente.", command);
+    if (call.args.size() > command->maxArgs)
+        return Usage(io, "Zu viele Argumente.", command);
+    for (const char* valued : {"config-dir", "password-file"})
+        if (call.Has(valued) && !call.Value(valued))
+            return Usage(io, std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
+                                 valued + "=...).",
+                         command);
+
+    if (const auto directory = call.Value("config-dir"))
+        (void)platform::SetEnvironment("MAILCONFIGDIR", *directory);
+    const auto directory = platform::GetEnvironment("MAILCONFIGDIR");
+    const auto status = directory ? platform::StatPath(*directory) : std::nullopt;
+    if (!status || !status->isDirectory) {
+        io.err << "Fehler: Kein Konfigurationsverzeichnis. Setzen Sie MAILCONFIGDIR oder geben "
+                  "Sie --config-dir=VERZEICHNIS an"
+               << (directory ? " (\"" + *directory + "\" ist kein Verzeichnis)" : std::string())
+               << ".\n";
+        return kFailed;
+    }
+
+    std::string password;
+    if (command->takesPassword) {
+        std::string text;
+        if (const auto file = call.Value("password-file")) {
+            if (!platform::ReadWholeFile(*file, text)) {
+                io.err << "Fehler: Die Kennwortdatei \"" << *file
+                       << "\" kann nicht gelesen werden.\n";
+                return kFailed;
+            }
+        } else {
+            std::getline(io.in, text);
+        }
+        bool representable = true;
+        password = ansi::FromUtf8(FirstLine(text), &representable);
+        if (!representable) {
+            io.err << "Fehler: Das Kennwort enthält Zeichen, die nicht in Windows-1252 "
+                      "darstellbar sind.\n";
+            return kFailed;
+        }
+    }
+
+    CBatchPrompter prompter(io.err);
+    CCommandSheet sheet(*command, call, io, prompter, std::move(password));
+    auto services = platform::CreateServiceManager();
+    CAppEnvironment environment{
+        prompter, *services, sheet,
+        command->changes ? std::function<bool()>(platform::IsAdministrator)
+                         : std::function<bool()>([] { return true; }),
+        [] { return 0; },
+        [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+    environment.restartServices = !call.Has("no-restart");
+    CQuibrelApp app(std::move(environment));
+    switch (app.Run("")) {
+    case AppOutcome::Saved:
+        return prompter.HadError() ? kFailed : kOk;
+    case AppOutcome::Cancelled:
+        return sheet.Status();
+    default:
+        return kFailed;
+    }
+}
+
+} // namespace ctl

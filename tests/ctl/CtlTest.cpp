@@ -1,0 +1,174 @@
+// korvanectl on a copy of the sample installation: usage errors, the read-only commands, and
+// the changing ones with their refusals, their saves and the restarts of the running services.
+#include "ctl/Commands.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "tests/TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using testutil::ReadBytes;
+using testutil::WriteBytes;
+
+namespace {
+
+const char* const kNineFiles[] = {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "syslogd.cfg",
+                                  "mdad.cfg",  "domains",   "aliases",    "smarthosts",
+                                  "backupdomains"};
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Ctl : public testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy(KORVANE_SAMPLE_DIR "/config", config, fs::copy_options::recursive);
+        fs::copy(KORVANE_SAMPLE_DIR "/spool", spool, fs::copy_options::recursive);
+        for (const char* name : {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "mdad.cfg"}) {
+            std::string text = ReadBytes(config + "/" + name);
+            for (std::size_t at; (at = text.find("/var/spool/korvane/spool")) != std::string::npos;)
+                text.replace(at, 24, spool);
+            WriteBytes(config + "/" + name, text);
+        }
+        platform::SetEnvironment("KORVANE_SERVICE_DIR", services.path());
+        for (const char* name : kNineFiles)
+            before[name] = ReadBytes(config + "/" + name);
+    }
+    void TearDown() override {
+        for (const auto& entry : fs::directory_iterator(services.path())) {
+            std::ifstream in(entry.path());
+            long pid = 0;
+            if (entry.path().extension() == ".pid" && in >> pid && pid > 1)
+                ::kill(static_cast<pid_t>(pid), SIGTERM);
+        }
+    }
+    Result Run(std::vector<std::string> arguments, const std::string& input = "") {
+        arguments.insert(arguments.begin(), "--config-dir=" + config);
+        std::ostringstream out, err;
+        std::istringstream in(input);
+        const int status = ctl::Run(arguments, {out, err, in});
+        return {status, out.str(), err.str()};
+    }
+    // Every file of the set as it was, and no backup made.
+    void ExpectNothingWritten() {
+        for (const char* name : kNineFiles)
+            EXPECT_EQ(ReadBytes(config + "/" + name), before[name]) << name;
+        EXPECT_FALSE(fs::exists(config + "/backup.cfg"));
+    }
+    std::size_t Restarts(const std::string& service) const {
+        std::ifstream in(services / (service + ".restarts"));
+        std::size_t lines = 0;
+        for (std::string line; std::getline(in, line);)
+            ++lines;
+        return lines;
+    }
+
+    testutil::TempDir dir;
+    testutil::TempDir services;
+    std::string config = dir / "config";
+    std::string spool = dir / "spool";
+    std::map<std::string, std::string> before;
+};
+
+TEST_F(Ctl, WrongUsageEndsWithTwoAndHelpWithZero) {
+    for (const std::vector<std::string>& call :
+         {std::vector<std::string>{}, {"frobnicate"}, {"domain", "rename", "a"}, {"domain", "add"},
+          {"domain", "add", "a.test", "b.test"}, {"domain", "list", "--verbose"},
+          {"account", "add", "a@example.test", "--password-file"}}) {
+        const Result result = Run(call);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(call);
+        EXPECT_NE(result.err.find("Fehler: "), std::string::npos);
+    }
+    EXPECT_EQ(Run({"--help"}).status, 0);
+    const Result help = Run({"account", "add", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--password-file"), std::string::npos);
+    EXPECT_EQ(Run({"domain", "list"}, "").status, 0);
+    ExpectNothingWritten();
+    // The installed program ends the same way.
+    EXPECT_EQ(platform::RunAndWait(KORVANE_CTL, {"frobnicate"}), 2);
+}
+
+TEST_F(Ctl, ReadingCommandsPrintAndWriteNothing) {
+    EXPECT_EQ(Run({"domain", "list"}).out,
+              "example.test\tlokal\nbeispiel.test\tlokal\npartner.test\tBackup-MX\n");
+    EXPECT_EQ(Run({"account", "list", "Example.Test"}).out,
+              "info@example.test\tinfo.example.test\n"
+              "postmaster@example.test\tpostmaster.example.test\n");
+    EXPECT_EQ(Run({"alias", "list", "example.test"}).out,
+              "vertrieb@example.test\tanna@beispiel.test\n");
+    EXPECT_EQ(Run({"get", "smtpd.cfg", "Interface"}).out, "*:25,*:465s\n");
+    const Result missing = Run({"get", "smtpd.cfg", "NoSuchKey"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(Run({"get", "aliases", "x"}).status, 1); // aliases have their own command
+    EXPECT_EQ(Run({"account", "list", "nowhere.test"}).status, 1);
+    ExpectNothingWritten();
+}
+
+TEST_F(Ctl, ChangesAreSavedLikeOkAndTheRunningServicesRestart) {
+    ASSERT_EQ(platform::RunAndWait(KORVANE_STANDIN, {services.path(), "SMTPd"}), 0);
+    const Result added = Run({"domain", "add", "neu.test"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(ReadBytes(config + "/domains"), before["domains"] + "neu.test\r\n");
+    std::size_t backups = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(config + "/backup.cfg"))
+        ++backups;
+    EXPECT_EQ(backups, 9u);
+    for (int i = 0; i < 100 && Restarts("SMTPd") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(Restarts("SMTPd"), 1u);
+
+    // An account with its password from standard input and one from a file.
+    ASSERT_EQ(Run({"--no-restart", "account", "add", "max@neu.test"}, "geheim\n").status, 0);
+    WriteBytes(dir / "password", "auch geheim\r\n");
+    ASSERT_EQ(Run({"account", "add", "eva@neu.test", "--no-restart",
+                   "--password-file=" + (dir / "password")})
+                  .status,
+              0);
+    EXPECT_TRUE(fs::is_directory(spool + "/max.neu.test"));
+    EXPECT_TRUE(fs::is_directory(spool + "/eva.neu.test"));
+    ASSERT_EQ(Run({"alias", "add", "chef@neu.test", "max@neu.test", "--no-restart"}).status, 0);
+    EXPECT_EQ(Run({"alias", "list", "neu.test"}).out, "chef@neu.test\tmax@neu.test\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(Restarts("SMTPd"), 1u); // --no-restart asked nobody
+
+    // Each command removes only what it is for.
+    EXPECT_EQ(Run({"account", "remove", "chef@neu.test"}).status, 1);
+    EXPECT_EQ(Run({"alias", "remove", "max@neu.test"}).status, 1);
+    EXPECT_EQ(Run({"alias", "remove", "chef@neu.test", "--no-restart"}).status, 0);
+    EXPECT_EQ(Run({"account", "remove", "max@neu.test", "--no-restart"}).status, 0);
+    EXPECT_FALSE(fs::exists(spool + "/max.neu.test"));
+    EXPECT_EQ(Run({"domain", "remove", "neu.test", "--no-restart"}).status, 0);
+    EXPECT_EQ(Run({"domain", "list"}).out.find("neu.test"), std::string::npos);
+}
+
+TEST_F(Ctl, RefusedChangesWriteNothing) {
+    for (const std::vector<std::string>& call :
+         {std::vector<std::string>{"domain", "add", "example.test"},
+          {"domain", "add", "bad domain"},
+          {"domain", "remove", "nowhere.test"},
+          {"alias", "add", "x@example.test", "no target"},
+          {"alias", "add", "x@nowhere.test", "a@b.test"},
+          {"account", "add", "bob@example.test"}, // no password on standard input
+          {"domain", "add", "caf\xc3\xa9\xe2\x82\xac\xf0\x9f\x93\xa7.test"}}) {
+        const Result result = Run(call);
+        EXPECT_EQ(result.status, 1) << testing::PrintToString(call) << result.err;
+        EXPECT_NE(result.err.find("Fehler: "), std::string::npos) << result.err;
+    }
+    ExpectNothingWritten();
+    EXPECT_FALSE(fs::exists(spool + "/bob.example.test"));
+}
+
+} // namespace

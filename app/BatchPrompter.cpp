@@ -22,7 +22,7 @@ const char* KindLabel(MessageKind kind) {
 } // namespace
 
 ::Answer CBatchPrompter::ShowMessage(const PromptMessage& message) {
-    m_shown.push_back(message.id);
+    m_shown.push_back(message);
     if (message.kind == MessageKind::Error)
         m_hadError = true;
     m_out << KindLabel(message.kind) << ": " << ansi::ToUtf8(message.text);

@@ -29,8 +29,8 @@ public:
     // An error was shown, or a dialog's check refused its values.
     bool HadError() const { return m_hadError; }
     void ClearError() { m_hadError = false; }
-    // The string-table numbers of every message shown, in order (0 for texts without one).
-    const std::vector<unsigned>& Shown() const { return m_shown; }
+    // Every message shown, in order.
+    const std::vector<PromptMessage>& Shown() const { return m_shown; }
 
     ::Answer ShowMessage(const PromptMessage& message) override;
     bool RunDialog(CDialogModel& dialog) override;
@@ -46,6 +46,6 @@ private:
     std::map<unsigned, ::Answer> m_answers;
     DialogFiller m_filler;
     std::vector<const CDialogModel*> m_filled;
-    std::vector<unsigned> m_shown;
+    std::vector<PromptMessage> m_shown;
     bool m_hadError = false;
 };

@@ -255,23 +255,37 @@ void CPageDomains::OnFirstShow(CPrompter& prompter) {
     UpdateStates();
 }
 
-void CPageDomains::CheckHostName(CPrompter& prompter) {
-    const std::string name = m_host ? m_host().name : std::string("unknown");
+CPageDomains::HostCheck CPageDomains::CheckHost(const CConfigSet& config,
+                                                const std::string& name) {
+    HostCheck check;
     // A name without a domain, or one in the ".local" pseudo-domain, cannot be reached by mail
     // from outside; nothing else is worth asking about then.
     const auto local = name.find(".local");
     if (name.find('.') == std::string::npos ||
         (local != std::string::npos && local + 6 == name.size())) {
+        check.incomplete = true;
+        return check;
+    }
+    check.notADomain = !config.domains.Find(name);
+    std::string target;
+    check.noPostmaster =
+        !config.users.Contains("postmaster") && !config.aliases.ResolveAddress("postmaster", target);
+    return check;
+}
+
+void CPageDomains::CheckHostName(CPrompter& prompter) {
+    const std::string name = m_host ? m_host().name : std::string("unknown");
+    const HostCheck check = CheckHost(m_config, name);
+    if (check.incomplete) {
         prompter.ShowText(strings::Literal(kHostNameIncomplete, name), MessageKind::Error);
         return;
     }
-    if (!m_config.domains.Find(name) && prompter.ShowText(strings::Literal(kHostNotADomain, name),
-                                                          MessageKind::Question) == Answer::Yes)
+    if (check.notADomain && prompter.ShowText(strings::Literal(kHostNotADomain, name),
+                                              MessageKind::Question) == Answer::Yes)
         m_config.domains.AddHead(name); // saved with the set after OK, as reported
 
-    std::string target;
-    if (!m_config.users.Contains("postmaster") &&
-        !m_config.aliases.ResolveAddress("postmaster", target) &&
+    // Adding the host name above changes nothing about the postmaster.
+    if (check.noPostmaster &&
         prompter.ShowText(ansi::FromUtf8(kNoPostmaster), MessageKind::Question) == Answer::Yes)
         CreatePostmaster(prompter);
 }

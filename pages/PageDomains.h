@@ -94,6 +94,16 @@ public:
     CRowModel* RowsOf(std::string_view listId) override;
     CTreeModel* TreeOf(std::string_view listId) override;
 
+    // What the first show's checks find for the host name given, without asking anything: a
+    // name without a domain (or in ".local"), then nothing else is looked at; a name that is
+    // not a local domain; no postmaster account or address.
+    struct HostCheck {
+        bool incomplete = false;
+        bool notADomain = false;
+        bool noPostmaster = false;
+    };
+    static HostCheck CheckHost(const CConfigSet& config, const std::string& name);
+
     // The host-name and postmaster checks, then the tree.
     void OnFirstShow(CPrompter& prompter) override;
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;

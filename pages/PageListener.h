@@ -177,6 +177,9 @@ public:
     bool OnApply(CPrompter& prompter) override;
 
     const CStringListEx& Interfaces() const { return m_interfaces; }
+    // The service's port for an interface entry without one, and for one with SSL/TLS.
+    long DefaultPort() const { return m_table.defaultPort; }
+    long SslPort() const { return m_table.sslPort; }
     const CInterfaceRows& InterfaceRows() const { return m_interfaceRows; }
     // The list of a file key ("AccessAllowFile", ...), shared with the pages naming the same
     // file.

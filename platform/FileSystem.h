@@ -19,6 +19,7 @@ struct FileStatus {
     bool isDirectory = false;
     std::int64_t modified = 0; // seconds since 1970
     std::uint64_t size = 0;
+    unsigned permissions = 0; // the mode's permission bits (0644 and the like)
 };
 
 // Status of the object at path (following links), or nothing when it does not exist or

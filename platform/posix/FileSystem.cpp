@@ -125,6 +125,7 @@ std::optional<FileStatus> StatPath(const std::string& path) {
     status.isDirectory = S_ISDIR(st.st_mode);
     status.modified = static_cast<std::int64_t>(st.st_mtime);
     status.size = static_cast<std::uint64_t>(st.st_size);
+    status.permissions = static_cast<unsigned>(st.st_mode & 07777);
     return status;
 }
 

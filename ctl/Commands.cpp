@@ -4,8 +4,10 @@
 #include "app/BatchPrompter.h"
 #include "app/QuibrelApp.h"
 #include "pages/AccountDialogs.h"
+#include "pages/ConfigCheck.h"
 #include "pages/PageDomains.h"
 #include "platform/FileSystem.h"
+#include "platform/HostIdentity.h"
 #include "platform/Security.h"
 #include "platform/ServiceManager.h"
 
@@ -39,6 +41,9 @@ struct Context {
     const Invocation& call;
     Streams& io;
     std::string password; // code page; read before the load for the commands that take one
+    // The files of the set whose load failed and that the load complained about or that are
+    // there but unreadable.
+    std::vector<std::string> failedLoads;
 };
 
 struct Command {
@@ -287,6 +292,71 @@ int Get(Context& c) {
     return kOk;
 }
 
+// A string for JSON, from UTF-8.
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (byte < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+// The report keeps to the plug-in convention of the common monitors: one summary line, then
+// one line per finding; the exit status says the worst.
+int Check(Context& c) {
+    const auto format = c.call.Value("format").value_or("text");
+    if (format != "text" && format != "json")
+        return Refuse(c, "Unbekanntes Format \"" + format + "\" (text oder json).");
+    CheckEnvironment environment;
+    if (const auto host = c.call.Value("host-name"))
+        environment.hostName = *host;
+    else
+        environment.hostName = platform::QueryHostIdentity().name;
+    environment.configDir = platform::GetEnvironment("MAILCONFIGDIR").value_or("");
+    environment.failedLoads = c.failedLoads;
+    const std::vector<CFinding> findings = CheckConfiguration(c.set, environment);
+    std::size_t critical = 0;
+    for (const CFinding& finding : findings)
+        critical += finding.severity == Severity::Critical ? 1 : 0;
+    const std::size_t warnings = findings.size() - critical;
+    const int status = critical ? 2 : warnings ? 1 : 0;
+    const char* const kStates[] = {"OK", "WARNUNG", "KRITISCH"};
+    if (format == "json") {
+        const char* const kJsonStates[] = {"ok", "warning", "critical"};
+        c.io.out << "{\"status\":\"" << kJsonStates[status] << "\",\"critical\":" << critical
+                 << ",\"warnings\":" << warnings << ",\"findings\":[";
+        for (std::size_t i = 0; i < findings.size(); ++i) {
+            const CFinding& f = findings[i];
+            c.io.out << (i ? "," : "") << "{\"severity\":\""
+                     << (f.severity == Severity::Critical ? "critical" : "warning")
+                     << "\",\"code\":" << JsonString(f.code) << ",\"file\":" << JsonString(f.file)
+                     << ",\"key\":" << JsonString(f.key) << ",\"text\":" << JsonString(f.text)
+                     << "}";
+        }
+        c.io.out << "]}\n";
+        return status;
+    }
+    c.io.out << "KORVANE " << kStates[status] << " - " << critical << " kritisch, " << warnings
+             << (warnings == 1 ? " Warnung" : " Warnungen") << '\n';
+    for (const CFinding& f : findings)
+        c.io.out << kStates[static_cast<int>(f.severity)] << "\t" << f.file
+                 << (f.key.empty() ? "" : " [" + f.key + "]") << ": " << f.text << '\n';
+    return status;
+}
+
 // --- The table ---------------------------------------------------------------------------------
 
 const std::vector<Command>& Commands() {
@@ -317,6 +387,11 @@ const std::vector<Command>& Commands() {
          true, false, AliasAdd},
         {"alias remove", "ADRESSE", "Löscht eine Weiterleitung.", 1, 1, {}, true, false,
          AliasRemove},
+        {"check", "[--format=text|json] [--host-name=NAME]",
+         "Prüft die Konfiguration auf Fehler und Gefahren (offenes Relay, Ports doppelt belegt, "
+         "fehlende Zertifikate und Verzeichnisse, Schleifen von Weiterleitungen und mehr). Ende "
+         "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
+         0, 0, {"format", "host-name"}, false, false, Check},
         {"get", "DATEI SCHLÜSSEL", "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
          2, 2, {}, false, false, Get},
     };
@@ -391,7 +466,14 @@ public:
     bool Run(CConfigSet& set, CPrompter&) override {
         // What the load said has been said; a command fails for what goes wrong in it.
         m_prompter.ClearError();
-        Context context{set, m_prompter, m_call, m_io, m_password};
+        Context context{set, m_prompter, m_call, m_io, m_password, {}};
+        for (const CConfigSet::File& file : set.Files()) {
+            const std::string path =
+                PathJoin(platform::GetEnvironment("MAILCONFIGDIR").value_or(""), file.name);
+            if (set.LoadFailed(file.Object()) &&
+                (file.loadFailed != 0 || platform::StatPath(path).has_value()))
+                context.failedLoads.push_back(file.name);
+        }
         m_status = m_command.handler(context);
         if (m_prompter.HadError())
             m_status = kFailed;
@@ -459,7 +541,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         return Usage(io, "Zu wenige Argumente.", command);
     if (call.args.size() > command->maxArgs)
         return Usage(io, "Zu viele Argumente.", command);
-    for (const char* valued : {"config-dir", "password-file"})
+    for (const char* valued : {"config-dir", "password-file", "format", "host-name"})
         if (call.Has(valued) && !call.Value(valued))
             return Usage(io, std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
                                  valued + "=...).",

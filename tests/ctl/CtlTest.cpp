@@ -38,11 +38,15 @@ protected:
         fs::copy(KORVANE_SAMPLE_DIR "/spool", spool, fs::copy_options::recursive);
         for (const char* name : {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "mdad.cfg"}) {
             std::string text = ReadBytes(config + "/" + name);
-            for (std::size_t at; (at = text.find("/var/spool/korvane/spool")) != std::string::npos;)
-                text.replace(at, 24, spool);
+            for (std::size_t at; (at = text.find("/var/spool/korvane/")) != std::string::npos;)
+                text.replace(at, 19, dir.path() + "/");
             WriteBytes(config + "/" + name, text);
         }
+        for (const char* folder : {"queue", "outgoing", "error", "filtered"})
+            fs::create_directory(dir / folder);
+        fs::permissions(config + "/smarthosts", fs::perms::owner_read | fs::perms::owner_write);
         platform::SetEnvironment("KORVANE_SERVICE_DIR", services.path());
+        platform::SetEnvironment("KORVANE_CERT_DIR", KORVANE_SAMPLE_DIR "/certs");
         for (const char* name : kNineFiles)
             before[name] = ReadBytes(config + "/" + name);
     }
@@ -169,6 +173,65 @@ TEST_F(Ctl, RefusedChangesWriteNothing) {
     }
     ExpectNothingWritten();
     EXPECT_FALSE(fs::exists(spool + "/bob.example.test"));
+}
+
+// Each finding once: the sample is clean, one edit brings the finding, and undoing it takes it
+// away again.
+TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
+    const auto check = [&](const std::string& host = "example.test") {
+        return Run({"check", "--format=json", "--host-name=" + host});
+    };
+    const Result clean = check();
+    ASSERT_EQ(clean.status, 0) << clean.out;
+    EXPECT_EQ(clean.out, "{\"status\":\"ok\",\"critical\":0,\"warnings\":0,\"findings\":[]}\n");
+    EXPECT_EQ(Run({"check", "--host-name=example.test"}).out.substr(0, 13), "KORVANE OK - ");
+
+    struct Fault {
+        const char* code;
+        const char* file;
+        std::string added; // lines appended to the file
+        int status;
+    };
+    const std::string ghost = "ghost@example.test:\tghost.example.test\r\n";
+    const Fault faults[] = {
+        {"open-relay", "access.relay", "0.0.0.0/0.0.0.0\r\n", 2},
+        {"relay-public-network", "access.relay", "8.8.8.0/255.255.255.0\r\n", 1},
+        {"relay-entry-unreadable", "access.relay", "somewhere\r\n", 1},
+        {"vrfy-enabled", "smtpd.cfg", "Vrfy.Enable:\t1\r\n", 1},
+        {"certificate-missing", "pop3d.cfg", "Certificate:\tnowhere\r\n", 2},
+        {"port-clash", "pop3d.cfg", "Interface:\t*:25\r\n", 2},
+        {"port-clash", "imap4d.cfg", "Interface:\t*:143,127.0.0.1:143\r\n", 2},
+        {"folder-clash", "mdad.cfg", "OutgoingDir:\t" + spool + "\r\n", 2},
+        {"folder-missing", "mdad.cfg", "ErrorDir:\t" + (dir / "nowhere") + "\r\n", 1},
+        {"domain-twice", "backupdomains", "example.test\r\n", 1},
+        {"alias-without-account", "aliases", ghost, 1},
+        {"alias-loop", "aliases", "a@example.test:\tb@example.test\r\nb@example.test:\t"
+                                  "a@example.test\r\n", 2},
+        {"manual-delivery-without-script", "mdad.cfg", "AutoTransport:\t0\r\n", 2},
+        {"srs-domain-not-local", "smtpd.cfg", "SRS.Domain:\tfremd.test\r\n", 1},
+    };
+    for (const Fault& fault : faults) {
+        const std::string path = config + "/" + fault.file;
+        const std::string original = fs::exists(path) ? ReadBytes(path) : std::string();
+        WriteBytes(path, original + fault.added);
+        const Result found = check();
+        EXPECT_EQ(found.status, fault.status) << fault.code << found.out;
+        EXPECT_NE(found.out.find(std::string("\"code\":\"") + fault.code + "\""),
+                  std::string::npos)
+            << found.out;
+        WriteBytes(path, original);
+    }
+    EXPECT_NE(check("vm").out.find("host-name-incomplete"), std::string::npos);
+    EXPECT_NE(check("other.test").out.find("host-not-local"), std::string::npos);
+    fs::permissions(config + "/smarthosts", fs::perms::others_read, fs::perm_options::add);
+    EXPECT_NE(check().out.find("smarthosts-readable"), std::string::npos);
+    fs::permissions(config + "/smarthosts", fs::perms::others_read, fs::perm_options::remove);
+    fs::rename(config + "/pop3d.cfg", dir / "pop3d.cfg");
+    fs::create_directory(config + "/pop3d.cfg");
+    EXPECT_NE(check().out.find("load-failed"), std::string::npos);
+    fs::remove(config + "/pop3d.cfg");
+    fs::rename(dir / "pop3d.cfg", config + "/pop3d.cfg");
+    EXPECT_EQ(check().status, 0);
 }
 
 } // namespace

@@ -146,10 +146,13 @@ const CAliasMap::ResolveIndex& CAliasMap::Resolution() const {
     return index;
 }
 
-bool CAliasMap::ResolveAddress(std::string_view address, std::string& target) const {
+bool CAliasMap::ResolveAddress(std::string_view address, std::string& target,
+                               std::string* key) const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (auto exact = FindView(address)) {
         target = *exact;
+        if (key)
+            key->assign(address);
         return true;
     }
     if (HasWildcard(address))
@@ -187,6 +190,8 @@ bool CAliasMap::ResolveAddress(std::string_view address, std::string& target) co
     if (best == CNoCaseIndex::kNone)
         return false;
     target = EntryValue(best);
+    if (key)
+        key->assign(EntryKey(best));
     return true;
 }
 

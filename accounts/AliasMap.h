@@ -44,8 +44,9 @@ public:
 
     // The target of address: an exact key first; otherwise the key that matches address by
     // MatchPattern and is longest (of equally long ones the first in the map's order). False
-    // when nothing matches.
-    bool ResolveAddress(std::string_view address, std::string& target) const;
+    // when nothing matches. key, when given, receives the key that decided.
+    bool ResolveAddress(std::string_view address, std::string& target,
+                        std::string* key = nullptr) const;
 
     // Whether an entry with a key holding "@" has account as its target (case-insensitive):
     // the account is reached through an address.

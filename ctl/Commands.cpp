@@ -4,6 +4,7 @@
 #include "app/BatchPrompter.h"
 #include "app/QuibrelApp.h"
 #include "pages/AccountDialogs.h"
+#include "pages/AddressTrace.h"
 #include "pages/ConfigCheck.h"
 #include "pages/PageDomains.h"
 #include "platform/FileSystem.h"
@@ -357,6 +358,28 @@ int Check(Context& c) {
     return status;
 }
 
+int Trace(Context& c) {
+    const auto address = FromArgument(c, c.call.args[0]);
+    if (!address)
+        return kFailed;
+    // Only what could stand in an envelope: one "@" at most, a usable domain after it.
+    const std::size_t at = address->find('@');
+    const bool blank = std::any_of(address->begin(), address->end(), [](char ch) {
+        return static_cast<unsigned char>(ch) <= ' ';
+    });
+    if (address->empty() || blank || at == 0 ||
+        (at != std::string::npos &&
+         (address->find('@', at + 1) != std::string::npos ||
+          accountdlg::DomainNameRefusal(std::string_view(*address).substr(at + 1)))))
+        return Refuse(c, "\"" + c.call.args[0] + "\" ist keine gültige E-Mail-Adresse.");
+    const CTrace trace = TraceAddress(c.set, *address);
+    for (std::size_t i = 0; i < trace.steps.size(); ++i)
+        c.io.out << i + 1 << ". " << trace.steps[i].text << "\n   (" << trace.steps[i].decidedBy
+                 << ")\n";
+    return trace.end == CTrace::End::Account || trace.end == CTrace::End::Outgoing ? kOk
+                                                                                    : kFailed;
+}
+
 // --- The table ---------------------------------------------------------------------------------
 
 const std::vector<Command>& Commands() {
@@ -392,6 +415,11 @@ const std::vector<Command>& Commands() {
          "fehlende Zertifikate und Verzeichnisse, Schleifen von Weiterleitungen und mehr). Ende "
          "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
          0, 0, {"format", "host-name"}, false, false, Check},
+        {"trace", "ADRESSE",
+         "Zeigt Schritt für Schritt, wohin eine Mail an die Adresse geht, und welcher Eintrag "
+         "jeden Schritt entscheidet. Ende mit 1, wenn die Mail abgewiesen würde oder in einer "
+         "Schleife kreist.",
+         1, 1, {}, false, false, Trace},
         {"get", "DATEI SCHLÜSSEL", "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
          2, 2, {}, false, false, Get},
     };

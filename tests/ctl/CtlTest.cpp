@@ -234,4 +234,43 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
     EXPECT_EQ(check().status, 0);
 }
 
+TEST_F(Ctl, TraceNamesTheEntryThatDecidesEachStep) {
+    WriteBytes(config + "/aliases",
+               ReadBytes(config + "/aliases") +
+                   "extern@beispiel.test:\tbob@fremd.test\r\n"
+                   "a@example.test:\tb@example.test\r\nb@example.test:\ta@example.test\r\n");
+    struct Case {
+        const char* address;
+        int status;
+        std::vector<std::string> shown; // in this order
+    };
+    const Case cases[] = {
+        {"Info@Example.Test", 0, {"(aliases: info@example.test)", "Postfach des Kontos"}},
+        {"vertrieb@example.test", 0,
+         {"leitet weiter an \"anna@beispiel.test\"", "(aliases: anna@beispiel.test)"}},
+        {"wer@beispiel.test", 0, {"Sammeladresse (Catch-all) \"*@beispiel.test\""}},
+        {"postmaster", 0, {"(aliases: postmaster)", "\"postmaster.example.test\""}},
+        {"x@partner.test", 0, {"Backup-MX", "(smarthosts: partner.test)"}},
+        {"bob@fremd.test", 0, {"keine lokale Domain", "\"relay.provider.test\", Port 25"}},
+        // Sent on for a local sender: the rule of the sender's domain, never its password.
+        {"extern@beispiel.test", 0,
+         {"\"bob@fremd.test\"", "angemeldet als \"beispiel-versand\"",
+          "(smarthosts: <beispiel.test)"}},
+        {"nobody@example.test", 1, {"wird abgewiesen"}},
+        {"a@example.test", 1, {"Schleife"}},
+    };
+    for (const Case& c : cases) {
+        const Result result = Run({"trace", c.address});
+        EXPECT_EQ(result.status, c.status) << c.address << result.out << result.err;
+        std::size_t from = 0;
+        for (const std::string& text : c.shown) {
+            from = result.out.find(text, from);
+            EXPECT_NE(from, std::string::npos) << c.address << ": " << text << "\n" << result.out;
+        }
+        EXPECT_EQ(result.out.find("Sommer2024"), std::string::npos);
+    }
+    for (const char* bad : {"", "a b@example.test", "@example.test", "a@b@example.test", "a@"})
+        EXPECT_EQ(Run({"trace", bad}).status, 1) << bad;
+}
+
 } // namespace

@@ -50,4 +50,32 @@ private:
     int m_error = 0;
 };
 
+// A lock on a directory itself, taken on the directory's own descriptor: no file is made, so it
+// works in a directory the holder may not write to. Programs that read a configuration
+// directory hold it shared, one that writes it holds it alone. Like FileLock, two objects
+// exclude each other within one process too.
+class DirectoryLock {
+public:
+    enum class Mode { Shared, Exclusive };
+
+    DirectoryLock() = default;
+    ~DirectoryLock() { Release(); }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    // Takes the lock on directory, waiting at most timeout; false when the wait ran out
+    // (LastError() is ETIMEDOUT's value) or the directory cannot be opened. A lock held already
+    // is released first.
+    bool Acquire(const std::string& directory, Mode mode, std::chrono::milliseconds timeout);
+    void Release();
+    bool IsHeld() const { return m_fd >= 0; }
+    int LastError() const { return m_error; }
+    // The last Acquire failed because the wait ran out, not because of the directory.
+    bool TimedOut() const;
+
+private:
+    int m_fd = -1;
+    int m_error = 0;
+};
+
 } // namespace platform

@@ -16,6 +16,29 @@ namespace {
 // delay after a release short without keeping a processor busy.
 constexpr std::chrono::milliseconds kPollInterval(10);
 
+// Takes the flock of kind on fd, trying again at kPollInterval until timeout; false with
+// error set when the wait ran out or the lock cannot be had.
+bool LockWithin(int fd, int kind, std::chrono::milliseconds timeout, int& error) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (::flock(fd, kind | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            error = errno;
+            return false;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            error = ETIMEDOUT;
+            return false;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(kPollInterval, deadline - now));
+    }
+}
+
 // Opens (creating when needed) the lock file. Read access is all flock needs, so a lock file
 // that another account created can still be locked. No link is followed and nothing but a
 // regular file is accepted: the directory is open to every account, and a link or a FIFO
@@ -88,25 +111,9 @@ bool FileLock::Acquire(std::string_view name, std::chrono::milliseconds timeout)
     if (fd < 0)
         return false;
 
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            m_fd = fd;
-            return true;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK) {
-            m_error = errno;
-            break;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            m_error = ETIMEDOUT;
-            break;
-        }
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(kPollInterval, deadline - now));
+    if (LockWithin(fd, LOCK_EX, timeout, m_error)) {
+        m_fd = fd;
+        return true;
     }
     ::close(fd);
     return false;
@@ -115,6 +122,34 @@ bool FileLock::Acquire(std::string_view name, std::chrono::milliseconds timeout)
 void FileLock::Release() {
     if (m_fd >= 0) {
         // Closing the only descriptor of the open file drops its lock.
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+bool DirectoryLock::Acquire(const std::string& directory, Mode mode,
+                            std::chrono::milliseconds timeout) {
+    Release();
+    m_error = 0;
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        m_error = errno;
+        return false;
+    }
+    if (!LockWithin(fd, mode == Mode::Shared ? LOCK_SH : LOCK_EX, timeout, m_error)) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool DirectoryLock::TimedOut() const {
+    return m_error == ETIMEDOUT;
+}
+
+void DirectoryLock::Release() {
+    if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }

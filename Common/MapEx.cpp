@@ -500,7 +500,7 @@ bool CStorableMap::Load() {
         return false;
     return textfile::FalseOnMemoryError([&] {
         auto text = std::make_shared<platform::LargeString>();
-        if (!m_file.ReadAll(*text))
+        if (!m_file.ReadForLoad(*text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         RemoveAll();

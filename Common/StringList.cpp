@@ -240,7 +240,7 @@ bool CStorableList::Load() {
         return false;
     return textfile::FalseOnMemoryError([&] {
         platform::LargeString text;
-        if (!m_file.ReadAll(text))
+        if (!m_file.ReadForLoad(text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_items.clear();

@@ -137,6 +137,8 @@ public:
     const std::string& GetPath() const { return m_file.path; }
     std::int64_t GetFileTime() const { return m_file.time; }
     std::uint64_t GetFileSize() const { return m_file.size; }
+    // Another program wrote the file since the last load or save (see CBoundFile).
+    bool ChangedOnDisk() const { return m_file.ChangedOnDisk(); }
     // Comment blocks by item text; the block after the last item is under "#".
     const CMapEx& GetComments() const { return m_comments; }
 

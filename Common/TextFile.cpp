@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace textfile {
 
@@ -137,11 +138,56 @@ bool CBoundFile::TakeStamp() {
     if (!root.empty() && !platform::StaysWithin(path, root, platform::Access::Read))
         return false;
     auto status = platform::StatPath(path);
-    if (!status)
+    if (!status) {
+        seen = Seen::Missing;
         return false;
+    }
     time = status->modified;
     size = status->size;
     return true;
+}
+
+bool CBoundFile::ReadForLoad(platform::LargeString& text) {
+    if (!ReadAll(text))
+        return false;
+    seen = Seen::Bytes;
+    seenHash = ContentHash(text);
+    return true;
+}
+
+bool CBoundFile::ChangedOnDisk() const {
+    if (seen == Seen::Nothing || path.empty())
+        return false;
+    const bool exists = root.empty() ? platform::StatPath(path).has_value()
+                                     : platform::StaysWithin(path, root, platform::Access::Read) &&
+                                           platform::StatPath(path).has_value();
+    if (seen == Seen::Missing)
+        return exists;
+    if (!exists)
+        return true;
+    platform::LargeString text;
+    const bool read = root.empty() ? platform::ReadWholeFile(path, text)
+                                   : platform::ReadWholeFileWithin(path, root, text);
+    // A file that cannot be read now is not overwritten unasked either.
+    return !read || ContentHash(text) != seenHash;
+}
+
+std::uint64_t ContentHash(std::string_view text) {
+    // Eight bytes at a time, each word mixed in with a multiply and a shift: fast enough to
+    // hash every file a load reads without being felt, and the length goes in as well.
+    std::uint64_t hash = 0x9E3779B97F4A7C15ull ^ text.size();
+    std::size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
+        hash = (hash ^ word) * 0xBF58476D1CE4E5B9ull;
+        hash ^= hash >> 31;
+    }
+    std::uint64_t tail = 0;
+    if (at < text.size())
+        std::memcpy(&tail, text.data() + at, text.size() - at);
+    hash = (hash ^ tail) * 0x94D049BB133111EBull;
+    return hash ^ (hash >> 29);
 }
 
 bool CBoundFile::ReadAll(platform::LargeString& text) const {
@@ -181,6 +227,8 @@ bool CBoundFile::Replace(std::string_view text) {
     if (!written)
         return false;
     (void)TakeStamp();
+    seen = Seen::Bytes;
+    seenHash = ContentHash(text);
     return true;
 }
 

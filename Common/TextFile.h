@@ -90,6 +90,10 @@ struct CBoundFile {
     std::uint64_t size = 0;
     // What the next load takes instead of asking the disk; a load uses it once and drops it.
     mutable std::optional<CReadAhead> ahead;
+    // What the last load or save left on disk, so that a save can tell whether another program
+    // has written the file since: nothing known yet, no file, or bytes of this hash.
+    enum class Seen { Nothing, Missing, Bytes } seen = Seen::Nothing;
+    std::uint64_t seenHash = 0;
 
     void Bind(const std::string& newPath, const std::string& newRoot = {}) {
         path = newPath;
@@ -97,10 +101,17 @@ struct CBoundFile {
         time = 0;
         size = 0;
         ahead.reset();
+        seen = Seen::Nothing;
     }
     // Takes the file's time and size before a load; false when it does not exist (or lies
-    // outside root), in which case both stay as they were.
+    // outside root), in which case both stay as they were and the file counts as missing.
     bool TakeStamp();
+    // ReadAll for a load: the bytes are remembered (as their hash) for ChangedOnDisk.
+    bool ReadForLoad(platform::LargeString& text);
+    // Whether the file on disk is no longer what the last load read or the last save wrote:
+    // other bytes, gone, or there while it was missing. Rewriting the same bytes is no change.
+    // False while nothing is known (never loaded nor saved).
+    bool ChangedOnDisk() const;
     // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission, a
     // link out of root).
     bool ReadAll(platform::LargeString& text) const;
@@ -114,6 +125,9 @@ struct CBoundFile {
     // new time and size.
     bool Replace(std::string_view text);
 };
+
+// A hash of text for telling a file's versions apart (not for security).
+std::uint64_t ContentHash(std::string_view text);
 
 // Binds path to file and runs load with ahead as the file's time, size and bytes. The read-ahead
 // goes with the load: one that stopped before reading must not leave it for a later stamp.

@@ -44,6 +44,7 @@ struct CConfigSet {
             return map ? map->Load(path, std::move(ahead)) : list->Load(path, std::move(ahead));
         }
         const void* Object() const { return map ? static_cast<const void*>(map) : list; }
+        bool ChangedOnDisk() const { return map ? map->ChangedOnDisk() : list->ChangedOnDisk(); }
         bool Save(const std::string& backupBase) const {
             return map ? map->Save(true, backupBase) : list->Save(true, backupBase);
         }

@@ -30,6 +30,19 @@ const char kConfigVariableUnset[] =
     "Ohne sie kann das Programm keine Konfigurationsdatei laden und nach \"OK\" keine "
     "speichern. Beenden Sie das Programm, setzen Sie MAILCONFIGDIR auf das "
     "Konfigurationsverzeichnis und starten Sie es erneut.";
+const char kWaitingForLock[] =
+    "Warte auf ein anderes Programm, das die Konfiguration gerade speichert...";
+const char kLockTimedOut[] =
+    "Ein anderes Programm speichert die Konfiguration schon länger und gibt sie nicht frei. "
+    "Es wurde noch nichts gespeichert.\n\nSoll erneut gewartet werden? Mit \"Nein\" gehen "
+    "die Änderungen verloren.";
+const char kChangedOnDiskRefused[] =
+    "Die Datei \"%s\" wurde seit dem Laden von einem anderen Programm geändert. Damit diese "
+    "Änderung nicht verloren geht, wurde nichts gespeichert.";
+const char kChangedOnDiskQuestion[] =
+    "Die Datei \"%s\" wurde seit dem Laden von einem anderen Programm geändert.\n\nSoll sie "
+    "mit Ihren Einstellungen überschrieben werden? Mit \"Nein\" bleibt sie, wie das andere "
+    "Programm sie geschrieben hat.";
 const char kConfigVariableNoFolder[] =
     "Die Umgebungsvariable MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"%s\".\n\n"
     "Aus diesem Verzeichnis lädt das Programm die Konfiguration des Mailservers. Beenden "
@@ -68,7 +81,8 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
     if (!m_env.sheet.Run(m_set, m_env.prompter))
         return AppOutcome::Cancelled;
 
-    SaveSet();
+    if (!SaveSet())
+        return AppOutcome::SaveRefused;
     if (m_env.restartServices)
         RestartServices();
     return AppOutcome::Saved;
@@ -96,9 +110,22 @@ void CQuibrelApp::CheckConfigDirectory(const std::optional<std::string>& directo
                             MessageKind::Error);
 }
 
+bool CQuibrelApp::LockDirectory(platform::DirectoryLock& lock, const std::string& directory,
+                                platform::DirectoryLock::Mode mode) {
+    if (lock.Acquire(directory, mode, std::chrono::milliseconds(0)))
+        return true;
+    CProgressScope progress(m_env.prompter, strings::Literal(kWaitingForLock));
+    return lock.Acquire(directory, mode, m_env.lockTimeout);
+}
+
 bool CQuibrelApp::LoadSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
     CheckConfigDirectory(directory);
+    // A save by another program is waited for, so that the set is not read half old, half
+    // new. Should that program keep the lock, the set is read anyway: reading breaks nothing.
+    platform::DirectoryLock lock;
+    if (directory && !directory->empty())
+        (void)LockDirectory(lock, *directory, platform::DirectoryLock::Mode::Shared);
     auto files = m_set.Files();
     // The files loaded after the account list ("aliases" above all, the largest of a provider's
     // set) are read from the disk on a second thread while the spool is listed; their content
@@ -161,20 +188,51 @@ bool CQuibrelApp::LoadSet() {
     return true;
 }
 
-void CQuibrelApp::SaveSet() {
+bool CQuibrelApp::SaveSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
+    // Saves of the set are one at a time, across programs; whether a file changed since the
+    // load is looked at under the same lock, so that no save slips in between.
+    platform::DirectoryLock lock;
+    if (directory && !directory->empty()) {
+        while (!LockDirectory(lock, *directory, platform::DirectoryLock::Mode::Exclusive)) {
+            if (!lock.TimedOut())
+                break; // a directory that cannot be opened fails at its files, as before
+            if (m_env.prompter.ShowText(strings::Literal(kLockTimedOut), MessageKind::Question) !=
+                Answer::Yes)
+                return false;
+        }
+    }
+    auto files = m_set.Files();
+    std::array<bool, CConfigSet::kFileCount> keep = m_keepOnDisk;
+    bool refused = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (keep[i] || !files[i].ChangedOnDisk())
+            continue;
+        if (m_env.changedFiles == CAppEnvironment::ChangedFiles::Refuse) {
+            m_env.prompter.ShowText(strings::Literal(kChangedOnDiskRefused, files[i].name),
+                                    MessageKind::Error);
+            refused = true;
+        } else if (m_env.prompter.ShowText(strings::Literal(kChangedOnDiskQuestion, files[i].name),
+                                           MessageKind::Question) != Answer::Yes) {
+            keep[i] = true;
+        }
+    }
+    if (refused)
+        return false;
     // Without the variable there is nowhere sensible for backups; every save then fails
     // with its message because no file was ever bound.
     const std::string backups = directory ? PathJoin(*directory, "backup.cfg") : std::string();
     if (directory)
         (void)platform::MakeDirectory(backups); // usually exists already
-    auto files = m_set.Files();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CConfigSet::File& file = files[i];
-        if (m_keepOnDisk[i] ||
+        if (keep[i] && !m_keepOnDisk[i])
+            continue; // the user keeps what the other program wrote
+        if (keep[i] ||
             !file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name)))
             m_env.prompter.Show(file.saveFailed, MessageKind::Error);
     }
+    return true;
 }
 
 void CQuibrelApp::RestartServices() {

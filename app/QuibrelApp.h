@@ -6,8 +6,10 @@
 
 #include "app/ConfigSet.h"
 #include "app/Prompter.h"
+#include "platform/FileLock.h"
 #include "platform/ServiceManager.h"
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,6 +37,11 @@ struct CAppEnvironment {
     const char* configVariable = "MAILCONFIGDIR";
     // Whether the running services are asked to restart after a save.
     bool restartServices = true;
+    // What the save does with a file another program wrote since the load: ask whether to
+    // overwrite it, or save nothing at all.
+    enum class ChangedFiles { Ask, Refuse } changedFiles = ChangedFiles::Ask;
+    // How long a load or a save waits for another program that is saving the set.
+    std::chrono::milliseconds lockTimeout{10000};
 };
 
 // The relaunch of the real program: its own executable started anew, without arguments and
@@ -49,6 +56,7 @@ enum class AppOutcome {
     NoAccountList, // the account list could not be built
     Cancelled,     // the sheet ended with Cancel: nothing of the set was written
     Saved,         // the sheet ended with OK: the set was saved, services asked to restart
+    SaveRefused,   // OK, but nothing was saved: another program was saving or had saved
 };
 
 class CQuibrelApp {
@@ -75,7 +83,12 @@ private:
     // Tells the user once when MAILCONFIGDIR is unset or names no folder.
     void CheckConfigDirectory(const std::optional<std::string>& directory);
     bool LoadSet();
-    void SaveSet();
+    // False when nothing was saved because of another program (see ChangedFiles).
+    bool SaveSet();
+    // Takes lock on the configuration directory in mode, telling the user while it waits;
+    // false when the wait ran out.
+    bool LockDirectory(platform::DirectoryLock& lock, const std::string& directory,
+                       platform::DirectoryLock::Mode mode);
     void RestartServices();
 
     CAppEnvironment m_env;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <istream>
 #include <map>
 #include <optional>
@@ -60,7 +61,7 @@ struct Command {
 };
 
 // The options every command takes.
-const char* const kGlobalOptions[] = {"config-dir", "no-restart", "help"};
+const char* const kGlobalOptions[] = {"config-dir", "no-restart", "wait", "help"};
 
 // --- Helpers of the handlers -----------------------------------------------------------------
 
@@ -427,7 +428,8 @@ const std::vector<Command>& Commands() {
 }
 
 void PrintOverview(std::ostream& out) {
-    out << "Aufruf: korvanectl [--config-dir=VERZEICHNIS] [--no-restart] BEFEHL [ARGUMENTE]\n\n"
+    out << "Aufruf: korvanectl [--config-dir=VERZEICHNIS] [--no-restart] [--wait=SEKUNDEN] BEFEHL "
+           "[ARGUMENTE]\n\n"
            "Bearbeitet die Konfiguration des Korvane MailServer 4.0 im Verzeichnis aus "
            "MAILCONFIGDIR\n(oder --config-dir) mit denselben Regeln wie das "
            "Konfigurationsprogramm.\n\nBefehle:\n";
@@ -443,7 +445,9 @@ void PrintHelp(std::ostream& out, const Command& command) {
         << command.help << "\n";
     if (command.changes)
         out << "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
-               "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart.\n";
+               "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart. "
+               "Speichert gerade ein anderes Programm, wird bis zu 10 Sekunden (--wait) "
+               "gewartet; hat es seit dem Laden eine Datei geändert, wird nichts gespeichert.\n";
 }
 
 int Usage(Streams& io, const std::string& text, const Command* command = nullptr) {
@@ -569,12 +573,16 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         return Usage(io, "Zu wenige Argumente.", command);
     if (call.args.size() > command->maxArgs)
         return Usage(io, "Zu viele Argumente.", command);
-    for (const char* valued : {"config-dir", "password-file", "format", "host-name"})
+    for (const char* valued : {"config-dir", "password-file", "format", "host-name", "wait"})
         if (call.Has(valued) && !call.Value(valued))
             return Usage(io, std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
                                  valued + "=...).",
                          command);
 
+    if (const auto wait = call.Value("wait");
+        wait && (wait->empty() || wait->size() > 4 ||
+                 wait->find_first_not_of("0123456789") != std::string::npos))
+        return Usage(io, "--wait braucht eine Zahl von Sekunden (--wait=10).", command);
     if (const auto directory = call.Value("config-dir"))
         (void)platform::SetEnvironment("MAILCONFIGDIR", *directory);
     const auto directory = platform::GetEnvironment("MAILCONFIGDIR");
@@ -618,12 +626,18 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         [] { return 0; },
         [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
     environment.restartServices = !call.Has("no-restart");
+    // A script must not overwrite what another program saved meanwhile, nor wait for ever.
+    environment.changedFiles = CAppEnvironment::ChangedFiles::Refuse;
+    if (const auto wait = call.Value("wait"))
+        environment.lockTimeout = std::chrono::seconds(std::atoi(wait->c_str()));
     CQuibrelApp app(std::move(environment));
     switch (app.Run("")) {
     case AppOutcome::Saved:
         return prompter.HadError() ? kFailed : kOk;
     case AppOutcome::Cancelled:
         return sheet.Status();
+    case AppOutcome::SaveRefused:
+        return kFailed;
     default:
         return kFailed;
     }

@@ -1,6 +1,7 @@
 // korvanectl on a copy of the sample installation: usage errors, the read-only commands, and
 // the changing ones with their refusals, their saves and the restarts of the running services.
 #include "ctl/Commands.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "tests/TestUtil.h"
@@ -156,6 +157,22 @@ TEST_F(Ctl, ChangesAreSavedLikeOkAndTheRunningServicesRestart) {
     EXPECT_FALSE(fs::exists(spool + "/max.neu.test"));
     EXPECT_EQ(Run({"domain", "remove", "neu.test", "--no-restart"}).status, 0);
     EXPECT_EQ(Run({"domain", "list"}).out.find("neu.test"), std::string::npos);
+}
+
+// Another program's save holds the directory: reading goes on beside a reader, a change waits
+// and gives up without writing.
+TEST_F(Ctl, AChangeWaitsForAnotherProgramsSave) {
+    platform::DirectoryLock other;
+    ASSERT_TRUE(other.Acquire(config, platform::DirectoryLock::Mode::Shared,
+                              std::chrono::milliseconds(0)));
+    EXPECT_EQ(Run({"domain", "list"}).status, 0);
+    const Result waited = Run({"--wait=0", "domain", "add", "neu.test"});
+    EXPECT_EQ(waited.status, 1);
+    EXPECT_NE(waited.err.find("gibt sie nicht frei"), std::string::npos) << waited.err;
+    ExpectNothingWritten();
+    other.Release();
+    EXPECT_EQ(Run({"--wait=0", "--no-restart", "domain", "add", "neu.test"}).status, 0);
+    EXPECT_EQ(Run({"--wait=soon", "domain", "list"}).status, 2);
 }
 
 TEST_F(Ctl, RefusedChangesWriteNothing) {

@@ -25,7 +25,10 @@ const char* KindLabel(MessageKind kind) {
     m_shown.push_back(message);
     if (message.kind == MessageKind::Error)
         m_hadError = true;
-    m_out << KindLabel(message.kind) << ": " << ansi::ToUtf8(message.text);
+    // Some texts of the string table name their kind themselves ("Fehler: ...").
+    const std::string label = std::string(KindLabel(message.kind)) + ": ";
+    const std::string text = ansi::ToUtf8(message.text);
+    m_out << (text.starts_with(label) ? "" : label) << text;
     ::Answer answer = ::Answer::Ok;
     if (message.kind == MessageKind::Question) {
         const auto given = m_answers.find(message.id);

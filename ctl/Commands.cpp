@@ -6,6 +6,9 @@
 #include "pages/AccountDialogs.h"
 #include "pages/AddressTrace.h"
 #include "pages/ConfigCheck.h"
+#include "pages/KeyOwners.h"
+#include "pages/PageFolders.h"
+#include "pages/TransportRules.h"
 #include "pages/PageDomains.h"
 #include "platform/FileSystem.h"
 #include "platform/HostIdentity.h"
@@ -277,12 +280,17 @@ CConfigMap* MapFile(CConfigSet& set, const std::string& name) {
     return nullptr;
 }
 
+int NoMapFile(Context& c) {
+    return Refuse(c, "\"" + c.call.args[0] +
+                         "\" ist keine Schlüssel-Wert-Datei der Konfiguration (smtpd.cfg, "
+                         "pop3d.cfg, imap4d.cfg, syslogd.cfg, mdad.cfg, smarthosts); Domains und "
+                         "Adressen ändern die Befehle domain, account und alias.");
+}
+
 int Get(Context& c) {
     CConfigMap* map = MapFile(c.set, c.call.args[0]);
     if (!map)
-        return Refuse(c, "\"" + c.call.args[0] +
-                             "\" ist keine Schlüssel-Wert-Datei der Konfiguration (smtpd.cfg, "
-                             "pop3d.cfg, imap4d.cfg, syslogd.cfg, mdad.cfg, smarthosts).");
+        return NoMapFile(c);
     const auto key = FromArgument(c, c.call.args[1]);
     if (!key)
         return kFailed;
@@ -381,6 +389,63 @@ int Trace(Context& c) {
                                                                                     : kFailed;
 }
 
+// A folder goes into every file that keeps a copy of it, as the folders page writes it; a
+// copy that disagrees with the others stays as it is there, so the command refuses it.
+int SetFolder(Context& c, const std::string& key, const std::string& value) {
+    CPageFolders folders(c.set);
+    folders.OnFirstShow(c.prompter);
+    const CFieldSpec* field = folders.FindField(key);
+    const bool locked = (key == CPageFolders::kQueueDir && folders.QueueLocked()) ||
+                        (key == CPageFolders::kSpoolDir && folders.SpoolLocked());
+    if (!field || locked)
+        return Refuse(c, "Die Kopien von \"" + key +
+                             "\" in den Konfigurationsdateien unterscheiden sich; bitte im "
+                             "Konfigurationsprogramm bereinigen.");
+    if (const auto refusal = CFieldModel::Refusal(*field, value))
+        return Refuse(c, Utf8(*refusal));
+    folders.SetValue(key, value);
+    folders.OnApply(c.prompter);
+    return c.prompter.HadError() ? kFailed : kOk;
+}
+
+// A rule goes through the rule editor, which refuses and writes it as the delivery page does.
+int SetRule(Context& c, const std::string& key, const std::string& value) {
+    if (value.empty()) {
+        if (!c.set.smarthosts.RemoveKey(key))
+            return Refuse(c, "Die Regel \"" + Utf8(key) + "\" gibt es nicht.");
+        c.set.smarthosts.SetModified();
+        return kOk;
+    }
+    CTransportRuleDlg rule(&c.set.domains, key, value);
+    rule.OnOpen(c.prompter);
+    if (!rule.OnOk(c.prompter) || c.prompter.HadError())
+        return kFailed;
+    rule.StoreRule(c.set.smarthosts);
+    return kOk;
+}
+
+int Set(Context& c) {
+    CConfigMap* map = MapFile(c.set, c.call.args[0]);
+    if (!map)
+        return NoMapFile(c);
+    const auto key = FromArgument(c, c.call.args[1]);
+    const auto value = key ? FromArgument(c, c.call.args[2]) : std::nullopt;
+    if (!value)
+        return kFailed;
+    if (key->empty() || key->find_first_of(":#\r\n") != std::string::npos ||
+        value->find_first_of("\r\n") != std::string::npos)
+        return Refuse(c, "Ein Schlüssel darf weder leer sein noch \":\", \"#\" oder einen "
+                         "Zeilenumbruch enthalten, ein Wert keinen Zeilenumbruch.");
+    if (map == &c.set.smarthosts)
+        return SetRule(c, *key, *value);
+    if (const char* folder = keyowners::FolderKey(*key); folder && map != &c.set.syslogd)
+        return SetFolder(c, folder, *value);
+    if (const auto refusal = keyowners::Refusal(c.set, c.call.args[0], *key, *value))
+        return Refuse(c, Utf8(*refusal));
+    map->SetString(*key, *value); // an empty value removes the key
+    return kOk;
+}
+
 // --- The table ---------------------------------------------------------------------------------
 
 const std::vector<Command>& Commands() {
@@ -416,6 +481,12 @@ const std::vector<Command>& Commands() {
          "fehlende Zertifikate und Verzeichnisse, Schleifen von Weiterleitungen und mehr). Ende "
          "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
          0, 0, {"format", "host-name"}, false, false, Check},
+        {"set", "DATEI SCHLÜSSEL WERT",
+         "Setzt einen Schlüssel einer Konfigurationsdatei, ein leerer WERT entfernt ihn. Zeigt "
+         "eine Seite des Konfigurationsprogramms den Schlüssel, gelten ihre Grenzen; ein "
+         "Verzeichnis wird in alle Dateien geschrieben, die es kennen, eine Regel von "
+         "\"smarthosts\" (Schlüssel Domain oder <Domain) wie im Regel-Dialog geprüft.",
+         3, 3, {}, true, false, Set},
         {"trace", "ADRESSE",
          "Zeigt Schritt für Schritt, wohin eine Mail an die Adresse geht, und welcher Eintrag "
          "jeden Schritt entscheidet. Ende mit 1, wenn die Mail abgewiesen würde oder in einer "

@@ -159,6 +159,33 @@ TEST_F(Ctl, ChangesAreSavedLikeOkAndTheRunningServicesRestart) {
     EXPECT_EQ(Run({"domain", "list"}).out.find("neu.test"), std::string::npos);
 }
 
+TEST_F(Ctl, SetKeepsToTheRangesAndCopiesOfThePages) {
+    const auto set = [&](const std::string& file, const std::string& key,
+                         const std::string& value) {
+        return Run({"--no-restart", "set", file, key, value}).status;
+    };
+    EXPECT_EQ(set("smtpd.cfg", "MaxThreads", "12"), 0);
+    EXPECT_EQ(Run({"get", "smtpd.cfg", "MaxThreads"}).out, "12\n");
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"MaxThreads", "101"}, {"MaxThreads", "12a"}, {"Vrfy.Enable", "2"},
+             {"EnableVerify", "1"}, {"A:B", "1"}, {"Note", "two\nlines"}})
+        EXPECT_EQ(set("smtpd.cfg", key, value), 1) << key << "=" << value;
+    EXPECT_EQ(set("aliases", "x", "y"), 1);
+    EXPECT_EQ(set("smarthosts", "bad domain", "x:25"), 1);
+
+    // A folder goes into each copy; one that would clash with another is refused.
+    fs::create_directory(dir / "spool2");
+    ASSERT_EQ(set("mdad.cfg", "spooldir", dir / "spool2"), 0);
+    for (const char* file : {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "mdad.cfg"})
+        EXPECT_EQ(Run({"get", file, "SpoolDir"}).out, dir / "spool2" + "\n") << file;
+    EXPECT_EQ(set("mdad.cfg", "QueueDir", dir / "spool2"), 1);
+
+    EXPECT_EQ(set("smarthosts", "neu.test", "smtp.neu.test:2525"), 0);
+    EXPECT_EQ(set("smtpd.cfg", "Own.Key", "frei"), 0); // no page shows it: any value
+    EXPECT_EQ(set("smtpd.cfg", "Own.Key", ""), 0);
+    EXPECT_EQ(Run({"get", "smtpd.cfg", "Own.Key"}).status, 1);
+}
+
 // Another program's save holds the directory: reading goes on beside a reader, a change waits
 // and gives up without writing.
 TEST_F(Ctl, AChangeWaitsForAnotherProgramsSave) {

@@ -475,14 +475,30 @@ void CPageDomains::AddAccount(CPrompter& prompter) {
         prompter.Show(kBackupDomainAccount, MessageKind::Error);
         return;
     }
-    const bool root = AtRoot();
-    CAddAccountDlg dialog(root ? std::string("*") : m_selectedName);
+    CAddAccountDlg dialog(AtRoot() ? std::string("*") : m_selectedName);
     if (!RunDialogAccepted(prompter, dialog))
         return;
+    const auto row = CreateAccountFrom(dialog, prompter);
+    if (row) {
+        RebuildList(prompter);
+        m_rows.Select(m_rows.Find(*row));
+    }
+    // A creation that failed half-way has written to the disk as well.
+    if (row || m_store.AccountFolder(dialog.AccountName()))
+        Edited();
+}
+
+std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialog,
+                                                           CPrompter& prompter, bool dryRun) {
+    const bool root = dialog.AtRoot();
+    if (!root && m_config.backupDomains.Find(dialog.Value(CAddAccountDlg::kDomain))) {
+        prompter.Show(kBackupDomainAccount, MessageKind::Error);
+        return std::nullopt;
+    }
     const std::string password = dialog.Value(CAddAccountDlg::kPassword);
     if (password.empty()) {
         prompter.Show(kPasswordForCreate, MessageKind::Error);
-        return;
+        return std::nullopt;
     }
     std::string local = dialog.Value(CAddAccountDlg::kLocalPart);
     LowerCaseRule(local, prompter);
@@ -490,38 +506,47 @@ void CPageDomains::AddAccount(CPrompter& prompter) {
     // The domain part is lowered as well: the account list holds folder names in lower case,
     // and an alias whose target kept capitals would be dropped by the next start's load.
     const std::string account = dialog.AccountName();
-    if (m_store.CreateAccount(account, password, dialog.CreationSettings())) {
-        const std::string address = dialog.Address();
-        if (!root)
-            m_config.aliases.SetAt(address, account);
-        RebuildList(prompter);
-        m_rows.Select(m_rows.Find(root ? account : address));
-    } else {
+    if (dryRun)
+        return root ? account : dialog.Address();
+    if (!m_store.CreateAccount(account, password, dialog.CreationSettings())) {
         prompter.Show(kAccountNotCreated, MessageKind::Error);
+        return std::nullopt;
     }
-    Edited();
+    const std::string address = dialog.Address();
+    if (!root)
+        m_config.aliases.SetAt(address, account);
+    return root ? account : address;
 }
 
 void CPageDomains::AddAlias(CPrompter& prompter) {
     if (!m_hasSelectedName)
         return;
-    const bool root = AtRoot();
-    CAddAliasDlg dialog(root ? std::string("*") : m_selectedName);
+    CAddAliasDlg dialog(AtRoot() ? std::string("*") : m_selectedName);
     if (!RunDialogAccepted(prompter, dialog))
         return;
+    if (const auto key = AddAliasFrom(dialog, prompter)) {
+        RebuildList(prompter);
+        m_rows.Select(m_rows.Find(*key));
+        Edited();
+    }
+}
+
+std::optional<std::string> CPageDomains::AddAliasFrom(CAddAliasDlg& dialog, CPrompter& prompter,
+                                                      bool dryRun) {
+    const std::string domain = dialog.Value(CAddAliasDlg::kDomain);
+    const bool root = domain == "*";
     const std::string target = dialog.Value(CAddAliasDlg::kTarget);
     // At the root a bare account name is a valid target too.
     if (!root && !HasAt(target)) {
         prompter.Show(kForwardNeedsAddress, MessageKind::Error);
-        return;
+        return std::nullopt;
     }
     std::string local = dialog.Value(CAddAliasDlg::kLocalPart);
     LowerCaseRule(local, prompter);
-    const std::string key = root ? local : AliasAddressOf(local, ansi::ToLower(m_selectedName));
-    m_config.aliases.SetAt(key, target);
-    RebuildList(prompter);
-    m_rows.Select(m_rows.Find(key));
-    Edited();
+    const std::string key = root ? local : AliasAddressOf(local, ansi::ToLower(domain));
+    if (!dryRun)
+        m_config.aliases.SetAt(key, target);
+    return key;
 }
 
 void CPageDomains::DeleteEntry(CPrompter& prompter) {
@@ -634,6 +659,18 @@ void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
         return;
     }
     const std::string name(m_rows.Address(*row));
+    const auto dialog = OpenChange(name, prompter);
+    if (!dialog || !RunDialogAccepted(prompter, *dialog))
+        return;
+    if (ChangeAccountFrom(*dialog, prompter)) {
+        RebuildList(prompter);
+        m_rows.Select(m_rows.Find(name));
+        Edited();
+    }
+}
+
+std::unique_ptr<CChangeAccountDlg> CPageDomains::OpenChange(const std::string& name,
+                                                            CPrompter& prompter) const {
     std::string target;
     const bool found = m_config.aliases.Lookup(name, target);
     std::string account;
@@ -643,13 +680,14 @@ void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
         account = name;
     else {
         prompter.Show(kNotAnAccount, MessageKind::Error);
-        return;
+        return nullptr;
     }
 
     std::string password;
     CConfigMap config;
     (void)m_store.ReadAccount(account, password, config);
-    CChangeAccountDlg dialog(name, account);
+    auto made = std::make_unique<CChangeAccountDlg>(name, account);
+    CChangeAccountDlg& dialog = *made;
     dialog.SetValue(CAccountDlgBase::kPassword, password);
     dialog.SetChecked(CAccountDlgBase::kSaveEnvelope, config.GetInt("SaveEnvelope", 0) != 0);
     const int quota = config.GetInt("Quota", 0);
@@ -662,23 +700,26 @@ void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
     dialog.SetChecked(CAccountDlgBase::kReply, config.GetInt("RunReply", 0) != 0);
     FillReply(account, config, dialog);
     dialog.UpdateStates();
+    return made;
+}
 
-    if (!RunDialogAccepted(prompter, dialog))
-        return;
+bool CPageDomains::ChangeAccountFrom(const CChangeAccountDlg& dialog, CPrompter& prompter,
+                                     bool dryRun) {
     const std::string newPassword = dialog.Value(CAccountDlgBase::kPassword);
     if (newPassword.empty()) {
         prompter.Show(kPasswordForChange, MessageKind::Error);
-        return;
+        return false;
     }
+    if (dryRun)
+        return true;
+    const std::string account = dialog.AccountName();
     if (!m_store.ChangeAccount(account, newPassword, dialog.ChangeSettings())) {
         prompter.Show(kAccountNotChanged, MessageKind::Error);
-        return;
+        return false;
     }
     // The template's sender is what the list shows: the address, or the bare account name of
     // a root row.
-    if (!StoreReply(account, name, dialog))
+    if (!StoreReply(account, dialog.Value(CChangeAccountDlg::kAddress), dialog))
         prompter.ShowText(kConfigNotSaved, MessageKind::Error);
-    RebuildList(prompter);
-    m_rows.Select(m_rows.Find(name));
-    Edited();
+    return true;
 }

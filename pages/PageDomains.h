@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -130,6 +131,24 @@ public:
     void AddAlias(CPrompter& prompter);
     void DeleteEntry(CPrompter& prompter);
     void ChangeAccountFlow(CPrompter& prompter);
+
+    // The same operations on filled dialogs instead of the selection, for callers without the
+    // tree (the command line, an import): the same checks and messages, the list is not
+    // rebuilt. With dryRun they check only and write nothing.
+    // A new account from an add dialog whose OnOk passed; its address (its name at the root),
+    // or nothing after the message.
+    std::optional<std::string> CreateAccountFrom(CAddAccountDlg& dialog, CPrompter& prompter,
+                                                 bool dryRun = false);
+    // A forward or alias from an add dialog whose OnOk passed; its key, or nothing.
+    std::optional<std::string> AddAliasFrom(CAddAliasDlg& dialog, CPrompter& prompter,
+                                            bool dryRun = false);
+    // The change dialog of the account that name (an address or an account) stands for, filled
+    // from its files; nothing after the message when name is no account.
+    std::unique_ptr<CChangeAccountDlg> OpenChange(const std::string& name,
+                                                  CPrompter& prompter) const;
+    // Stores what the change dialog holds, once its OnOk passed.
+    bool ChangeAccountFrom(const CChangeAccountDlg& dialog, CPrompter& prompter,
+                           bool dryRun = false);
 
 private:
     bool AtRoot() const;

@@ -38,10 +38,10 @@ void Outgoing(const CConfigSet& set, std::string_view recipient, std::string_vie
     trace.end = CTrace::End::Outgoing;
     std::string key;
     std::string value;
-    const bool found = FindRule(set, DomainOfAddress(recipient), transport::kRecipient, key,
-                                value) ||
-                       (!sender.empty() && FindRule(set, sender, transport::kSender, key, value)) ||
-                       FindRule(set, "*", transport::kRecipient, key, value);
+    const bool found =
+        FindRule(set, DomainOfAddress(recipient), transport::kRecipient, key, value) ||
+        (!sender.empty() && FindRule(set, sender, transport::kSender, key, value)) ||
+        FindRule(set, "*", transport::kRecipient, key, value);
     if (!found) {
         trace.steps.push_back({"Die Mail an " + Quoted(recipient) +
                                    " verlässt den Server direkt an den Mailserver der Domain "
@@ -54,9 +54,8 @@ void Outgoing(const CConfigSet& set, std::string_view recipient, std::string_vie
                       std::to_string(rule.port) + (rule.ssl ? " mit SSL/TLS" : "");
     if (rule.logsIn)
         how += ", angemeldet als " + Quoted(rule.login);
-    trace.steps.push_back(
-        {"Die Mail an " + Quoted(recipient) + " verlässt den Server " + how + ".",
-         "smarthosts: " + U(key)});
+    trace.steps.push_back({"Die Mail an " + Quoted(recipient) + " verlässt den Server " + how + ".",
+                           "smarthosts: " + U(key)});
 }
 
 } // namespace
@@ -84,15 +83,14 @@ CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
                                            "weiter.",
                                        "backupdomains: " + U(domain)});
             else
-                trace.steps.push_back({"Die Domain " + Quoted(domain) +
-                                           " ist keine lokale Domain.",
-                                       "domains"});
+                trace.steps.push_back(
+                    {"Die Domain " + Quoted(domain) + " ist keine lokale Domain.", "domains"});
             Outgoing(set, current, passed.size() == 1 ? std::string() : senderDomain, trace);
             return trace;
         }
         if (!domain.empty())
-            trace.steps.push_back({"Die Domain " + Quoted(domain) + " ist lokal.",
-                                   "domains: " + U(domain)});
+            trace.steps.push_back(
+                {"Die Domain " + Quoted(domain) + " ist lokal.", "domains: " + U(domain)});
 
         std::string target;
         std::string key;
@@ -113,13 +111,12 @@ CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
         if (!key.empty()) {
             const bool exact = ansi::EqualNoCase(key, current);
             const bool catchAll = !exact && key.starts_with("*@");
-            trace.steps.push_back(
-                {(exact      ? "Der Eintrag " + Quoted(key)
-                  : catchAll ? "Die Sammeladresse (Catch-all) " + Quoted(key)
-                             : "Der Platzhalter-Eintrag " + Quoted(key)) +
-                     (forward ? " leitet weiter an " : " gehört zum Konto ") + Quoted(target) +
-                     ".",
-                 "aliases: " + U(key)});
+            trace.steps.push_back({(exact      ? "Der Eintrag " + Quoted(key)
+                                    : catchAll ? "Die Sammeladresse (Catch-all) " + Quoted(key)
+                                               : "Der Platzhalter-Eintrag " + Quoted(key)) +
+                                       (forward ? " leitet weiter an " : " gehört zum Konto ") +
+                                       Quoted(target) + ".",
+                                   "aliases: " + U(key)});
         }
         if (forward) {
             current = ansi::ToLower(target);
@@ -130,22 +127,22 @@ CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
         CAccountStore store(set.mdad);
         const auto folder = store.AccountFolder(account);
         if (!set.users.Contains(account) || !folder) {
-            trace.steps.push_back({"Das Konto " + Quoted(account) +
-                                       " hat kein Postfach: die Mail wird abgewiesen.",
-                                   "aliases: " + U(key)});
+            trace.steps.push_back(
+                {"Das Konto " + Quoted(account) + " hat kein Postfach: die Mail wird abgewiesen.",
+                 "aliases: " + U(key)});
             trace.end = CTrace::End::Refused;
             return trace;
         }
-        trace.steps.push_back({"Zustellung in das Postfach des Kontos " + Quoted(account) + " (" +
-                                   U(*folder) + ").",
-                               "Konto: " + U(account)});
+        trace.steps.push_back(
+            {"Zustellung in das Postfach des Kontos " + Quoted(account) + " (" + U(*folder) + ").",
+             "Konto: " + U(account)});
         std::string password;
         CConfigMap config;
         if (store.ReadAccount(account, password, config) && config.GetInt("RunReply", 0) != 0)
-            trace.steps.push_back(
-                {"Die automatische Antwort ist eingeschaltet (Vorlage " +
-                     Quoted(config.GetString("RunReplyTemplate", "reply.emt")) + ").",
-                 "Konto: " + U(account) + ", config: RunReply"});
+            trace.steps.push_back({"Die automatische Antwort ist eingeschaltet (Vorlage " +
+                                       Quoted(config.GetString("RunReplyTemplate", "reply.emt")) +
+                                       ").",
+                                   "Konto: " + U(account) + ", config: RunReply"});
         trace.end = CTrace::End::Account;
         return trace;
     }

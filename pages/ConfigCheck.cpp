@@ -174,14 +174,13 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
         for (std::size_t j = i + 1; j < bound.size(); ++j) {
             const Bound& a = bound[i];
             const Bound& b = bound[j];
-            if (a.at.port != b.at.port ||
-                !(a.at.address == "*" || b.at.address == "*" ||
-                  ansi::EqualNoCase(a.at.address, b.at.address)))
+            if (a.at.port != b.at.port || !(a.at.address == "*" || b.at.address == "*" ||
+                                            ansi::EqualNoCase(a.at.address, b.at.address)))
                 continue;
-            const std::string where = a.listener == b.listener
-                                          ? std::string("zweimal im ") + a.listener->service
-                                          : std::string("im ") + a.listener->service +
-                                                " und im " + b.listener->service;
+            const std::string where =
+                a.listener == b.listener
+                    ? std::string("zweimal im ") + a.listener->service
+                    : std::string("im ") + a.listener->service + " und im " + b.listener->service;
             findings.Add(Severity::Critical, "port-clash", b.listener->file, "Interface",
                          "Die Adressen \"" + U(a.entry) + "\" und \"" + U(b.entry) +
                              "\" belegen denselben Port " + std::to_string(a.at.port) + " " +
@@ -265,8 +264,8 @@ void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindi
             continue;
         std::vector<std::string> chain{key};
         std::string next = ansi::ToLower(target);
-        for (int step = 0; step < 64 && next.find('@') != std::string::npos &&
-                           IsLocalAddress(next, set.domains);
+        for (int step = 0;
+             step < 64 && next.find('@') != std::string::npos && IsLocalAddress(next, set.domains);
              ++step) {
             if (std::find(chain.begin(), chain.end(), next) != chain.end()) {
                 if (next != key)

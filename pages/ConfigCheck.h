@@ -15,9 +15,9 @@ enum class Severity { Warning = 1, Critical = 2 };
 struct CFinding {
     Severity severity;
     const char* code; // a stable name for scripts ("open-relay")
-    std::string file;  // the file of the set it comes from
-    std::string key;   // the key, list entry or alias there; may be empty
-    std::string text;  // a German sentence, UTF-8
+    std::string file; // the file of the set it comes from
+    std::string key;  // the key, list entry or alias there; may be empty
+    std::string text; // a German sentence, UTF-8
 };
 
 struct CheckEnvironment {

@@ -12,9 +12,9 @@
 namespace keyowners {
 
 const char* FolderKey(std::string_view key) {
-    for (const char* folder : {CPageFolders::kSpoolDir, CPageFolders::kQueueDir,
-                               CPageFolders::kOutgoingDir, CPageFolders::kErrorDir,
-                               CPageFolders::kFilterDir})
+    for (const char* folder :
+         {CPageFolders::kSpoolDir, CPageFolders::kQueueDir, CPageFolders::kOutgoingDir,
+          CPageFolders::kErrorDir, CPageFolders::kFilterDir})
         if (ansi::EqualNoCase(key, folder))
             return folder;
     return nullptr;

@@ -44,8 +44,13 @@ protected:
     }
     void TearDown() override { ::unsetenv("KORVANE_GUARD_CONFIG"); }
     AppOutcome Run(CAppEnvironment::ChangedFiles policy) {
-        CAppEnvironment environment{prompter, services, sheet, [] { return true; },
-                                    [] { return 0; }, [](unsigned) {}, "KORVANE_GUARD_CONFIG"};
+        CAppEnvironment environment{prompter,
+                                    services,
+                                    sheet,
+                                    [] { return true; },
+                                    [] { return 0; },
+                                    [](unsigned) {},
+                                    "KORVANE_GUARD_CONFIG"};
         environment.changedFiles = policy;
         environment.lockTimeout = std::chrono::milliseconds(50);
         CQuibrelApp app(std::move(environment));

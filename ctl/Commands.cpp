@@ -1,4 +1,5 @@
 #include "ctl/Commands.h"
+#include "ctl/Context.h"
 
 #include "Common/Ansi.h"
 #include "app/BatchPrompter.h"
@@ -7,9 +8,9 @@
 #include "pages/AddressTrace.h"
 #include "pages/ConfigCheck.h"
 #include "pages/KeyOwners.h"
+#include "pages/PageDomains.h"
 #include "pages/PageFolders.h"
 #include "pages/TransportRules.h"
-#include "pages/PageDomains.h"
 #include "platform/FileSystem.h"
 #include "platform/HostIdentity.h"
 #include "platform/Security.h"
@@ -27,30 +28,6 @@
 namespace ctl {
 namespace {
 
-// A command line taken apart: the words and arguments in order, the options by name (a value
-// after "=", or none).
-struct Invocation {
-    std::vector<std::string> args;
-    std::map<std::string, std::optional<std::string>> options;
-
-    bool Has(const std::string& name) const { return options.count(name) != 0; }
-    std::optional<std::string> Value(const std::string& name) const {
-        const auto it = options.find(name);
-        return it == options.end() ? std::nullopt : it->second;
-    }
-};
-
-struct Context {
-    CConfigSet& set;
-    CBatchPrompter& prompter;
-    const Invocation& call;
-    Streams& io;
-    std::string password; // code page; read before the load for the commands that take one
-    // The files of the set whose load failed and that the load complained about or that are
-    // there but unreadable.
-    std::vector<std::string> failedLoads;
-};
-
 struct Command {
     const char* words; // "domain add"
     const char* usage; // the arguments after the words
@@ -59,86 +36,12 @@ struct Command {
     std::size_t maxArgs;
     std::vector<std::string> options; // besides the global ones
     bool changes;                     // saves the set and restarts the services
-    bool takesPassword;
+    enum Password { kNoPassword, kPassword, kPasswordIfAsked } password;
     int (*handler)(Context&);
 };
 
 // The options every command takes.
 const char* const kGlobalOptions[] = {"config-dir", "no-restart", "wait", "help"};
-
-// --- Helpers of the handlers -----------------------------------------------------------------
-
-std::string Utf8(std::string_view ansiText) {
-    return ansi::ToUtf8(ansiText);
-}
-
-int Refuse(Context& c, const std::string& utf8Text) {
-    c.io.err << "Fehler: " << utf8Text << '\n';
-    return kFailed;
-}
-
-// The page as the sheet shows it, with its tree built; the host checks of its first show are
-// the sheet's and the check command's business, not that of an operation.
-struct DomainsPage {
-    explicit DomainsPage(Context& c) : context(c), page(c.set) { page.RebuildTree(); }
-
-    // Selects the tree node of domain (any letter case), or the root for an empty one.
-    bool SelectDomain(std::string_view domain) {
-        const CTreeModel& tree = page.Tree();
-        for (CTreeModel::NodeId node = 0; node < tree.NodeCount(); ++node) {
-            const bool root = tree.Parent(node) == CTreeModel::kNone;
-            if (domain.empty() ? root : !root && ansi::EqualNoCase(tree.Text(node), domain)) {
-                page.TreeOf(CPageDomains::kDomainTree)->Select(node);
-                page.SelectionChanged(CPageDomains::kDomainTree, context.prompter);
-                return true;
-            }
-        }
-        return false;
-    }
-    // Selects the address list's row of address; its icon, or nothing when there is none.
-    std::optional<int> SelectRow(std::string_view address) {
-        const auto row = page.Rows().Find(address);
-        if (!row)
-            return std::nullopt;
-        page.RowsOf(CPageDomains::kAddressList)->Select(row);
-        return page.Rows().RowIcon(*row);
-    }
-    int Run(const char* command) {
-        page.RunCommand(command, context.prompter);
-        return context.prompter.HadError() ? kFailed : kOk;
-    }
-
-    Context& context;
-    CPageDomains page;
-};
-
-// An argument of the command line (UTF-8) in the code page of the files; nothing, after the
-// message, when it holds characters the code page does not have.
-std::optional<std::string> FromArgument(Context& c, const std::string& utf8Text) {
-    bool representable = true;
-    std::string text = ansi::FromUtf8(utf8Text, &representable);
-    if (representable)
-        return text;
-    Refuse(c, "\"" + utf8Text + "\" enthält Zeichen, die die Konfigurationsdateien nicht "
-                                "darstellen können (Windows-1252).");
-    return std::nullopt;
-}
-
-// Splits "local@domain"; an address without "@" belongs to no domain (the tree's root).
-struct Address {
-    std::string local;
-    std::string domain;
-};
-Address SplitAddress(const std::string& address) {
-    const std::size_t at = address.find('@');
-    if (at == std::string::npos)
-        return {address, {}};
-    return {address.substr(0, at), address.substr(at + 1)};
-}
-
-int NoSuchDomain(Context& c, const std::string& domain) {
-    return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");
-}
 
 // --- Handlers ----------------------------------------------------------------------------------
 
@@ -240,8 +143,7 @@ int AliasAdd(Context& c) {
 }
 
 // Removes the row of address when its icon is one of icons; otherwise says what it is.
-int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question,
-              const char* wrongKind) {
+int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question, const char* wrongKind) {
     const auto text = FromArgument(c, c.call.args[0]);
     if (!text)
         return kFailed;
@@ -271,7 +173,7 @@ int AliasRemove(Context& c) {
 // The key-value files of the set by name; the lists and "aliases" have their own commands.
 CConfigMap* MapFile(CConfigSet& set, const std::string& name) {
     const std::pair<const char*, CConfigMap*> files[] = {
-        {"smtpd.cfg", &set.smtpd},   {"pop3d.cfg", &set.pop3d}, {"imap4d.cfg", &set.imap4d},
+        {"smtpd.cfg", &set.smtpd},     {"pop3d.cfg", &set.pop3d}, {"imap4d.cfg", &set.imap4d},
         {"syslogd.cfg", &set.syslogd}, {"mdad.cfg", &set.mdad},   {"smarthosts", &set.smarthosts},
     };
     for (const auto& [fileName, map] : files)
@@ -296,8 +198,8 @@ int Get(Context& c) {
         return kFailed;
     const auto value = map->FindView(*key);
     if (!value)
-        return Refuse(c, "Der Schlüssel \"" + c.call.args[1] + "\" ist in \"" +
-                             c.call.args[0] + "\" nicht gesetzt.");
+        return Refuse(c, "Der Schlüssel \"" + c.call.args[1] + "\" ist in \"" + c.call.args[0] +
+                             "\" nicht gesetzt.");
     c.io.out << Utf8(*value) << '\n';
     return kOk;
 }
@@ -373,9 +275,8 @@ int Trace(Context& c) {
         return kFailed;
     // Only what could stand in an envelope: one "@" at most, a usable domain after it.
     const std::size_t at = address->find('@');
-    const bool blank = std::any_of(address->begin(), address->end(), [](char ch) {
-        return static_cast<unsigned char>(ch) <= ' ';
-    });
+    const bool blank = std::any_of(address->begin(), address->end(),
+                                   [](char ch) { return static_cast<unsigned char>(ch) <= ' '; });
     if (address->empty() || blank || at == 0 ||
         (at != std::string::npos &&
          (address->find('@', at + 1) != std::string::npos ||
@@ -385,8 +286,7 @@ int Trace(Context& c) {
     for (std::size_t i = 0; i < trace.steps.size(); ++i)
         c.io.out << i + 1 << ". " << trace.steps[i].text << "\n   (" << trace.steps[i].decidedBy
                  << ")\n";
-    return trace.end == CTrace::End::Account || trace.end == CTrace::End::Outgoing ? kOk
-                                                                                    : kFailed;
+    return trace.end == CTrace::End::Account || trace.end == CTrace::End::Outgoing ? kOk : kFailed;
 }
 
 // A folder goes into every file that keeps a copy of it, as the folders page writes it; a
@@ -450,50 +350,170 @@ int Set(Context& c) {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"domain list", "", "Zeigt die lokalen Domains und die Backup-MX-Domains.", 0, 0, {},
-         false, false, DomainList},
-        {"domain add", "DOMAIN [--backup]",
-         "Legt eine lokale Domain an, mit --backup eine Backup-MX-Domain.", 1, 1, {"backup"},
-         true, false, DomainAdd},
-        {"domain remove", "DOMAIN",
+        {"domain list",
+         "",
+         "Zeigt die lokalen Domains und die Backup-MX-Domains.",
+         0,
+         0,
+         {},
+         false,
+         Command::kNoPassword,
+         DomainList},
+        {"domain add",
+         "DOMAIN [--backup]",
+         "Legt eine lokale Domain an, mit --backup eine Backup-MX-Domain.",
+         1,
+         1,
+         {"backup"},
+         true,
+         Command::kNoPassword,
+         DomainAdd},
+        {"domain remove",
+         "DOMAIN",
          "Entfernt eine Domain. Ihre Adressen bleiben in \"aliases\" und entfallen beim "
          "nächsten Laden.",
-         1, 1, {}, true, false, DomainRemove},
-        {"account list", "[DOMAIN]",
+         1,
+         1,
+         {},
+         true,
+         Command::kNoPassword,
+         DomainRemove},
+        {"account list",
+         "[DOMAIN]",
          "Zeigt die Adressen der Mailkonten einer Domain, ohne DOMAIN die Konten ohne "
          "Adresse in einer Domain.",
-         0, 1, {}, false, false, AccountList},
-        {"account add", "ADRESSE [--password-file=DATEI]",
+         0,
+         1,
+         {},
+         false,
+         Command::kNoPassword,
+         AccountList},
+        {"account add",
+         "ADRESSE [--password-file=DATEI]",
          "Legt ein Mailkonto an. Das Kennwort steht in der ersten Zeile der Datei oder, ohne "
          "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer.",
-         1, 1, {"password-file"}, true, true, AccountAdd},
-        {"account remove", "ADRESSE", "Löscht ein Mailkonto mit seinem Postfach.", 1, 1, {},
-         true, false, AccountRemove},
-        {"alias list", "[DOMAIN]",
-         "Zeigt die Weiterleitungen einer Domain, ohne DOMAIN die ohne Domain.", 0, 1, {},
-         false, false, AliasList},
-        {"alias add", "ADRESSE ZIEL", "Legt eine Weiterleitung oder ein Alias an.", 2, 2, {},
-         true, false, AliasAdd},
-        {"alias remove", "ADRESSE", "Löscht eine Weiterleitung.", 1, 1, {}, true, false,
+         1,
+         1,
+         {"password-file"},
+         true,
+         Command::kPassword,
+         AccountAdd},
+        {"account change",
+         "ADRESSE [--password-file=DATEI | --password-stdin] [--quota-mb=N] [--maxsize-kb=N] "
+         "[--save-envelope=0|1]",
+         "Ändert ein Mailkonto: das Kennwort (aus der Datei oder der Standardeingabe), das "
+         "Speicherplatzlimit in MB, die größte Mail in KB (0 schaltet ein Limit ab) und ob die "
+         "Envelope-Header erhalten bleiben. Was nicht angegeben ist, bleibt.",
+         1,
+         1,
+         {"password-file", "password-stdin", "quota-mb", "maxsize-kb", "save-envelope"},
+         true,
+         Command::kPasswordIfAsked,
+         AccountChange},
+        {"account remove",
+         "ADRESSE",
+         "Löscht ein Mailkonto mit seinem Postfach.",
+         1,
+         1,
+         {},
+         true,
+         Command::kNoPassword,
+         AccountRemove},
+        {"alias list",
+         "[DOMAIN]",
+         "Zeigt die Weiterleitungen einer Domain, ohne DOMAIN die ohne Domain.",
+         0,
+         1,
+         {},
+         false,
+         Command::kNoPassword,
+         AliasList},
+        {"alias add",
+         "ADRESSE ZIEL",
+         "Legt eine Weiterleitung oder ein Alias an.",
+         2,
+         2,
+         {},
+         true,
+         Command::kNoPassword,
+         AliasAdd},
+        {"alias remove",
+         "ADRESSE",
+         "Löscht eine Weiterleitung.",
+         1,
+         1,
+         {},
+         true,
+         Command::kNoPassword,
          AliasRemove},
-        {"check", "[--format=text|json] [--host-name=NAME]",
+        {"check",
+         "[--format=text|json] [--host-name=NAME]",
          "Prüft die Konfiguration auf Fehler und Gefahren (offenes Relay, Ports doppelt belegt, "
          "fehlende Zertifikate und Verzeichnisse, Schleifen von Weiterleitungen und mehr). Ende "
          "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
-         0, 0, {"format", "host-name"}, false, false, Check},
-        {"set", "DATEI SCHLÜSSEL WERT",
+         0,
+         0,
+         {"format", "host-name"},
+         false,
+         Command::kNoPassword,
+         Check},
+        {"set",
+         "DATEI SCHLÜSSEL WERT",
          "Setzt einen Schlüssel einer Konfigurationsdatei, ein leerer WERT entfernt ihn. Zeigt "
          "eine Seite des Konfigurationsprogramms den Schlüssel, gelten ihre Grenzen; ein "
          "Verzeichnis wird in alle Dateien geschrieben, die es kennen, eine Regel von "
          "\"smarthosts\" (Schlüssel Domain oder <Domain) wie im Regel-Dialog geprüft.",
-         3, 3, {}, true, false, Set},
-        {"trace", "ADRESSE",
+         3,
+         3,
+         {},
+         true,
+         Command::kNoPassword,
+         Set},
+        {"trace",
+         "ADRESSE",
          "Zeigt Schritt für Schritt, wohin eine Mail an die Adresse geht, und welcher Eintrag "
          "jeden Schritt entscheidet. Ende mit 1, wenn die Mail abgewiesen würde oder in einer "
          "Schleife kreist.",
-         1, 1, {}, false, false, Trace},
-        {"get", "DATEI SCHLÜSSEL", "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
-         2, 2, {}, false, false, Get},
+         1,
+         1,
+         {},
+         false,
+         Command::kNoPassword,
+         Trace},
+        {"export",
+         "accounts|aliases [--output=DATEI] [--bom]",
+         "Schreibt die Mailkonten (Adresse, Quota in MB, größte Mail in KB, Envelope-Header; nie "
+         "das Kennwort) oder die Weiterleitungen als CSV (UTF-8) auf die Standardausgabe oder "
+         "in die Datei; --bom setzt die Markierung, an der Tabellenprogramme UTF-8 erkennen.",
+         1,
+         1,
+         {"format", "output", "bom"},
+         false,
+         Command::kNoPassword,
+         Export},
+        {"import",
+         "accounts|aliases DATEI.csv [--dry-run] [--all-or-nothing]",
+         "Legt Mailkonten (Spalten address, password, quota_mb, maxsize_kb, save_envelope) "
+         "oder Weiterleitungen (Spalten alias, target) aus einer CSV-Datei an; ein vorhandenes "
+         "Konto wird geändert, ein leeres Kennwort lässt seines. Jede Zeile wird wie im "
+         "Konfigurationsprogramm geprüft; eine abgelehnte Zeile hält die anderen nicht auf, "
+         "außer mit --all-or-nothing. --dry-run zeigt nur, was geschähe. Trennzeichen Komma "
+         "oder Semikolon, Text in UTF-8 oder Windows-1252.",
+         2,
+         2,
+         {"dry-run", "all-or-nothing"},
+         true,
+         Command::kNoPassword,
+         Import},
+        {"get",
+         "DATEI SCHLÜSSEL",
+         "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
+         2,
+         2,
+         {},
+         false,
+         Command::kNoPassword,
+         Get},
     };
     return commands;
 }
@@ -511,8 +531,8 @@ void PrintOverview(std::ostream& out) {
 }
 
 void PrintHelp(std::ostream& out, const Command& command) {
-    out << "Aufruf: korvanectl " << command.words << (*command.usage ? " " : "")
-        << command.usage << "\n\n"
+    out << "Aufruf: korvanectl " << command.words << (*command.usage ? " " : "") << command.usage
+        << "\n\n"
         << command.help << "\n";
     if (command.changes)
         out << "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
@@ -580,7 +600,7 @@ public:
         m_status = m_command.handler(context);
         if (m_prompter.HadError())
             m_status = kFailed;
-        return m_command.changes && m_status == kOk;
+        return m_command.changes && context.save && (m_status == kOk || context.saveAnyway);
     }
     int Status() const { return m_status; }
 
@@ -628,9 +648,8 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
                                   : std::string()) +
                              "\".");
     for (const auto& [name, value] : call.options) {
-        const bool global =
-            std::find(std::begin(kGlobalOptions), std::end(kGlobalOptions), name) !=
-            std::end(kGlobalOptions);
+        const bool global = std::find(std::begin(kGlobalOptions), std::end(kGlobalOptions), name) !=
+                            std::end(kGlobalOptions);
         if (!global && std::find(command->options.begin(), command->options.end(), name) ==
                            command->options.end())
             return Usage(io, "Unbekannte Option \"--" + name + "\".", command);
@@ -644,10 +663,12 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         return Usage(io, "Zu wenige Argumente.", command);
     if (call.args.size() > command->maxArgs)
         return Usage(io, "Zu viele Argumente.", command);
-    for (const char* valued : {"config-dir", "password-file", "format", "host-name", "wait"})
+    for (const char* valued : {"config-dir", "password-file", "format", "host-name", "wait",
+                               "output", "quota-mb", "maxsize-kb", "save-envelope"})
         if (call.Has(valued) && !call.Value(valued))
-            return Usage(io, std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
-                                 valued + "=...).",
+            return Usage(io,
+                         std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
+                             valued + "=...).",
                          command);
 
     if (const auto wait = call.Value("wait");
@@ -667,7 +688,10 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     }
 
     std::string password;
-    if (command->takesPassword) {
+    const bool wantsPassword = command->password == Command::kPassword ||
+                               (command->password == Command::kPasswordIfAsked &&
+                                (call.Has("password-file") || call.Has("password-stdin")));
+    if (wantsPassword) {
         std::string text;
         if (const auto file = call.Value("password-file")) {
             if (!platform::ReadWholeFile(*file, text)) {
@@ -691,7 +715,9 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     CCommandSheet sheet(*command, call, io, prompter, std::move(password));
     auto services = platform::CreateServiceManager();
     CAppEnvironment environment{
-        prompter, *services, sheet,
+        prompter,
+        *services,
+        sheet,
         command->changes ? std::function<bool()>(platform::IsAdministrator)
                          : std::function<bool()>([] { return true; }),
         [] { return 0; },
@@ -704,7 +730,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     CQuibrelApp app(std::move(environment));
     switch (app.Run("")) {
     case AppOutcome::Saved:
-        return prompter.HadError() ? kFailed : kOk;
+        return prompter.HadError() ? kFailed : sheet.Status();
     case AppOutcome::Cancelled:
         return sheet.Status();
     case AppOutcome::SaveRefused:

@@ -22,9 +22,9 @@ using testutil::WriteBytes;
 
 namespace {
 
-const char* const kNineFiles[] = {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "syslogd.cfg",
-                                  "mdad.cfg",  "domains",   "aliases",    "smarthosts",
-                                  "backupdomains"};
+const char* const kNineFiles[] = {"smtpd.cfg",   "pop3d.cfg",  "imap4d.cfg",
+                                  "syslogd.cfg", "mdad.cfg",   "domains",
+                                  "aliases",     "smarthosts", "backupdomains"};
 
 struct Result {
     int status;
@@ -89,8 +89,12 @@ protected:
 
 TEST_F(Ctl, WrongUsageEndsWithTwoAndHelpWithZero) {
     for (const std::vector<std::string>& call :
-         {std::vector<std::string>{}, {"frobnicate"}, {"domain", "rename", "a"}, {"domain", "add"},
-          {"domain", "add", "a.test", "b.test"}, {"domain", "list", "--verbose"},
+         {std::vector<std::string>{},
+          {"frobnicate"},
+          {"domain", "rename", "a"},
+          {"domain", "add"},
+          {"domain", "add", "a.test", "b.test"},
+          {"domain", "list", "--verbose"},
           {"account", "add", "a@example.test", "--password-file"}}) {
         const Result result = Run(call);
         EXPECT_EQ(result.status, 2) << testing::PrintToString(call);
@@ -166,9 +170,13 @@ TEST_F(Ctl, SetKeepsToTheRangesAndCopiesOfThePages) {
     };
     EXPECT_EQ(set("smtpd.cfg", "MaxThreads", "12"), 0);
     EXPECT_EQ(Run({"get", "smtpd.cfg", "MaxThreads"}).out, "12\n");
-    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-             {"MaxThreads", "101"}, {"MaxThreads", "12a"}, {"Vrfy.Enable", "2"},
-             {"EnableVerify", "1"}, {"A:B", "1"}, {"Note", "two\nlines"}})
+    for (const auto& [key, value] :
+         std::vector<std::pair<std::string, std::string>>{{"MaxThreads", "101"},
+                                                          {"MaxThreads", "12a"},
+                                                          {"Vrfy.Enable", "2"},
+                                                          {"EnableVerify", "1"},
+                                                          {"A:B", "1"},
+                                                          {"Note", "two\nlines"}})
         EXPECT_EQ(set("smtpd.cfg", key, value), 1) << key << "=" << value;
     EXPECT_EQ(set("aliases", "x", "y"), 1);
     EXPECT_EQ(set("smarthosts", "bad domain", "x:25"), 1);
@@ -186,12 +194,70 @@ TEST_F(Ctl, SetKeepsToTheRangesAndCopiesOfThePages) {
     EXPECT_EQ(Run({"get", "smtpd.cfg", "Own.Key"}).status, 1);
 }
 
+TEST_F(Ctl, ExportAndImportGoThroughThePagesChecks) {
+    EXPECT_EQ(Run({"export", "accounts"}).out,
+              "address,quota_mb,maxsize_kb,save_envelope\r\ninfo@example.test,500,0,0\r\n"
+              "postmaster@example.test,0,0,1\r\nanna@beispiel.test,1000,20480,0\r\n");
+    ASSERT_EQ(Run({"--no-restart", "export", "aliases", "--output=" + (dir / "out.csv")}).status,
+              0);
+    EXPECT_EQ(ReadBytes(dir / "out.csv"), "alias,target\r\nvertrieb@example.test,"
+                                          "anna@beispiel.test\r\n*@beispiel.test,"
+                                          "anna.beispiel.test\r\npostmaster,"
+                                          "postmaster.example.test\r\n");
+
+    // UTF-8 with its mark and a semicolon, as a spreadsheet writes it.
+    const std::string rows = "\xef\xbb\xbf"
+                             "address;password;quota_mb\r\n"
+                             "Neu@example.test;geheim;100\r\n"         // line 2: created
+                             "bad@nowhere.test;x;\r\n"                 // 3: no such domain
+                             "info@example.test;;50\r\n"               // 4: changed, same password
+                             "eva@example.test;;\r\n"                  // 5: no password
+                             "info@example.test;;60\r\n"               // 6: twice
+                             "kurz@example.test;x;1;2\r\n"             // 7: a cell too many
+                             "M\xc3\xbcller@example.test;geheim;\r\n"; // 8: no umlauts here
+    WriteBytes(dir / "accounts.csv", rows);
+    const Result dry = Run({"import", "accounts", dir / "accounts.csv", "--dry-run"});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_NE(dry.out.find("1 würde angelegt, 1 würde geändert, 5 abgelehnt"), std::string::npos)
+        << dry.out;
+    for (const char* line : {"Zeile 3:", "Zeile 5:", "Zeile 6:", "Zeile 7", "Zeile 8: M\xc3\xbc"})
+        EXPECT_NE(dry.out.find(line), std::string::npos) << line << dry.out;
+    EXPECT_EQ(Run({"import", "accounts", dir / "accounts.csv", "--all-or-nothing"}).status, 1);
+    ExpectNothingWritten();
+    EXPECT_FALSE(fs::exists(spool + "/neu.example.test"));
+
+    const Result done = Run({"--no-restart", "import", "accounts", dir / "accounts.csv"});
+    EXPECT_EQ(done.status, 1); // the refused rows; the others are saved
+    EXPECT_TRUE(fs::is_directory(spool + "/neu.example.test"));
+    EXPECT_NE(Run({"export", "accounts"}).out.find("info@example.test,50,"), std::string::npos);
+    EXPECT_EQ(Run({"trace", "neu@example.test"}).status, 0);
+
+    const auto change = [&](std::vector<std::string> call, const std::string& input = "") {
+        call.insert(call.begin(), {"--no-restart", "account", "change"});
+        return Run(call, input).status;
+    };
+    EXPECT_EQ(change({"info@example.test", "--quota-mb=7", "--save-envelope=1"}), 0);
+    EXPECT_NE(Run({"export", "accounts"}).out.find("info@example.test,7,0,1"), std::string::npos);
+    EXPECT_EQ(change({"info@example.test", "--password-stdin"}, "neu\n"), 0);
+    EXPECT_EQ(change({"info@example.test", "--quota-mb=viel"}), 1);
+    EXPECT_EQ(change({"vertrieb@example.test", "--quota-mb=1"}), 1); // a forward, no account
+
+    WriteBytes(dir / "wrong.csv", "alias,ziel\r\nx@example.test,y@example.test\r\n");
+    const Result wrong = Run({"import", "aliases", dir / "wrong.csv"});
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("Zeile 1"), std::string::npos) << wrong.err;
+    WriteBytes(dir / "aliases.csv", "alias,target\r\nchef@example.test,info@example.test\r\n");
+    EXPECT_EQ(Run({"--no-restart", "import", "aliases", dir / "aliases.csv"}).status, 0);
+    EXPECT_NE(Run({"alias", "list", "example.test"}).out.find("chef@example.test"),
+              std::string::npos);
+}
+
 // Another program's save holds the directory: reading goes on beside a reader, a change waits
 // and gives up without writing.
 TEST_F(Ctl, AChangeWaitsForAnotherProgramsSave) {
     platform::DirectoryLock other;
-    ASSERT_TRUE(other.Acquire(config, platform::DirectoryLock::Mode::Shared,
-                              std::chrono::milliseconds(0)));
+    ASSERT_TRUE(
+        other.Acquire(config, platform::DirectoryLock::Mode::Shared, std::chrono::milliseconds(0)));
     EXPECT_EQ(Run({"domain", "list"}).status, 0);
     const Result waited = Run({"--wait=0", "domain", "add", "neu.test"});
     EXPECT_EQ(waited.status, 1);
@@ -249,8 +315,10 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
         {"folder-missing", "mdad.cfg", "ErrorDir:\t" + (dir / "nowhere") + "\r\n", 1},
         {"domain-twice", "backupdomains", "example.test\r\n", 1},
         {"alias-without-account", "aliases", ghost, 1},
-        {"alias-loop", "aliases", "a@example.test:\tb@example.test\r\nb@example.test:\t"
-                                  "a@example.test\r\n", 2},
+        {"alias-loop", "aliases",
+         "a@example.test:\tb@example.test\r\nb@example.test:\t"
+         "a@example.test\r\n",
+         2},
         {"manual-delivery-without-script", "mdad.cfg", "AutoTransport:\t0\r\n", 2},
         {"srs-domain-not-local", "smtpd.cfg", "SRS.Domain:\tfremd.test\r\n", 1},
     };
@@ -260,8 +328,7 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
         WriteBytes(path, original + fault.added);
         const Result found = check();
         EXPECT_EQ(found.status, fault.status) << fault.code << found.out;
-        EXPECT_NE(found.out.find(std::string("\"code\":\"") + fault.code + "\""),
-                  std::string::npos)
+        EXPECT_NE(found.out.find(std::string("\"code\":\"") + fault.code + "\""), std::string::npos)
             << found.out;
         WriteBytes(path, original);
     }
@@ -290,14 +357,16 @@ TEST_F(Ctl, TraceNamesTheEntryThatDecidesEachStep) {
     };
     const Case cases[] = {
         {"Info@Example.Test", 0, {"(aliases: info@example.test)", "Postfach des Kontos"}},
-        {"vertrieb@example.test", 0,
+        {"vertrieb@example.test",
+         0,
          {"leitet weiter an \"anna@beispiel.test\"", "(aliases: anna@beispiel.test)"}},
         {"wer@beispiel.test", 0, {"Sammeladresse (Catch-all) \"*@beispiel.test\""}},
         {"postmaster", 0, {"(aliases: postmaster)", "\"postmaster.example.test\""}},
         {"x@partner.test", 0, {"Backup-MX", "(smarthosts: partner.test)"}},
         {"bob@fremd.test", 0, {"keine lokale Domain", "\"relay.provider.test\", Port 25"}},
         // Sent on for a local sender: the rule of the sender's domain, never its password.
-        {"extern@beispiel.test", 0,
+        {"extern@beispiel.test",
+         0,
          {"\"bob@fremd.test\"", "angemeldet als \"beispiel-versand\"",
           "(smarthosts: <beispiel.test)"}},
         {"nobody@example.test", 1, {"wird abgewiesen"}},

@@ -1,0 +1,128 @@
+// What the commands of korvanectl share: the command line taken apart, the context a handler
+// runs in, and the helpers that turn arguments into the files' code page and back.
+#pragma once
+
+#include "ctl/Commands.h"
+
+#include "Common/Ansi.h"
+#include "app/BatchPrompter.h"
+#include "app/ConfigSet.h"
+#include "pages/PageDomains.h"
+
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace ctl {
+
+// A command line taken apart: the words and arguments in order, the options by name (a value
+// after "=", or none).
+struct Invocation {
+    std::vector<std::string> args;
+    std::map<std::string, std::optional<std::string>> options;
+
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    std::optional<std::string> Value(const std::string& name) const {
+        const auto it = options.find(name);
+        return it == options.end() ? std::nullopt : it->second;
+    }
+};
+
+struct Context {
+    CConfigSet& set;
+    CBatchPrompter& prompter;
+    const Invocation& call;
+    Streams& io;
+    std::string password; // code page; read before the load for the commands that take one
+    // The files of the set whose load failed and that the load complained about or that are
+    // there but unreadable.
+    std::vector<std::string> failedLoads;
+    // A changing command that only looked (a dry run) writes nothing; one that applied part of
+    // its work and refused the rest saves what it applied.
+    bool save = true;
+    bool saveAnyway = false;
+};
+
+// --- Helpers of the handlers -----------------------------------------------------------------
+
+inline std::string Utf8(std::string_view ansiText) {
+    return ansi::ToUtf8(ansiText);
+}
+
+inline int Refuse(Context& c, const std::string& utf8Text) {
+    c.io.err << "Fehler: " << utf8Text << '\n';
+    return kFailed;
+}
+
+// The page as the sheet shows it, with its tree built; the host checks of its first show are
+// the sheet's and the check command's business, not that of an operation.
+struct DomainsPage {
+    explicit DomainsPage(Context& c) : context(c), page(c.set) { page.RebuildTree(); }
+
+    // Selects the tree node of domain (any letter case), or the root for an empty one.
+    bool SelectDomain(std::string_view domain) {
+        const CTreeModel& tree = page.Tree();
+        for (CTreeModel::NodeId node = 0; node < tree.NodeCount(); ++node) {
+            const bool root = tree.Parent(node) == CTreeModel::kNone;
+            if (domain.empty() ? root : !root && ansi::EqualNoCase(tree.Text(node), domain)) {
+                page.TreeOf(CPageDomains::kDomainTree)->Select(node);
+                page.SelectionChanged(CPageDomains::kDomainTree, context.prompter);
+                return true;
+            }
+        }
+        return false;
+    }
+    // Selects the address list's row of address; its icon, or nothing when there is none.
+    std::optional<int> SelectRow(std::string_view address) {
+        const auto row = page.Rows().Find(address);
+        if (!row)
+            return std::nullopt;
+        page.RowsOf(CPageDomains::kAddressList)->Select(row);
+        return page.Rows().RowIcon(*row);
+    }
+    int Run(const char* command) {
+        page.RunCommand(command, context.prompter);
+        return context.prompter.HadError() ? kFailed : kOk;
+    }
+
+    Context& context;
+    CPageDomains page;
+};
+
+// An argument of the command line (UTF-8) in the code page of the files; nothing, after the
+// message, when it holds characters the code page does not have.
+inline std::optional<std::string> FromArgument(Context& c, const std::string& utf8Text) {
+    bool representable = true;
+    std::string text = ansi::FromUtf8(utf8Text, &representable);
+    if (representable)
+        return text;
+    Refuse(c, "\"" + utf8Text +
+                  "\" enthält Zeichen, die die Konfigurationsdateien nicht "
+                  "darstellen können (Windows-1252).");
+    return std::nullopt;
+}
+
+// Splits "local@domain"; an address without "@" belongs to no domain (the tree's root).
+struct Address {
+    std::string local;
+    std::string domain;
+};
+inline Address SplitAddress(const std::string& address) {
+    const std::size_t at = address.find('@');
+    if (at == std::string::npos)
+        return {address, {}};
+    return {address.substr(0, at), address.substr(at + 1)};
+}
+
+inline int NoSuchDomain(Context& c, const std::string& domain) {
+    return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");
+}
+
+// The transfer commands (Transfer.cpp).
+int Export(Context& c);
+int Import(Context& c);
+int AccountChange(Context& c);
+
+} // namespace ctl

@@ -2,6 +2,7 @@
 // file one of them wrote since the load is never overwritten unasked.
 #include "app/QuibrelApp.h"
 #include "platform/FileLock.h"
+#include "platform/Process.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
 
@@ -104,6 +105,23 @@ TEST_F(SaveGuard, TheSameBytesWrittenAgainAreNoChange) {
         WriteBytes(config + "/aliases", aliases); // a new file, the same content
     };
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Refuse), AppOutcome::Saved);
+}
+
+// The command line saves while the sheet is open: the sheet's OK asks about the one file the
+// command changed, and the other files, rewritten with their old bytes, pass unasked.
+TEST_F(SaveGuard, TheSheetAsksAboutWhatTheCommandLineChangedMeanwhile) {
+    sheet.edit = [this](CConfigSet& set) {
+        set.domains.AddTail("ours.test");
+        ASSERT_EQ(platform::RunAndWait(KORVANE_CTL, {"--config-dir=" + config, "--no-restart",
+                                                     "alias", "add", "chef@example.test",
+                                                     "info@example.test"}),
+                  0);
+    };
+    prompter.ExpectText("\"aliases\" wurde seit dem Laden", Answer::No);
+    EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
+    EXPECT_NE(ReadBytes(config + "/aliases").find("chef@example.test"), std::string::npos);
+    EXPECT_NE(ReadBytes(config + "/domains").find("ours.test"), std::string::npos);
+    prompter.VerifyAllMet();
 }
 
 TEST_F(SaveGuard, ASaveWaitsForAnotherProgramsSave) {

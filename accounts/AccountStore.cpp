@@ -176,7 +176,8 @@ bool CAccountStore::MayWriteAccountFile(const std::string& path) const {
 }
 
 bool CAccountStore::CreateAccount(std::string_view account, std::string_view password,
-                                  const AccountSettings& settings) const {
+                                  const AccountSettings& settings,
+                                  const std::function<bool(std::string_view)>& hasCaseTwin) const {
     if (!IsValidAccountName(account))
         return false;
     const std::string spool = GetSpoolDir();
@@ -185,7 +186,8 @@ bool CAccountStore::CreateAccount(std::string_view account, std::string_view pas
     const std::string folder = ChildPath(spool, account);
     // An account that differs only in letter case is the same account to the services.
     if (platform::QueryPathKind(folder) != platform::PathKind::Missing ||
-        !EntriesIgnoringCase(spool, account).empty())
+        (hasCaseTwin ? hasCaseTwin(ansi::ToLower(account))
+                     : !EntriesIgnoringCase(spool, account).empty()))
         return false;
     if (!platform::MakeDirectory(folder))
         return false;

@@ -5,6 +5,7 @@
 
 #include "Common/MapEx.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,8 +85,12 @@ public:
     // Makes the folder of a new account with its "password" (encoded, readable by its owner
     // only) and a "config" holding "Password: kvcrypt" and the flagged settings. False when the
     // account exists already. A late failure is not undone: the folder stays.
+    // An account whose name differs only in letter case counts as existing; hasCaseTwin, when
+    // given, answers that for the lower-cased name (a caller that keeps the account list knows
+    // it without listing the spool for each new account), otherwise the spool is listed.
     bool CreateAccount(std::string_view account, std::string_view password,
-                       const AccountSettings& settings) const;
+                       const AccountSettings& settings,
+                       const std::function<bool(std::string_view)>& hasCaseTwin = {}) const;
 
     // Rewrites "password" when a password is given, then stores the flagged settings into the
     // account's "config"; other keys there stay as they were.

@@ -508,7 +508,13 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
     const std::string account = dialog.AccountName();
     if (dryRun)
         return root ? account : dialog.Address();
-    if (!m_store.CreateAccount(account, password, dialog.CreationSettings())) {
+    // The account list follows the spool through its watch, so asking it for a folder of
+    // another letter case costs no listing of a hundred thousand folders per new account.
+    const auto hasCaseTwin = [this](std::string_view name) {
+        (void)m_config.users.Update();
+        return m_config.users.Contains(name);
+    };
+    if (!m_store.CreateAccount(account, password, dialog.CreationSettings(), hasCaseTwin)) {
         prompter.Show(kAccountNotCreated, MessageKind::Error);
         return std::nullopt;
     }

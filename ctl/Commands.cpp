@@ -238,7 +238,14 @@ int Check(Context& c) {
     else
         environment.hostName = platform::QueryHostIdentity().name;
     environment.configDir = platform::GetEnvironment("MAILCONFIGDIR").value_or("");
-    environment.failedLoads = c.failedLoads;
+    // The files whose load failed and that the load complained about, or that are there but
+    // could not be read; a missing optional file is no finding.
+    for (const CConfigSet::File& file : c.set.Files()) {
+        if (c.set.LoadFailed(file.Object()) &&
+            (file.loadFailed != 0 ||
+             platform::StatPath(PathJoin(environment.configDir, file.name)).has_value()))
+            environment.failedLoads.push_back(file.name);
+    }
     const std::vector<CFinding> findings = CheckConfiguration(c.set, environment);
     std::size_t critical = 0;
     for (const CFinding& finding : findings)
@@ -589,14 +596,7 @@ public:
     bool Run(CConfigSet& set, CPrompter&) override {
         // What the load said has been said; a command fails for what goes wrong in it.
         m_prompter.ClearError();
-        Context context{set, m_prompter, m_call, m_io, m_password, {}};
-        for (const CConfigSet::File& file : set.Files()) {
-            const std::string path =
-                PathJoin(platform::GetEnvironment("MAILCONFIGDIR").value_or(""), file.name);
-            if (set.LoadFailed(file.Object()) &&
-                (file.loadFailed != 0 || platform::StatPath(path).has_value()))
-                context.failedLoads.push_back(file.name);
-        }
+        Context context{set, m_prompter, m_call, m_io, m_password};
         m_status = m_command.handler(context);
         if (m_prompter.HadError())
             m_status = kFailed;

@@ -36,9 +36,6 @@ struct Context {
     const Invocation& call;
     Streams& io;
     std::string password; // code page; read before the load for the commands that take one
-    // The files of the set whose load failed and that the load complained about or that are
-    // there but unreadable.
-    std::vector<std::string> failedLoads;
     // A changing command that only looked (a dry run) writes nothing; one that applied part of
     // its work and refused the rest saves what it applied.
     bool save = true;

@@ -307,7 +307,16 @@ int Import(Context& c) {
             return kFailed;
         }
     }
+    // The new account folders are flushed to the disk together, once, before the set that
+    // names them is saved: a crash may then cost folders nobody refers to, never an alias
+    // whose folder is lost.
+    platform::SyncBatch newFolders;
     const Tally tally = RunRows(c, file, header.index, dryRun, true);
+    if (!newFolders.Commit()) {
+        c.save = false;
+        return Refuse(c, "Die neuen Kontoordner konnten nicht vollständig auf den Datenträger "
+                         "geschrieben werden. Die Konfiguration wurde nicht gespeichert.");
+    }
     const std::size_t refused = tally.refused + badRows;
     const auto count = [dryRun](std::size_t n, const char* done) {
         return std::to_string(n) + (dryRun ? (n == 1 ? " würde " : " würden ") : " ") + done;

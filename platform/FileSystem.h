@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -124,5 +126,30 @@ bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
 // For tests: false makes every save take the named temporary file that is otherwise only the
 // fallback for file systems without unnamed ones. True by default.
 void UseUnnamedTemporaryFiles(bool enabled);
+
+// Many new files with one flush instead of one each (an import of thousands of accounts spends
+// nearly all its time in those flushes otherwise). While a batch is open on a thread, the
+// atomic writers of this thread leave out the flush of a file they create, and of its folder,
+// and remember the file system instead; Commit flushes each such file system once. A file that
+// replaces one already there is flushed at once as always, so what existed before the batch is
+// never at risk. What a crash before the commit may lose or leave empty is only new files: the
+// caller commits before it saves anything that refers to them. Batches nest; the destructor
+// commits what was not committed.
+class SyncBatch {
+public:
+    SyncBatch();
+    ~SyncBatch();
+    SyncBatch(const SyncBatch&) = delete;
+    SyncBatch& operator=(const SyncBatch&) = delete;
+
+    // Flushes every file system the batch wrote new files to, and starts afresh; false when one
+    // of them could not be flushed (the files are then in an unknown state on the disk).
+    bool Commit();
+
+private:
+    friend struct SyncBatchAccess;
+    SyncBatch* m_outer;
+    std::vector<std::pair<std::uint64_t, int>> m_fileSystems; // device, a folder open on it
+};
 
 } // namespace platform

@@ -375,6 +375,55 @@ void RemoveStaleIn(int dirFd, const std::function<bool(std::string_view)>& isTar
     }
 }
 
+} // namespace
+
+thread_local SyncBatch* g_syncBatch = nullptr;
+
+struct SyncBatchAccess {
+    // Whether a batch is open on this thread; if so, it now knows the file system of the
+    // folder open as dirFd. A folder whose file system cannot be told is flushed at once.
+    static bool Defer(int dirFd) {
+        SyncBatch* batch = g_syncBatch;
+        struct stat folder;
+        if (batch == nullptr || ::fstat(dirFd, &folder) != 0)
+            return false;
+        const auto device = static_cast<std::uint64_t>(folder.st_dev);
+        for (const auto& known : batch->m_fileSystems)
+            if (known.first == device)
+                return true;
+        const int kept = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+        if (kept < 0)
+            return false;
+        batch->m_fileSystems.emplace_back(device, kept);
+        return true;
+    }
+};
+
+SyncBatch::SyncBatch() : m_outer(g_syncBatch) {
+    g_syncBatch = this;
+}
+
+SyncBatch::~SyncBatch() {
+    (void)Commit();
+    g_syncBatch = m_outer;
+}
+
+bool SyncBatch::Commit() {
+    bool flushed = true;
+    for (const auto& [device, folder] : m_fileSystems) {
+#ifdef __linux__
+        flushed = ::syncfs(folder) == 0 && flushed;
+#else
+        ::sync();
+#endif
+        ::close(folder);
+    }
+    m_fileSystems.clear();
+    return flushed;
+}
+
+namespace {
+
 // The temporary file of one save. It is removed (when it has a name) and closed, releasing
 // its lock, on every path out of the save that did not rename it.
 class TemporaryFile {
@@ -394,11 +443,14 @@ public:
     const std::string& name() const { return m_name; }
     void Renamed() { m_name.clear(); }
 
-    // Writes data into a private temporary file, flushes it to the disk and gives it its name
-    // beside the target.
-    bool WriteAndName(std::string_view data) {
+    // Writes data into a private temporary file, flushes it to the disk (unless flush is
+    // false) and gives it its name beside the target.
+    bool WriteAndName(std::string_view data, bool flush) {
+        const auto written = [&] {
+            return WriteAll(m_fd.get(), data) && (!flush || ::fdatasync(m_fd.get()) == 0);
+        };
         if (g_unnamedTemporaries && OpenUnnamed()) {
-            if (!WriteAll(m_fd.get(), data) || ::fdatasync(m_fd.get()) != 0)
+            if (!written())
                 return false;
             if (LinkUnnamed())
                 return true;
@@ -406,9 +458,7 @@ public:
                 return false;
             // No way to give an unnamed file a name here (no /proc): write a named one.
         }
-        if (!OpenNamed())
-            return false;
-        return WriteAll(m_fd.get(), data) && ::fdatasync(m_fd.get()) == 0;
+        return OpenNamed() && written();
     }
 
 private:
@@ -490,8 +540,9 @@ bool ReplaceInDirectory(int dirFd, const std::string& name, std::string_view dat
 
     RemoveStaleIn(dirFd, [&name](std::string_view target) { return target == name; });
 
+    const bool deferred = !exists && SyncBatchAccess::Defer(dirFd);
     TemporaryFile temp(dirFd, name);
-    if (!temp.WriteAndName(data))
+    if (!temp.WriteAndName(data, !deferred))
         return false;
     // The mode is handed on only now, right before the rename: until then the file, named or
     // not, is readable by its owner only. The owner goes first, as a change of owner may clear
@@ -508,7 +559,8 @@ bool ReplaceInDirectory(int dirFd, const std::string& name, std::string_view dat
     if (::renameat(dirFd, temp.name().c_str(), dirFd, name.c_str()) != 0)
         return false;
     temp.Renamed();
-    (void)::fsync(dirFd);
+    if (!deferred)
+        (void)::fsync(dirFd);
     return true;
 }
 

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <iostream>
@@ -19,7 +19,6 @@
 #include <random>
 #include <regex>
 #include <set>
-#include <vector>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -29,6 +28,7 @@
 #include <thread>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 using testutil::ReadBytes;
 using testutil::WriteBytes;
@@ -321,6 +321,40 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(truncated, 0);
     EXPECT_EQ(lasting, 0);
+}
+
+// Inside a batch of deferred flushes the files come out as they do outside: whole, with their
+// modes, and without temporaries left beside them, whether new or replacing; batches nest.
+TEST_P(BothTemporaryKinds, ABatchWritesNewAndReplacedFilesWhole) {
+    testutil::TempDir dir;
+    WriteBytes(dir / "old", "before\r\n");
+    std::filesystem::permissions(dir / "old", std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write |
+                                                  std::filesystem::perms::group_read);
+    {
+        platform::SyncBatch outer;
+        ASSERT_TRUE(platform::ReplaceFileAtomic(dir / "new", "neu\r\n", 0600));
+        {
+            platform::SyncBatch inner;
+            ASSERT_TRUE(platform::ReplaceFileAtomic(dir / "old", "after\r\n", 0644));
+            ASSERT_TRUE(platform::WriteFileAtomic(dir / "inner", "x"));
+        }
+        ASSERT_TRUE(platform::WriteFileAtomic(dir / "late", "y"));
+        EXPECT_TRUE(outer.Commit());
+        EXPECT_TRUE(outer.Commit()); // nothing left to flush
+    }
+    EXPECT_EQ(ReadBytes(dir / "new"), "neu\r\n");
+    EXPECT_EQ(ReadBytes(dir / "old"), "after\r\n");
+    EXPECT_EQ(ReadBytes(dir / "inner") + ReadBytes(dir / "late"), "xy");
+    const auto mode = [&](const char* name) {
+        return std::filesystem::status(dir / name).permissions() & std::filesystem::perms::mask;
+    };
+    EXPECT_EQ(mode("new"),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(mode("old"), std::filesystem::perms::owner_read |
+                               std::filesystem::perms::owner_write |
+                               std::filesystem::perms::group_read);
+    EXPECT_TRUE(NamesIn(dir.path(), true).empty());
 }
 
 // The benchmarks' floor writes over its files again and again: a shorter text must not keep the

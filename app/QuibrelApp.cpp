@@ -36,6 +36,9 @@ const char kLockTimedOut[] =
     "Ein anderes Programm speichert die Konfiguration schon länger und gibt sie nicht frei. "
     "Es wurde noch nichts gespeichert.\n\nSoll erneut gewartet werden? Mit \"Nein\" gehen "
     "die Änderungen verloren.";
+const char kLockBusy[] =
+    "Ein anderes Programm speichert die Konfiguration schon länger und gibt sie nicht frei. "
+    "Es wurde nichts geändert.";
 const char kChangedOnDiskRefused[] =
     "Die Datei \"%s\" wurde seit dem Laden von einem anderen Programm geändert. Damit diese "
     "Änderung nicht verloren geht, wurde nichts gespeichert.";
@@ -75,6 +78,8 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
         m_env.prompter.Show(kMsgNotAdministrator, MessageKind::InformationOkCancel) != Answer::Ok)
         return AppOutcome::RefusedRights;
 
+    if (m_env.lockThroughout && !LockThroughout())
+        return AppOutcome::SaveRefused;
     if (!LoadSet())
         return AppOutcome::NoAccountList;
 
@@ -118,13 +123,24 @@ bool CQuibrelApp::LockDirectory(platform::DirectoryLock& lock, const std::string
     return lock.Acquire(directory, mode, m_env.lockTimeout);
 }
 
+bool CQuibrelApp::LockThroughout() {
+    const auto directory = platform::GetEnvironment(m_env.configVariable);
+    if (!directory || directory->empty() ||
+        LockDirectory(m_runLock, *directory, platform::DirectoryLock::Mode::Exclusive))
+        return true;
+    if (!m_runLock.TimedOut())
+        return true; // a directory that cannot be opened fails at its files, as without the lock
+    m_env.prompter.ShowText(strings::Literal(kLockBusy), MessageKind::Error);
+    return false;
+}
+
 bool CQuibrelApp::LoadSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
     CheckConfigDirectory(directory);
     // A save by another program is waited for, so that the set is not read half old, half
     // new. Should that program keep the lock, the set is read anyway: reading breaks nothing.
     platform::DirectoryLock lock;
-    if (directory && !directory->empty())
+    if (directory && !directory->empty() && !m_runLock.IsHeld())
         (void)LockDirectory(lock, *directory, platform::DirectoryLock::Mode::Shared);
     auto files = m_set.Files();
     // The files loaded after the account list ("aliases" above all, the largest of a provider's
@@ -193,7 +209,7 @@ bool CQuibrelApp::SaveSet() {
     // Saves of the set are one at a time, across programs; whether a file changed since the
     // load is looked at under the same lock, so that no save slips in between.
     platform::DirectoryLock lock;
-    if (directory && !directory->empty()) {
+    if (directory && !directory->empty() && !m_runLock.IsHeld()) {
         while (!LockDirectory(lock, *directory, platform::DirectoryLock::Mode::Exclusive)) {
             if (!lock.TimedOut())
                 break; // a directory that cannot be opened fails at its files, as before

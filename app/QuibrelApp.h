@@ -42,6 +42,12 @@ struct CAppEnvironment {
     enum class ChangedFiles { Ask, Refuse } changedFiles = ChangedFiles::Ask;
     // How long a load or a save waits for another program that is saving the set.
     std::chrono::milliseconds lockTimeout{10000};
+    // Whether the set stays locked against other programs' saves from before the load until
+    // after the save, instead of only while it is read and while it is written. For a short
+    // run that writes files outside the set (account folders) before it saves the set: no
+    // other save can then slip in between and make this save refuse after those files are
+    // written. A run that does not get the lock in time changes nothing.
+    bool lockThroughout = false;
 };
 
 // The relaunch of the real program: its own executable started anew, without arguments and
@@ -89,10 +95,13 @@ private:
     // false when the wait ran out.
     bool LockDirectory(platform::DirectoryLock& lock, const std::string& directory,
                        platform::DirectoryLock::Mode mode);
+    // Takes m_runLock for lockThroughout; false (and said) when another program keeps the set.
+    bool LockThroughout();
     void RestartServices();
 
     CAppEnvironment m_env;
     CConfigSet m_set;
+    platform::DirectoryLock m_runLock; // held from load to save with lockThroughout
     // Files that exist but could not be loaded: saving the empty object over them would destroy
     // the administrator's settings, so they are left alone after OK and reported instead.
     std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};

@@ -725,6 +725,9 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     environment.restartServices = !call.Has("no-restart");
     // A script must not overwrite what another program saved meanwhile, nor wait for ever.
     environment.changedFiles = CAppEnvironment::ChangedFiles::Refuse;
+    // Account folders are written while the command runs, before the set is saved; a save of
+    // another program in between would make ours refuse and leave them without their aliases.
+    environment.lockThroughout = command->changes;
     if (const auto wait = call.Value("wait"))
         environment.lockTimeout = std::chrono::seconds(std::atoi(wait->c_str()));
     CQuibrelApp app(std::move(environment));

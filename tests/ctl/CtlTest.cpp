@@ -253,7 +253,7 @@ TEST_F(Ctl, ExportAndImportGoThroughThePagesChecks) {
 }
 
 // Another program's save holds the directory: reading goes on beside a reader, a change waits
-// and gives up without writing.
+// and gives up without writing anything, account folders included.
 TEST_F(Ctl, AChangeWaitsForAnotherProgramsSave) {
     platform::DirectoryLock other;
     ASSERT_TRUE(
@@ -262,6 +262,9 @@ TEST_F(Ctl, AChangeWaitsForAnotherProgramsSave) {
     const Result waited = Run({"--wait=0", "domain", "add", "neu.test"});
     EXPECT_EQ(waited.status, 1);
     EXPECT_NE(waited.err.find("gibt sie nicht frei"), std::string::npos) << waited.err;
+    // The account's folder would be written before the save: the lock is asked for first.
+    EXPECT_EQ(Run({"--wait=0", "account", "add", "neu@example.test"}, "geheim\n").status, 1);
+    EXPECT_FALSE(fs::exists(spool + "/neu.example.test"));
     ExpectNothingWritten();
     other.Release();
     EXPECT_EQ(Run({"--wait=0", "--no-restart", "domain", "add", "neu.test"}).status, 0);

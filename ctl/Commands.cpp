@@ -11,6 +11,7 @@
 #include "pages/PageDomains.h"
 #include "pages/PageFolders.h"
 #include "pages/TransportRules.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/HostIdentity.h"
 #include "platform/Security.h"
@@ -238,6 +239,7 @@ int Check(Context& c) {
     else
         environment.hostName = platform::QueryHostIdentity().name;
     environment.configDir = platform::GetEnvironment("MAILCONFIGDIR").value_or("");
+    environment.now = platform::CurrentTime();
     // The files whose load failed and that the load complained about, or that are there but
     // could not be read; a missing optional file is no finding.
     for (const CConfigSet::File& file : c.set.Files()) {

@@ -132,6 +132,9 @@ struct Listener {
     CConfigMap* map;
 };
 
+// A certificate that ends within this many days is worth a warning: time to renew it.
+constexpr std::int64_t kExpiryWarningDays = 21;
+
 void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironment& env,
                      CFindings& findings) {
     struct Bound {
@@ -163,11 +166,27 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
         }
         CQuietPrompter quiet;
         CCertificateChoice choice(env.certificates);
-        if (choice.Fill(quiet.prompter, *service.map).empty())
+        const std::string chosen = choice.Fill(quiet.prompter, *service.map);
+        if (chosen.empty()) {
             findings.Add(Severity::Critical, "certificate-missing", service.file,
                          CCertificateChoice::kKey,
                          "Das Zertifikat \"" + U(stored) + "\" des " + service.service +
                              "s ist nicht im Zertifikatsspeicher.");
+            continue;
+        }
+        const auto expiry = choice.ExpiryOf(chosen);
+        if (!expiry)
+            continue;
+        if (*expiry <= env.now)
+            findings.Add(Severity::Critical, "certificate-expired", service.file,
+                         CCertificateChoice::kKey,
+                         "Das Zertifikat \"" + U(chosen) + "\" des " + service.service +
+                             "s ist abgelaufen; Clients lehnen SSL/TLS-Verbindungen ab.");
+        else if (*expiry - env.now < kExpiryWarningDays * 86400)
+            findings.Add(
+                Severity::Warning, "certificate-expiring", service.file, CCertificateChoice::kKey,
+                "Das Zertifikat \"" + U(chosen) + "\" des " + service.service + "s läuft in " +
+                    std::to_string((*expiry - env.now) / 86400 + 1) + " Tagen ab.");
     }
     // "*" takes the port on every address, so it clashes with any other entry on that port.
     for (std::size_t i = 0; i < bound.size(); ++i) {
@@ -185,6 +204,46 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
                          "Die Adressen \"" + U(a.entry) + "\" und \"" + U(b.entry) +
                              "\" belegen denselben Port " + std::to_string(a.at.port) + " " +
                              where + ".");
+        }
+    }
+}
+
+// A list file may serve several pages in the same role (one allow list for all three servers);
+// in two roles, or as a file of the set itself, each writes its own entries over the other's,
+// and the services read one file as both.
+void CheckListFiles(CConfigSet& set, const std::vector<Listener>& listeners,
+                    const CheckEnvironment& env, CFindings& findings) {
+    struct Binding {
+        std::string path;
+        std::string file;  // the file of the set that names it
+        std::string key;   // its role; for a file of the set, its name
+        std::string owner; // empty for a file of the set
+    };
+    std::vector<Binding> bindings;
+    for (const CConfigSet::File& own : set.Files())
+        bindings.push_back(
+            {NormalizePath(PathJoin(env.configDir, own.name)), own.name, own.name, ""});
+    for (const Listener& service : listeners)
+        for (const listener::ListFile& list : service.page->ListFiles())
+            bindings.push_back({NormalizePath(service.page->PathOf(list.fileKey)), service.file,
+                                list.fileKey,
+                                std::string("dem ") + service.service + " (" + list.fileKey + ")"});
+    std::set<std::string> reported;
+    for (std::size_t i = 0; i < bindings.size(); ++i) {
+        for (std::size_t j = i + 1; j < bindings.size(); ++j) {
+            const Binding& a = bindings[i];
+            const Binding& b = bindings[j];
+            if (a.path != b.path || a.key == b.key ||
+                !reported.insert(b.path + '\n' + b.key).second)
+                continue;
+            const std::string name =
+                b.path.substr(b.path.find_last_of(platform::kPathSeparator) + 1);
+            findings.Add(Severity::Critical, "list-file-shared", b.file, b.key,
+                         "Die Datei \"" + U(name) + "\" " +
+                             (a.owner.empty() ? "gehört zur Konfiguration selbst und dient"
+                                              : "dient " + a.owner + " und") +
+                             " zugleich " + b.owner +
+                             " als Liste; beim Speichern überschreibt das eine das andere.");
         }
     }
 }
@@ -348,10 +407,11 @@ std::vector<CFinding> CheckConfiguration(CConfigSet& set, const CheckEnvironment
         findings.Add(Severity::Warning, "vrfy-enabled", "smtpd.cfg", "Vrfy.Enable",
                      "VRFY ist eingeschaltet: Jeder kann damit prüfen, welche Adressen es auf "
                      "diesem Server gibt.");
-    CheckInterfaces({{"smtpd.cfg", "SMTP-Server", &smtp, &set.smtpd},
-                     {"pop3d.cfg", "POP3-Server", &pop3, &set.pop3d},
-                     {"imap4d.cfg", "IMAP4-Server", &imap4, &set.imap4d}},
-                    env, findings);
+    const std::vector<Listener> listeners{{"smtpd.cfg", "SMTP-Server", &smtp, &set.smtpd},
+                                          {"pop3d.cfg", "POP3-Server", &pop3, &set.pop3d},
+                                          {"imap4d.cfg", "IMAP4-Server", &imap4, &set.imap4d}};
+    CheckInterfaces(listeners, env, findings);
+    CheckListFiles(set, listeners, env, findings);
     CheckFolders(set, findings);
     CheckSmartHosts(set, env, findings);
     CheckDelivery(set, env, findings);

@@ -7,6 +7,7 @@
 #include "app/ConfigSet.h"
 #include "pages/ServerAdvanced.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct CheckEnvironment {
     CertificateStoreFactory certificates = &platform::MakeSystemCertificateStore;
     // The files of the set whose load failed (by name), as the load reported them.
     std::vector<std::string> failedLoads;
+    // The time the certificates' validity is measured against, in seconds since 1970.
+    std::int64_t now = 0;
 };
 
 // Every finding, in a fixed order of topics. Reads the list files and account folders it

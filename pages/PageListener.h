@@ -184,6 +184,8 @@ public:
     // The list of a file key ("AccessAllowFile", ...), shared with the pages naming the same
     // file.
     CStorableList& ListOf(std::string_view fileKey);
+    // The list files of the page, in load and save order.
+    std::span<const listener::ListFile> ListFiles() const { return m_table.listFiles; }
     // Where the list of a file key lives.
     std::string PathOf(std::string_view fileKey) const;
 

@@ -171,6 +171,7 @@ CCertificateChoice::CCertificateChoice(CertificateStoreFactory factory)
 
 std::string CCertificateChoice::Fill(CPrompter& prompter, const CConfigMap& file) {
     std::vector<std::string> names;
+    m_expiries.clear();
     std::unique_ptr<platform::CertificateStore> store = m_factory ? m_factory() : nullptr;
     if (!store || !store->Open()) {
         prompter.ShowText(strings::Literal(
@@ -184,8 +185,14 @@ std::string CCertificateChoice::Fill(CPrompter& prompter, const CConfigMap& file
             if (name.size() > platform::kSubjectNameLimit)
                 name.resize(platform::kSubjectNameLimit);
             // A certificate without a subject cannot be told apart from any other.
-            if (!name.empty())
-                names.push_back(std::move(name));
+            if (name.empty())
+                continue;
+            if (const auto expiry = store->ExpiryOfLast()) {
+                const auto [known, added] = m_expiries.emplace(name, *expiry);
+                if (!added && known->second < *expiry)
+                    known->second = *expiry;
+            }
+            names.push_back(std::move(name));
         }
         if (!store->Close())
             prompter.ShowText(strings::Literal(
@@ -193,6 +200,11 @@ std::string CCertificateChoice::Fill(CPrompter& prompter, const CConfigMap& file
     }
     m_list.Assign(std::move(names));
     return m_list.EntryBeginningWith(file.GetString(kKey, ""));
+}
+
+std::optional<std::int64_t> CCertificateChoice::ExpiryOf(const std::string& entry) const {
+    const auto found = m_expiries.find(entry);
+    return found == m_expiries.end() ? std::nullopt : std::optional<std::int64_t>(found->second);
 }
 
 void CCertificateChoice::Apply(CConfigMap& file, const std::string& chosen) {

@@ -11,8 +11,11 @@
 #include "pages/Help.h"
 #include "platform/CertificateStore.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,12 +53,17 @@ public:
     // what could be read) and gives the entry to preselect for the name stored in file.
     std::string Fill(CPrompter& prompter, const CConfigMap& file);
     const CChoiceList& List() const { return m_list; }
+    // The latest end of validity (seconds since 1970) among the certificates of the list called
+    // entry: a renewed certificate may lie beside the old one. Nothing when the store did not
+    // tell.
+    std::optional<std::int64_t> ExpiryOf(const std::string& entry) const;
     // An entry chosen is stored; with none the stored name stays, whatever it is.
     static void Apply(CConfigMap& file, const std::string& chosen);
 
 private:
     CertificateStoreFactory m_factory;
     CChoiceList m_list;
+    std::map<std::string, std::int64_t> m_expiries;
 };
 
 // What the three dialogs share: the field table with the lists filled in, and the certificate

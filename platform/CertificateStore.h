@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -34,6 +36,9 @@ public:
     // in UTF-8, at most kSubjectNameLimit characters. Empty for a certificate without a
     // subject. False at the end. Files that hold no readable certificate are passed over.
     virtual bool Next(std::string& subject) = 0;
+    // The end of the validity of the certificate the last Next handed out, in seconds since
+    // 1970 (UTC); nothing when the store cannot tell.
+    virtual std::optional<std::int64_t> ExpiryOfLast() const { return std::nullopt; }
     // False when the store could not be closed properly.
     virtual bool Close() = 0;
 };

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <vector>
 
@@ -70,14 +71,27 @@ int NoPassPhrase(char*, int, int, void*) {
     return -1;
 }
 
-void AddSubjectsOf(const std::string& bytes, std::deque<std::string>& subjects) {
+struct Certificate {
+    std::string subject;
+    std::optional<std::int64_t> notAfter;
+};
+
+Certificate Read(X509* certificate) {
+    Certificate read{SimpleName(X509_get_subject_name(certificate)), std::nullopt};
+    std::tm end{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &end) == 1)
+        read.notAfter = static_cast<std::int64_t>(timegm(&end));
+    return read;
+}
+
+void AddSubjectsOf(const std::string& bytes, std::deque<Certificate>& subjects) {
     std::size_t found = 0;
     if (BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()))) {
         while (found < kCertificatesPerFileLimit) {
             X509* certificate = PEM_read_bio_X509_AUX(bio, nullptr, &NoPassPhrase, nullptr);
             if (!certificate)
                 break;
-            subjects.push_back(SimpleName(X509_get_subject_name(certificate)));
+            subjects.push_back(Read(certificate));
             X509_free(certificate);
             ++found;
         }
@@ -86,7 +100,7 @@ void AddSubjectsOf(const std::string& bytes, std::deque<std::string>& subjects) 
     if (found == 0) {
         const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
         if (X509* certificate = d2i_X509(nullptr, &data, static_cast<long>(bytes.size()))) {
-            subjects.push_back(SimpleName(X509_get_subject_name(certificate)));
+            subjects.push_back(Read(certificate));
             X509_free(certificate);
         }
     }
@@ -161,10 +175,13 @@ public:
         }
         if (m_pending.empty())
             return false;
-        subject = std::move(m_pending.front());
+        subject = std::move(m_pending.front().subject);
+        m_lastExpiry = m_pending.front().notAfter;
         m_pending.pop_front();
         return true;
     }
+
+    std::optional<std::int64_t> ExpiryOfLast() const override { return m_lastExpiry; }
 
     bool Close() override {
         if (!m_folder)
@@ -179,7 +196,8 @@ private:
     DIR* m_folder = nullptr;
     std::vector<std::string> m_names;
     std::size_t m_nextName = 0;
-    std::deque<std::string> m_pending;
+    std::deque<Certificate> m_pending;
+    std::optional<std::int64_t> m_lastExpiry;
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "tests/TestUtil.h"
+#include "tests/pages/CertificateMaker.h"
 
 #include <gtest/gtest.h>
 
@@ -324,7 +325,19 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
          2},
         {"manual-delivery-without-script", "mdad.cfg", "AutoTransport:\t0\r\n", 2},
         {"srs-domain-not-local", "smtpd.cfg", "SRS.Domain:\tfremd.test\r\n", 1},
+        {"list-file-shared", "pop3d.cfg", "AccessDenyFile:\tpop3.allow\r\n", 2},
+        {"list-file-shared", "smtpd.cfg", "DenyConnectFile:\t./domains\r\n", 2},
+        {"certificate-expired", "pop3d.cfg", "Certificate:\talt.example.test\r\n", 2},
+        {"certificate-expiring", "pop3d.cfg", "Certificate:\tbald.example.test\r\n", 1},
     };
+    // The store in a folder of the test's own, with one certificate that ran out and one that
+    // is about to.
+    fs::create_directory(dir / "certs");
+    for (const auto& entry : fs::directory_iterator(KORVANE_SAMPLE_DIR "/certs"))
+        fs::copy_file(entry.path(), dir / ("certs/" + entry.path().filename().string()));
+    WriteBytes(dir / "certs/old.pem", testcert::Pem({{"CN", "alt.example.test"}}, -400, -1));
+    WriteBytes(dir / "certs/soon.pem", testcert::Pem({{"CN", "bald.example.test"}}, -10, 5));
+    platform::SetEnvironment("KORVANE_CERT_DIR", dir / "certs");
     for (const Fault& fault : faults) {
         const std::string path = config + "/" + fault.file;
         const std::string original = fs::exists(path) ? ReadBytes(path) : std::string();
@@ -335,6 +348,11 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
             << found.out;
         WriteBytes(path, original);
     }
+    // A renewed certificate beside the one that ran out is the one that counts.
+    WriteBytes(dir / "certs/new.pem", testcert::Pem({{"CN", "alt.example.test"}}, 0, 300));
+    WriteBytes(config + "/pop3d.cfg",
+               ReadBytes(config + "/pop3d.cfg") + "Certificate:\talt.example.test\r\n");
+    EXPECT_EQ(check().status, 0) << check().out;
     EXPECT_NE(check("vm").out.find("host-name-incomplete"), std::string::npos);
     EXPECT_NE(check("other.test").out.find("host-not-local"), std::string::npos);
     fs::permissions(config + "/smarthosts", fs::perms::others_read, fs::perm_options::add);

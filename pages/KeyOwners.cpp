@@ -1,6 +1,8 @@
 #include "pages/KeyOwners.h"
 
 #include "Common/Ansi.h"
+#include "pages/MdaAdvanced.h"
+#include "pages/PageDelivery.h"
 #include "pages/PageFolders.h"
 #include "pages/PageListener.h"
 #include "pages/PageSyslog.h"
@@ -19,6 +21,9 @@ const char* FolderKey(std::string_view key) {
             return folder;
     return nullptr;
 }
+
+// The choices a refusal names at most.
+constexpr std::size_t kChoicesNamed = 12;
 
 std::optional<std::string> Refusal(CConfigSet& set, std::string_view file, std::string_view key,
                                    std::string_view value) {
@@ -45,6 +50,9 @@ std::optional<std::string> Refusal(CConfigSet& set, std::string_view file, std::
         add(std::make_unique<CPageConfigIMAP4>(set, AdvancedDialogFactory{}, noAddresses),
             "IMAP4-Server");
         add(std::make_unique<CImap4AdvancedDlg>(set, nullptr), "IMAP4-Server, Erweitert");
+    } else if (ansi::EqualNoCase(file, "mdad.cfg")) {
+        add(std::make_unique<CPageConfigMDA>(set), "Mail-Delivery-Agent");
+        add(std::make_unique<CMDAAdvancedDlg>(set), "Mail-Delivery-Agent, Erweitert");
     } else if (ansi::EqualNoCase(file, "syslogd.cfg")) {
         add(std::make_unique<CPageConfigSyslog>(set, noAddresses), "Syslog-Server");
     }
@@ -63,6 +71,14 @@ std::optional<std::string> Refusal(CConfigSet& set, std::string_view file, std::
             // their values are taken as written, as the services read them.
             else if (field.type != FieldType::Choice || !field.choices.empty())
                 refusal = CFieldModel::Refusal(field, value);
+            // On the command line there is no list to pick from: the choices are named.
+            if (refusal && field.type == FieldType::Choice) {
+                std::string allowed;
+                for (std::size_t i = 0; i < field.choices.size() && i < kChoicesNamed; ++i)
+                    allowed += (i == 0 ? "" : ", ") + quoted(field.choices[i].value);
+                refusal = (field.choices.size() == 1 ? "Erlaubt ist " : "Erlaubt sind ") + allowed +
+                          (field.choices.size() > kChoicesNamed ? ", ..." : ".");
+            }
             if (!refusal)
                 return std::nullopt;
             return quoted(value) + ansi::FromUtf8(" ist kein gültiger Wert für ") +

@@ -12,11 +12,13 @@ constexpr CFieldSpec kDomainField{.id = CMDAAdvancedDlg::kSrsDomain,
                                   .row = 0,
                                   // Nothing chosen (no domains, or a stored one not offered)
                                   // is accepted and leaves the key alone.
-                                  .flags = kFieldMayBeEmpty};
+                                  .flags = kFieldMayBeEmpty,
+                                  .key = CMDAAdvancedDlg::kDomainKey};
 constexpr CFieldSpec kChallengeField{.id = CMDAAdvancedDlg::kSrsChallenge,
                                      .type = FieldType::Text,
                                      .label = "&Challenge für SRS-Adressumschreibung:",
-                                     .row = 1};
+                                     .row = 1,
+                                     .key = CMDAAdvancedDlg::kChallengeKey};
 
 } // namespace
 

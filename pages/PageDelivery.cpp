@@ -21,20 +21,35 @@ constexpr std::array<CChoice, 2> kModes{{
     {"0", "&manueller Mailtransport (veraltet)"},
 }};
 
+// Keys of "mdad.cfg".
+constexpr const char* kAutoTransport = "AutoTransport";
+constexpr const char* kThreadsKey = "AutoTransport.Threads";
+constexpr const char* kRetryKey = "AutoTransRetry";
+constexpr const char* kMaxTimeKey = "AutoTransTime";
+constexpr const char* kBounceKey = "BounceAttachment";
+constexpr const char* kPostmasterKey = "Postmaster";
+constexpr const char* kParallelKey = "Scripts.Execution.Parallel";
+constexpr const char* kParallelOldKey = "AsyncScripts"; // the older name, read but not written
+
 // In exchange order, which is the order the fields have always been read in. The rows are
-// unused: the form lays the page out.
+// unused: the form lays the page out. The keys name what each field stands for (the command
+// line checks a value against the field); the page loads and applies them in its own code,
+// where the mode and the postmaster switch decide what is written.
 constexpr std::array<CFieldSpec, 11> kFields{{
     {.id = P::kParallel, .type = FieldType::Check,
-     .label = "Scripte &parallel Ausführen (nicht auf Ende warten)"},
-    {.id = P::kMode, .type = FieldType::Choice, .label = "", .choices = kModes},
+     .label = "Scripte &parallel Ausführen (nicht auf Ende warten)", .key = kParallelKey,
+     .olderKey = kParallelOldKey},
+    {.id = P::kMode, .type = FieldType::Choice, .label = "", .choices = kModes,
+     .key = kAutoTransport},
     {.id = P::kRetry, .type = FieldType::Number, .label = "&Wiederholungsintervall (Minuten):",
-     .minimum = 15, .maximum = 360, .arrowMinimum = 15, .arrowMaximum = 360},
+     .minimum = 15, .maximum = 360, .arrowMinimum = 15, .arrowMaximum = 360, .key = kRetryKey},
     {.id = P::kMaxTime, .type = FieldType::Number,
      .label = "&maximaler Zustelltimeout (Minuten):", .minimum = 360, .maximum = 10080,
-     .arrowMinimum = 360, .arrowMaximum = 10080},
+     .arrowMinimum = 360, .arrowMaximum = 10080, .key = kMaxTimeKey},
     {.id = P::kPostmasterOn, .type = FieldType::Check,
      .label = "&Postmaster-Adresse für Unzustellbarkeitsberichte:"},
-    {.id = P::kPostmaster, .type = FieldType::Text, .label = "", .maxLength = 256},
+    {.id = P::kPostmaster, .type = FieldType::Text, .label = "", .maxLength = 256,
+     .key = kPostmasterKey},
     // The hour and minute of a new delivery time: typed, without arrows.
     {.id = P::kHour, .type = FieldType::Number, .label = "", .maxLength = 2, .minimum = 0,
      .maximum = 23},
@@ -43,9 +58,9 @@ constexpr std::array<CFieldSpec, 11> kFields{{
     {.id = P::kOnArrival, .type = FieldType::Check,
      .label = "&zusätzlich bei Nachrichteneingang senden"},
     {.id = P::kBounce, .type = FieldType::Check,
-     .label = "&Unzustellbarkeitsbericht mit Original-E-Mail senden"},
+     .label = "&Unzustellbarkeitsbericht mit Original-E-Mail senden", .key = kBounceKey},
     {.id = P::kThreads, .type = FieldType::Number, .label = "&Maximale Threads:", .minimum = 1,
-     .maximum = 20, .arrowMinimum = 1, .arrowMaximum = 20},
+     .maximum = 20, .arrowMinimum = 1, .arrowMaximum = 20, .key = kThreadsKey},
 }};
 
 constexpr std::array<CCommandSpec, 4> kCommands{{
@@ -59,16 +74,6 @@ constexpr std::array<CCommandSpec, 4> kCommands{{
 constexpr std::array<CListSpec, 1> kLists{{{P::kTimes, CListSpec::Kind::List}}};
 
 constexpr std::array<CColumnSpec, 1> kTimeColumns{{{"Zeit", 0}}};
-
-// Keys of "mdad.cfg".
-constexpr const char* kAutoTransport = "AutoTransport";
-constexpr const char* kThreadsKey = "AutoTransport.Threads";
-constexpr const char* kRetryKey = "AutoTransRetry";
-constexpr const char* kMaxTimeKey = "AutoTransTime";
-constexpr const char* kBounceKey = "BounceAttachment";
-constexpr const char* kPostmasterKey = "Postmaster";
-constexpr const char* kParallelKey = "Scripts.Execution.Parallel";
-constexpr const char* kParallelOldKey = "AsyncScripts"; // the older name, read but not written
 
 // Messages.
 constexpr unsigned kScheduleStartFailed = 130;

@@ -181,6 +181,12 @@ TEST_F(Ctl, SetKeepsToTheRangesAndCopiesOfThePages) {
         EXPECT_EQ(set("smtpd.cfg", key, value), 1) << key << "=" << value;
     EXPECT_EQ(set("aliases", "x", "y"), 1);
     EXPECT_EQ(set("smarthosts", "bad domain", "x:25"), 1);
+    // The delivery page and its advanced dialog own their keys too.
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"AutoTransRetry", "5"}, {"AutoTransport", "2"}, {"AsyncScripts", "1"},
+             {"SRS.Domain", "fremd.test"}})
+        EXPECT_EQ(set("mdad.cfg", key, value), 1) << key << "=" << value;
+    EXPECT_EQ(set("mdad.cfg", "AutoTransRetry", "30"), 0);
 
     // A folder goes into each copy; one that would clash with another is refused.
     fs::create_directory(dir / "spool2");

@@ -547,7 +547,9 @@ void PrintHelp(std::ostream& out, const Command& command) {
         out << "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
                "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart. "
                "Speichert gerade ein anderes Programm, wird bis zu 10 Sekunden (--wait) "
-               "gewartet; hat es seit dem Laden eine Datei geändert, wird nichts gespeichert.\n";
+               "gewartet, bevor etwas geändert wird; bis zum Speichern kann dann kein anderes "
+               "Programm speichern. Hat ein Programm, das nicht wartet, seit dem Laden eine "
+               "Datei geändert, wird nichts gespeichert.\n";
 }
 
 int Usage(Streams& io, const std::string& text, const Command* command = nullptr) {

@@ -458,7 +458,8 @@ const std::vector<Command>& Commands() {
         {"check",
          "[--format=text|json] [--host-name=NAME]",
          "Prüft die Konfiguration auf Fehler und Gefahren (offenes Relay, Ports doppelt belegt, "
-         "fehlende Zertifikate und Verzeichnisse, Schleifen von Weiterleitungen und mehr). Ende "
+         "fehlende oder abgelaufene Zertifikate, fehlende Verzeichnisse, Listendateien in zwei "
+         "Rollen, Schleifen von Weiterleitungen und mehr). Ende "
          "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
          0,
          0,

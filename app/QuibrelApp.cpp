@@ -86,7 +86,9 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
     if (!m_env.sheet.Run(m_set, m_env.prompter))
         return AppOutcome::Cancelled;
 
-    if (!SaveSet())
+    const bool saved = SaveSet();
+    m_runLock.Release(); // the restarts need no lock, and others should not wait for them
+    if (!saved)
         return AppOutcome::SaveRefused;
     if (m_env.restartServices)
         RestartServices();

@@ -182,11 +182,14 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
                          CCertificateChoice::kKey,
                          "Das Zertifikat \"" + U(chosen) + "\" des " + service.service +
                              "s ist abgelaufen; Clients lehnen SSL/TLS-Verbindungen ab.");
-        else if (*expiry - env.now < kExpiryWarningDays * 86400)
+        else if (const std::int64_t days = (*expiry - env.now) / 86400 + 1;
+                 days <= kExpiryWarningDays)
             findings.Add(
                 Severity::Warning, "certificate-expiring", service.file, CCertificateChoice::kKey,
-                "Das Zertifikat \"" + U(chosen) + "\" des " + service.service + "s läuft in " +
-                    std::to_string((*expiry - env.now) / 86400 + 1) + " Tagen ab.");
+                "Das Zertifikat \"" + U(chosen) + "\" des " + service.service + "s läuft " +
+                    (days == 1 ? std::string("innerhalb eines Tages")
+                               : "in " + std::to_string(days) + " Tagen") +
+                    " ab; es sollte erneuert werden.");
     }
     // "*" takes the port on every address, so it clashes with any other entry on that port.
     for (std::size_t i = 0; i < bound.size(); ++i) {

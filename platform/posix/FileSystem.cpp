@@ -375,9 +375,9 @@ void RemoveStaleIn(int dirFd, const std::function<bool(std::string_view)>& isTar
     }
 }
 
-} // namespace
+thread_local SyncBatch* g_syncBatch = nullptr; // the innermost batch open on this thread
 
-thread_local SyncBatch* g_syncBatch = nullptr;
+} // namespace
 
 struct SyncBatchAccess {
     // Whether a batch is open on this thread; if so, it now knows the file system of the

@@ -129,6 +129,7 @@ bool CBoundFile::TakeStamp() {
     if (ahead) {
         if (!ahead->exists) {
             ahead.reset();
+            seen = Seen::Missing; // a file made meanwhile is someone else's, as below
             return false;
         }
         time = ahead->time;

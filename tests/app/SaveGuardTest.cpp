@@ -98,6 +98,17 @@ TEST_F(SaveGuard, AFileChangedSinceTheLoadIsAskedAboutOrSavesNothing) {
     prompter.VerifyAllMet();
 }
 
+// "backupdomains" is optional and read ahead of its load: one that another program creates
+// after a load that found none is its file too.
+TEST_F(SaveGuard, AFileMadeSinceALoadThatFoundNoneIsAskedAbout) {
+    fs::remove(config + "/backupdomains");
+    sheet.edit = [this](CConfigSet&) { WriteBytes(config + "/backupdomains", "mx.test\r\n"); };
+    prompter.ExpectText("\"backupdomains\" wurde seit dem Laden", Answer::No);
+    EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
+    EXPECT_EQ(ReadBytes(config + "/backupdomains"), "mx.test\r\n");
+    prompter.VerifyAllMet();
+}
+
 TEST_F(SaveGuard, TheSameBytesWrittenAgainAreNoChange) {
     sheet.edit = [this](CConfigSet&) {
         const std::string aliases = ReadBytes(config + "/aliases");

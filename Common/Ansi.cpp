@@ -34,7 +34,8 @@ int ByteOf(std::uint32_t code) {
     return -1;
 }
 
-// Decodes one UTF-8 sequence at text[i]; advances i. -1 for an invalid sequence.
+} // namespace
+
 long NextCodePoint(std::string_view text, std::size_t& i) {
     const unsigned char lead = static_cast<unsigned char>(text[i++]);
     if (lead < 0x80)
@@ -54,7 +55,12 @@ long NextCodePoint(std::string_view text, std::size_t& i) {
     return code;
 }
 
-} // namespace
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();)
+        if (NextCodePoint(text, i) < 0)
+            return false;
+    return true;
+}
 
 std::string ToUtf8(std::string_view ansiText) {
     std::string out;

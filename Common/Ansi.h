@@ -49,6 +49,10 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 // 0x90, 0x9D) become the control characters of the same number, so every byte survives the
 // way there and back.
 std::string ToUtf8(std::string_view ansiText);
+// Decodes the UTF-8 sequence at text[i] and advances i past it: the code point, or -1 for an
+// invalid sequence (overlong forms, surrogates and anything above U+10FFFF are invalid).
+long NextCodePoint(std::string_view text, std::size_t& i);
+bool IsValidUtf8(std::string_view text);
 // UTF-8 text in Windows-1252; a character the code page lacks, or a byte that is not valid
 // UTF-8, becomes "?". representable, when given, tells whether that never happened.
 std::string FromUtf8(std::string_view utf8Text, bool* representable = nullptr);

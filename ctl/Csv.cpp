@@ -12,47 +12,6 @@ Error MakeError(std::size_t line, const std::string& text) {
     return {line, "Zeile " + std::to_string(line) + ": " + text};
 }
 
-// Length of the valid UTF-8 sequence at text[i] (code gets its code point), or 0. The rules are
-// those of ansi::FromUtf8: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t SequenceLength(std::string_view text, std::size_t i, std::uint32_t& code) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    if (lead >= 0xC2 && lead < 0xE0)
-        extra = 1;
-    else if (lead >= 0xE0 && lead < 0xF0)
-        extra = 2;
-    else if (lead >= 0xF0 && lead < 0xF5)
-        extra = 3;
-    if (extra == 0 || text.size() - i <= extra)
-        return 0;
-    code = lead & (0x3F >> extra);
-    for (std::size_t k = 1; k <= extra; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    const std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-    if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return extra + 1;
-}
-
-bool IsValidUtf8(std::string_view text) {
-    std::uint32_t code = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-        } else {
-            const std::size_t length = SequenceLength(text, i, code);
-            if (length == 0)
-                return false;
-            i += length;
-        }
-    }
-    return true;
-}
-
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
 }
@@ -99,16 +58,17 @@ Error ConversionError(std::string_view cell, std::size_t firstLine) {
             ++i;
             continue;
         }
-        std::uint32_t code = 0;
-        const std::size_t length = SequenceLength(cell, i, code);
-        if (length == 0)
+        const std::size_t start = i;
+        const long code = ansi::NextCodePoint(cell, i);
+        if (code < 0)
             return MakeError(line, "Ungültiges UTF-8 in einer als UTF-8 gekennzeichneten Datei.");
+        const std::string_view character = cell.substr(start, i - start);
         bool representable = false;
-        ansi::FromUtf8(cell.substr(i, length), &representable);
+        ansi::FromUtf8(character, &representable);
         if (!representable)
-            return MakeError(line, "Das Zeichen „" + std::string(cell.substr(i, length)) + "“ (" +
-                                       CodePointName(code) + ") gibt es in Windows-1252 nicht.");
-        i += length;
+            return MakeError(line, "Das Zeichen „" + std::string(character) + "“ (" +
+                                       CodePointName(static_cast<std::uint32_t>(code)) +
+                                       ") gibt es in Windows-1252 nicht.");
     }
     return MakeError(line, "Ungültiges UTF-8.");
 }
@@ -257,7 +217,7 @@ ParseResult Parse(std::string_view bytes, char separator) {
     const bool bom = bytes.starts_with(kUtf8Bom);
     if (bom)
         bytes.remove_prefix(kUtf8Bom.size());
-    result.utf8 = bom || IsValidUtf8(bytes);
+    result.utf8 = bom || ansi::IsValidUtf8(bytes);
     result.separator = separator != 0 ? separator : DetectSeparator(bytes);
     CReader(bytes, result).Run();
     return result;

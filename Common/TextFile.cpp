@@ -98,11 +98,6 @@ bool IsBackupSuffix(std::string_view suffix) {
     return true;
 }
 
-std::string BaseNameOf(const std::string& path) {
-    auto slash = path.find_last_of(platform::kPathSeparator);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of(platform::kPathSeparator);
     if (slash == std::string::npos)
@@ -208,7 +203,7 @@ void CBoundFile::MakeBackup(std::string_view backupBase) const {
     // would never meet the temporary file of a copy killed in an earlier second: clean for
     // every copy of this base.
     platform::RemoveStaleTemporaries(
-        DirectoryOf(base), [prefix = BaseNameOf(base)](std::string_view target) {
+        DirectoryOf(base), [prefix = platform::BaseName(base)](std::string_view target) {
             return target.starts_with(prefix) && IsBackupSuffix(target.substr(prefix.size()));
         });
     platform::LargeString content;

@@ -98,7 +98,7 @@ bool IsPrivateNetwork(std::uint32_t address, std::uint32_t mask) {
 
 void CheckRelay(CPageConfigSMTP& smtp, CFindings& findings) {
     const std::string path = smtp.PathOf("AccessRelayFile");
-    const std::string file = U(path.substr(path.find_last_of('/') + 1));
+    const std::string file = U(platform::BaseName(path));
     const CStorableList& relay = smtp.ListOf("AccessRelayFile");
     for (auto position = relay.GetHeadPosition(); position;) {
         const std::string& entry = relay.GetNext(position);
@@ -239,10 +239,8 @@ void CheckListFiles(CConfigSet& set, const std::vector<Listener>& listeners,
             if (a.path != b.path || a.key == b.key ||
                 !reported.insert(b.path + '\n' + b.key).second)
                 continue;
-            const std::string name =
-                b.path.substr(b.path.find_last_of(platform::kPathSeparator) + 1);
             findings.Add(Severity::Critical, "list-file-shared", b.file, b.key,
-                         "Die Datei \"" + U(name) + "\" " +
+                         "Die Datei \"" + U(platform::BaseName(b.path)) + "\" " +
                              (a.owner.empty() ? "gehört zur Konfiguration selbst und dient"
                                               : "dient " + a.owner + " und") +
                              " zugleich " + b.owner +

@@ -238,11 +238,6 @@ constexpr std::array<CColumnSpec, 3> kInterfaceColumns{{
 }};
 constexpr std::array<const char*, 2> kInterfaceIcons{"interface-plain", "interface-secure"};
 
-std::string BaseName(const std::string& name) {
-    const auto slash = name.find_last_of(platform::kPathSeparator);
-    return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 } // namespace
 
 // --- Rows ------------------------------------------------------------------------------------
@@ -576,7 +571,8 @@ void CPageConfigListener::SaveLists(CPrompter& prompter) {
         const std::string name = FileName(entry);
         const std::string path = PathJoin(m_directory, name);
         // A name that leads into another folder still has its copy in the backup folder.
-        const auto outcome = m_config.SaveSharedList(path, PathJoin(backups, BaseName(name)));
+        const auto outcome =
+            m_config.SaveSharedList(path, PathJoin(backups, platform::BaseName(name)));
         if (outcome == CConfigSet::ListSave::Failed)
             prompter.ShowText(strings::Literal("Die Zugriffsliste konnte nicht in die Datei \"%s\" "
                                                "geschrieben werden. Die Datei ist unverändert; "

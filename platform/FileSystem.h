@@ -17,6 +17,12 @@ namespace platform {
 // The separator PathJoin puts between a directory and a name.
 inline constexpr char kPathSeparator = '/';
 
+// What follows the last separator of path: its file name (all of path when it has none).
+inline std::string BaseName(std::string_view path) {
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 struct FileStatus {
     bool isDirectory = false;
     std::int64_t modified = 0; // seconds since 1970

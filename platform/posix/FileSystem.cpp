@@ -70,12 +70,6 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The last component of path: the name a save gives its file inside DirectoryOf(path).
-std::string BaseNameOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::optional<std::string> RealPath(const std::string& path) {
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) == nullptr)
@@ -572,7 +566,7 @@ int OpenDirectory(const std::string& path) {
 
 bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
     Fd dir(OpenDirectory(DirectoryOf(path)));
-    return dir.valid() && ReplaceInDirectory(dir.get(), BaseNameOf(path), data, newFileMode);
+    return dir.valid() && ReplaceInDirectory(dir.get(), BaseName(path), data, newFileMode);
 }
 
 bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
@@ -585,7 +579,7 @@ bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
         errno = EACCES;
         return false;
     }
-    return ReplaceInDirectory(dir.get(), BaseNameOf(path), data, newFileMode);
+    return ReplaceInDirectory(dir.get(), BaseName(path), data, newFileMode);
 }
 
 void RemoveStaleTemporaries(const std::string& directory,
@@ -602,7 +596,7 @@ bool StaysWithin(const std::string& path, const std::string& root, Access access
         return false;
     if (access == Access::Read)
         return *real != *realRoot; // root itself is no file inside it
-    const std::string name = BaseNameOf(path);
+    const std::string name = BaseName(path);
     return !name.empty() && name != "." && name != "..";
 }
 

@@ -15,10 +15,6 @@
 #include <string>
 #include <vector>
 
-// A path as the set compares the paths of list files: with "." and ".." resolved, without
-// doubled separators.
-std::string NormalizePath(const std::string& path);
-
 struct CConfigSet {
     CConfigMap smtpd;
     CConfigMap pop3d;

@@ -143,6 +143,9 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
         listener::InterfaceEntry at;
     };
     std::vector<Bound> bound;
+    CQuietPrompter quiet;
+    CCertificateChoice choice(env.certificates);
+    bool storeRead = false;
     for (const Listener& service : listeners) {
         bool ssl = false;
         const CStringListEx& entries = service.page->Interfaces();
@@ -164,9 +167,12 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
                              "gewählt.");
             continue;
         }
-        CQuietPrompter quiet;
-        CCertificateChoice choice(env.certificates);
-        const std::string chosen = choice.Fill(quiet.prompter, *service.map);
+        // The store is read once, for the first service that needs it.
+        if (!storeRead) {
+            choice.Fill(quiet.prompter, *service.map);
+            storeRead = true;
+        }
+        const std::string chosen = choice.List().EntryBeginningWith(stored);
         if (chosen.empty()) {
             findings.Add(Severity::Critical, "certificate-missing", service.file,
                          CCertificateChoice::kKey,
@@ -293,8 +299,10 @@ void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindi
     }
 
     // The load has already dropped the entries whose account is gone; the file still has
-    // them, and the next save would drop them for good.
-    if (!env.configDir.empty() && !set.LoadFailed(&set.aliases)) {
+    // them, and the next save would drop them for good. Only when it dropped any is the file
+    // read again to name them.
+    if (set.aliases.GetDroppedCount() > 0 && !env.configDir.empty() &&
+        !set.LoadFailed(&set.aliases)) {
         CConfigMap file;
         if (file.Load(PathJoin(env.configDir, "aliases"))) {
             for (auto position = file.GetStartPosition(); position;) {

@@ -71,9 +71,8 @@ void CollectRows(Context& c, std::vector<std::vector<std::string>>& rows) {
             reached.push_back({name, name});
     CAccountStore store(c.set.mdad);
     for (const AccountRow& row : reached) {
-        std::string password;
-        CConfigMap config;
-        (void)store.ReadAccount(row.account, password, config);
+        CConfigMap config; // left empty when the account has none
+        (void)store.LoadAccountConfig(row.account, config);
         rows.push_back({row.address, std::to_string(config.GetInt("Quota", 0)),
                         std::to_string(config.GetInt("MaxSize", 0)),
                         std::to_string(config.GetInt("SaveEnvelope", 0) != 0 ? 1 : 0)});

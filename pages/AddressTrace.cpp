@@ -136,9 +136,8 @@ CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
         trace.steps.push_back(
             {"Zustellung in das Postfach des Kontos " + Quoted(account) + " (" + U(*folder) + ").",
              "Konto: " + U(account)});
-        std::string password;
         CConfigMap config;
-        if (store.ReadAccount(account, password, config) && config.GetInt("RunReply", 0) != 0)
+        if (store.LoadAccountConfig(account, config) && config.GetInt("RunReply", 0) != 0)
             trace.steps.push_back({"Die automatische Antwort ist eingeschaltet (Vorlage " +
                                        Quoted(config.GetString("RunReplyTemplate", "reply.emt")) +
                                        ").",

@@ -173,13 +173,9 @@ int AliasRemove(Context& c) {
 
 // The key-value files of the set by name; the lists and "aliases" have their own commands.
 CConfigMap* MapFile(CConfigSet& set, const std::string& name) {
-    const std::pair<const char*, CConfigMap*> files[] = {
-        {"smtpd.cfg", &set.smtpd},     {"pop3d.cfg", &set.pop3d}, {"imap4d.cfg", &set.imap4d},
-        {"syslogd.cfg", &set.syslogd}, {"mdad.cfg", &set.mdad},   {"smarthosts", &set.smarthosts},
-    };
-    for (const auto& [fileName, map] : files)
-        if (ansi::EqualNoCase(name, fileName))
-            return map;
+    for (const CConfigSet::File& file : set.Files())
+        if (ansi::EqualNoCase(name, file.name))
+            return dynamic_cast<CConfigMap*>(file.map); // "aliases" is no CConfigMap
     return nullptr;
 }
 
@@ -240,14 +236,6 @@ int Check(Context& c) {
         environment.hostName = platform::QueryHostIdentity().name;
     environment.configDir = platform::GetEnvironment("MAILCONFIGDIR").value_or("");
     environment.now = platform::CurrentTime();
-    // The files whose load failed and that the load complained about, or that are there but
-    // could not be read; a missing optional file is no finding.
-    for (const CConfigSet::File& file : c.set.Files()) {
-        if (c.set.LoadFailed(file.Object()) &&
-            (file.loadFailed != 0 ||
-             platform::StatPath(PathJoin(environment.configDir, file.name)).has_value()))
-            environment.failedLoads.push_back(file.name);
-    }
     const std::vector<CFinding> findings = CheckConfiguration(c.set, environment);
     std::size_t critical = 0;
     for (const CFinding& finding : findings)
@@ -741,9 +729,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         return prompter.HadError() ? kFailed : sheet.Status();
     case AppOutcome::Cancelled:
         return sheet.Status();
-    case AppOutcome::SaveRefused:
-        return kFailed;
-    default:
+    default: // no rights, no account list, or a save refused for another program's sake
         return kFailed;
     }
 }

@@ -399,10 +399,14 @@ void CheckDelivery(CConfigSet& set, const CheckEnvironment& env, CFindings& find
 
 std::vector<CFinding> CheckConfiguration(CConfigSet& set, const CheckEnvironment& env) {
     CFindings findings;
-    for (const std::string& file : env.failedLoads)
-        findings.Add(Severity::Critical, "load-failed", file, "",
-                     "Die Datei \"" + U(file) +
-                         "\" konnte nicht geladen werden; ihre Einstellungen fehlen.");
+    // A file whose load failed is a finding when the load complained about it, or when it is
+    // there but could not be read; a missing optional file is none.
+    for (const CConfigSet::File& file : set.Files())
+        if (set.LoadFailed(file.Object()) &&
+            (file.loadFailed != 0 || platform::StatPath(PathJoin(env.configDir, file.name))))
+            findings.Add(Severity::Critical, "load-failed", file.name, "",
+                         "Die Datei \"" + U(file.name) +
+                             "\" konnte nicht geladen werden; ihre Einstellungen fehlen.");
     CheckHost(set, env, findings);
     CheckDomainsAndAliases(set, env, findings);
 

@@ -25,8 +25,6 @@ struct CheckEnvironment {
     std::string hostName;  // this machine's name, as the domains page checks it
     std::string configDir; // the value of MAILCONFIGDIR
     CertificateStoreFactory certificates = &platform::MakeSystemCertificateStore;
-    // The files of the set whose load failed (by name), as the load reported them.
-    std::vector<std::string> failedLoads;
     // The time the certificates' validity is measured against, in seconds since 1970.
     std::int64_t now = 0;
 };

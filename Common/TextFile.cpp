@@ -117,6 +117,8 @@ CReadAhead ReadAhead(const std::string& path) {
     ahead.time = file.time;
     ahead.size = file.size;
     ahead.read = FalseOnMemoryError([&] { return file.ReadAll(ahead.text); });
+    if (ahead.read)
+        ahead.hash = ContentHash(ahead.text);
     return ahead;
 }
 
@@ -144,28 +146,24 @@ bool CBoundFile::TakeStamp() {
 }
 
 bool CBoundFile::ReadForLoad(platform::LargeString& text) {
+    const std::optional<std::uint64_t> hashed =
+        ahead && ahead->read ? std::optional<std::uint64_t>(ahead->hash) : std::nullopt;
     if (!ReadAll(text))
         return false;
     seen = Seen::Bytes;
-    seenHash = ContentHash(text);
+    seenHash = hashed ? *hashed : ContentHash(text);
     return true;
 }
 
 bool CBoundFile::ChangedOnDisk() const {
     if (seen == Seen::Nothing || path.empty())
         return false;
-    const bool exists = root.empty() ? platform::StatPath(path).has_value()
-                                     : platform::StaysWithin(path, root, platform::Access::Read) &&
-                                           platform::StatPath(path).has_value();
     if (seen == Seen::Missing)
-        return exists;
-    if (!exists)
-        return true;
+        return (root.empty() || platform::StaysWithin(path, root, platform::Access::Read)) &&
+               platform::StatPath(path).has_value();
     platform::LargeString text;
-    const bool read = root.empty() ? platform::ReadWholeFile(path, text)
-                                   : platform::ReadWholeFileWithin(path, root, text);
-    // A file that cannot be read now is not overwritten unasked either.
-    return !read || ContentHash(text) != seenHash;
+    // A file that is gone, or cannot be read now, is not overwritten unasked either.
+    return !ReadAll(text) || ContentHash(text) != seenHash;
 }
 
 std::uint64_t ContentHash(std::string_view text) {

@@ -73,6 +73,7 @@ struct CReadAhead {
     std::int64_t time = 0;
     std::uint64_t size = 0;
     platform::LargeString text;
+    std::uint64_t hash = 0; // ContentHash(text), taken on the reading thread too
 };
 // Reads path for a file of the configuration directory (links followed).
 CReadAhead ReadAhead(const std::string& path);

@@ -186,9 +186,9 @@ struct Tally {
     std::size_t refused = 0;
 };
 
-// One pass over the rows; with report, each row's outcome and messages are printed.
+// One pass over the rows; each row's outcome and messages are printed to report.
 Tally RunRows(Context& c, const csv::ParseResult& file, const std::vector<std::size_t>& index,
-              bool dryRun, bool report) {
+              bool dryRun, std::ostream& report) {
     const bool accounts = c.call.args[0] == "accounts";
     CPageDomains page(c.set);
     Tally tally;
@@ -213,17 +213,15 @@ Tally RunRows(Context& c, const csv::ParseResult& file, const std::vector<std::s
         ++(outcome == Outcome::Created   ? tally.created
            : outcome == Outcome::Changed ? tally.changed
                                          : tally.refused);
-        if (!report)
-            continue;
-        c.io.out << "Zeile " << row.line << ": " << Utf8(row.cells[index[0]]) << ": "
-                 << (outcome == Outcome::Refused
-                         ? "abgelehnt"
-                         : (dryRun ? kWouldBe : kDone)[outcome == Outcome::Changed ? 1 : 0])
-                 << '\n';
+        report << "Zeile " << row.line << ": " << Utf8(row.cells[index[0]]) << ": "
+               << (outcome == Outcome::Refused
+                       ? "abgelehnt"
+                       : (dryRun ? kWouldBe : kDone)[outcome == Outcome::Changed ? 1 : 0])
+               << '\n';
         std::istringstream lines(messages.str());
         for (std::string line; std::getline(lines, line);)
             if (!line.empty())
-                c.io.out << "  " << line << '\n';
+                report << "  " << line << '\n';
     }
     return tally;
 }
@@ -297,9 +295,10 @@ int Import(Context& c) {
     const std::size_t badRows = file.errors.size();
 
     if (c.call.Has("all-or-nothing") && !dryRun) {
-        const Tally check = RunRows(c, file, header.index, true, false);
+        std::ostringstream rows;
+        const Tally check = RunRows(c, file, header.index, true, rows);
         if (check.refused + badRows > 0) {
-            RunRows(c, file, header.index, true, true);
+            c.io.out << rows.str();
             c.io.out << "Nichts importiert: " << check.refused + badRows
                      << " Zeilen würden abgelehnt (--all-or-nothing).\n";
             c.save = false;
@@ -310,7 +309,7 @@ int Import(Context& c) {
     // names them is saved: a crash may then cost folders nobody refers to, never an alias
     // whose folder is lost.
     platform::SyncBatch newFolders;
-    const Tally tally = RunRows(c, file, header.index, dryRun, true);
+    const Tally tally = RunRows(c, file, header.index, dryRun, c.io.out);
     if (!newFolders.Commit()) {
         c.save = false;
         return Refuse(c, "Die neuen Kontoordner konnten nicht vollständig auf den Datenträger "

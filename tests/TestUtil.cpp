@@ -1,10 +1,12 @@
 #include "tests/TestUtil.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/types.h>
 
 namespace testutil {
 
@@ -41,6 +43,25 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     if (!out)
         throw std::runtime_error("cannot write " + path);
     out << bytes;
+}
+
+std::size_t StandinRestarts(const std::string& folder, const std::string& service) {
+    std::ifstream in(folder + "/" + service + ".restarts");
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line);)
+        ++lines;
+    return lines;
+}
+
+void StopStandins(const std::string& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".pid")
+            continue;
+        std::ifstream in(entry.path());
+        long pid = 0;
+        if (in >> pid && pid > 1)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
 }
 
 std::string Crlf(const std::string& text) {

@@ -31,6 +31,11 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 // Every line break of text ("\n") as CR LF: golden texts read better with plain "\n".
 std::string Crlf(const std::string& text);
 
+// The stand-in services started in a supervisor folder: the restart requests one has had so
+// far, and the end of them all (each ends on SIGTERM and takes its pid file along).
+std::size_t StandinRestarts(const std::string& folder, const std::string& service);
+void StopStandins(const std::string& folder);
+
 // A real datagram receiver on 127.0.0.1, on a free port or on the one asked for.
 class UdpReceiver {
 public:

@@ -297,24 +297,13 @@ protected:
     }
     void TearDown() override {
         ::unsetenv("KORVANE_TEST_CONFIG");
-        for (const auto& entry : fs::directory_iterator(supervisor.path())) {
-            if (entry.path().extension() != ".pid")
-                continue;
-            std::ifstream in(entry.path());
-            long pid = 0;
-            if (in >> pid && pid > 1)
-                ::kill(static_cast<pid_t>(pid), SIGTERM);
-        }
+        testutil::StopStandins(supervisor.path());
     }
     void StartStandin(const std::string& service) {
         ASSERT_EQ(platform::RunAndWait(KORVANE_STANDIN, {supervisor.path(), service}), 0);
     }
     std::size_t Restarts(const std::string& service) const {
-        std::ifstream in(supervisor / (service + ".restarts"));
-        std::size_t lines = 0;
-        for (std::string line; std::getline(in, line);)
-            ++lines;
-        return lines;
+        return testutil::StandinRestarts(supervisor.path(), service);
     }
 
     testutil::TempDir dir;

@@ -52,14 +52,7 @@ protected:
         for (const char* name : kNineFiles)
             before[name] = ReadBytes(config + "/" + name);
     }
-    void TearDown() override {
-        for (const auto& entry : fs::directory_iterator(services.path())) {
-            std::ifstream in(entry.path());
-            long pid = 0;
-            if (entry.path().extension() == ".pid" && in >> pid && pid > 1)
-                ::kill(static_cast<pid_t>(pid), SIGTERM);
-        }
-    }
+    void TearDown() override { testutil::StopStandins(services.path()); }
     Result Run(std::vector<std::string> arguments, const std::string& input = "") {
         arguments.insert(arguments.begin(), "--config-dir=" + config);
         std::ostringstream out, err;
@@ -74,11 +67,7 @@ protected:
         EXPECT_FALSE(fs::exists(config + "/backup.cfg"));
     }
     std::size_t Restarts(const std::string& service) const {
-        std::ifstream in(services / (service + ".restarts"));
-        std::size_t lines = 0;
-        for (std::string line; std::getline(in, line);)
-            ++lines;
-        return lines;
+        return testutil::StandinRestarts(services.path(), service);
     }
 
     testutil::TempDir dir;

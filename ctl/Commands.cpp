@@ -102,24 +102,27 @@ int AliasList(Context& c) {
     return ListRows(c, {CAddressRows::kForward, CAddressRows::kCatchAll});
 }
 
-// Selects the domain of address; false after the message when it has none.
-bool SelectDomainOf(Context& c, DomainsPage& domains, const Address& address) {
+// The address argument (in the code page) with its domain selected on domains; nothing after
+// the message when it cannot be converted or its domain does not exist.
+std::optional<std::string> SelectDomainOf(Context& c, DomainsPage& domains,
+                                          const std::string& argument) {
+    auto text = FromArgument(c, argument);
+    if (!text)
+        return std::nullopt;
+    const Address address = SplitAddress(*text);
     if (domains.SelectDomain(address.domain))
-        return true;
+        return text;
     NoSuchDomain(c, address.domain);
-    return false;
+    return std::nullopt;
 }
 
 int AccountAdd(Context& c) {
-    const auto text = FromArgument(c, c.call.args[0]);
+    DomainsPage domains(c);
+    const auto text = SelectDomainOf(c, domains, c.call.args[0]);
     if (!text)
         return kFailed;
-    const Address address = SplitAddress(*text);
-    DomainsPage domains(c);
-    if (!SelectDomainOf(c, domains, address))
-        return kFailed;
     c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
-        dialog.SetValue(CAddAccountDlg::kLocalPart, address.local);
+        dialog.SetValue(CAddAccountDlg::kLocalPart, SplitAddress(*text).local);
         dialog.SetValue(CAccountDlgBase::kPassword, c.password);
         return true;
     });
@@ -127,16 +130,13 @@ int AccountAdd(Context& c) {
 }
 
 int AliasAdd(Context& c) {
-    const auto text = FromArgument(c, c.call.args[0]);
+    DomainsPage domains(c);
+    const auto text = SelectDomainOf(c, domains, c.call.args[0]);
     const auto target = text ? FromArgument(c, c.call.args[1]) : std::nullopt;
     if (!target)
         return kFailed;
-    const Address address = SplitAddress(*text);
-    DomainsPage domains(c);
-    if (!SelectDomainOf(c, domains, address))
-        return kFailed;
     c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
-        dialog.SetValue(CAddAliasDlg::kLocalPart, address.local);
+        dialog.SetValue(CAddAliasDlg::kLocalPart, SplitAddress(*text).local);
         dialog.SetValue(CAddAliasDlg::kTarget, *target);
         return true;
     });
@@ -145,12 +145,9 @@ int AliasAdd(Context& c) {
 
 // Removes the row of address when its icon is one of icons; otherwise says what it is.
 int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question, const char* wrongKind) {
-    const auto text = FromArgument(c, c.call.args[0]);
-    if (!text)
-        return kFailed;
-    const Address address = SplitAddress(*text);
     DomainsPage domains(c);
-    if (!SelectDomainOf(c, domains, address))
+    const auto text = SelectDomainOf(c, domains, c.call.args[0]);
+    if (!text)
         return kFailed;
     const auto icon = domains.SelectRow(ansi::ToLower(*text));
     if (!icon)

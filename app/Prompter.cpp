@@ -9,3 +9,7 @@ Answer CPrompter::Show(unsigned id, MessageKind kind) {
 Answer CPrompter::ShowText(std::string_view text, MessageKind kind) {
     return ShowMessage(PromptMessage{0, std::string(text), kind});
 }
+
+Answer CPrompter::AskDefaultNo(std::string_view text) {
+    return ShowMessage({0, std::string(text), MessageKind::Question, true});
+}

@@ -25,6 +25,10 @@ struct PromptMessage {
     unsigned id = 0;
     std::string text;
     MessageKind kind = MessageKind::Plain;
+    // A question whose "Yes" would throw away something that cannot be had back (another
+    // program's changes, a save without its backup): "No" is the default button, so that a
+    // Return pressed out of habit keeps what is there.
+    bool defaultNo = false;
 };
 
 // A dialog that a model describes completely (its fields, checks and handlers); the Qt layer
@@ -53,6 +57,8 @@ public:
     // Shorthands: the text of a string-table number, and a literal text.
     Answer Show(unsigned id, MessageKind kind = MessageKind::Plain);
     Answer ShowText(std::string_view text, MessageKind kind = MessageKind::Plain);
+    // A question of a literal text with "No" as the default button (see defaultNo).
+    Answer AskDefaultNo(std::string_view text);
 };
 
 // Keeps the progress window open for one block of work.

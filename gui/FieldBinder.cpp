@@ -44,6 +44,17 @@ template <class T> T* As(const Binding& binding) {
     return static_cast<T*>(binding.controls.front());
 }
 
+// A line edit cuts its text to its length limit, also a text set by the program; a stored value
+// longer than the field allows would be cut by showing it and written back cut on OK. So the
+// limit is raised to what is shown: the value is shown whole, the table's limit holds for what
+// the user types beyond it, and the exchange refuses the value until the user shortens it. A
+// field without a limit keeps the line edit's own, raised the same way.
+void LimitTyping(QLineEdit& edit, int maxLength, qsizetype shown) {
+    constexpr int kLineEditLimit = 32767; // QLineEdit's own default
+    const qsizetype limit = std::max<qsizetype>(maxLength > 0 ? maxLength : kLineEditLimit, shown);
+    edit.setMaxLength(static_cast<int>(std::min<qsizetype>(limit, INT_MAX)));
+}
+
 const CControlKind kLineEdit{
     .fits =
         [](const CFieldSpec& field, QWidget* control) {
@@ -53,8 +64,7 @@ const CControlKind kLineEdit{
     .limit =
         [](const Binding& b) {
             auto* edit = As<QLineEdit>(b);
-            if (b.field->maxLength > 0)
-                edit->setMaxLength(b.field->maxLength);
+            LimitTyping(*edit, b.field->maxLength, edit->text().size());
             if (b.field->flags & kFieldMasked)
                 edit->setEchoMode(QLineEdit::Password);
             const bool readOnly = (b.field->flags & kFieldReadOnly) != 0;
@@ -66,8 +76,13 @@ const CControlKind kLineEdit{
                 edit->setPalette(palette);
             }
         },
-    .write = [](const Binding& b,
-                const std::string& value) { As<QLineEdit>(b)->setText(FromAnsi(value)); },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            auto* edit = As<QLineEdit>(b);
+            const QString text = FromAnsi(value);
+            LimitTyping(*edit, b.field->maxLength, text.size()); // before the text: it would cut
+            edit->setText(text);
+        },
     .read = [](const Binding& b) { return ToAnsi(As<QLineEdit>(b)->text()); },
     .notify =
         [](const Binding& b, Report report) {
@@ -224,11 +239,25 @@ const CControlKind kEditableCombo{
             auto* combo = As<QComboBox>(b);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
-            if (b.field->maxLength > 0)
-                combo->lineEdit()->setMaxLength(b.field->maxLength);
+            LimitTyping(*combo->lineEdit(), b.field->maxLength, combo->currentText().size());
+            // A picked suggestion reaches the line edit cut to the limit, and only then is the
+            // pick reported, with the whole text: it is shown again whole.
+            const int maxLength = b.field->maxLength;
+            QObject::connect(combo, &QComboBox::textActivated, combo,
+                             [combo, maxLength](const QString& text) {
+                                 if (combo->currentText() == text)
+                                     return;
+                                 LimitTyping(*combo->lineEdit(), maxLength, text.size());
+                                 combo->setEditText(text);
+                             });
         },
-    .write = [](const Binding& b,
-                const std::string& value) { As<QComboBox>(b)->setEditText(FromAnsi(value)); },
+    .write =
+        [](const Binding& b, const std::string& value) {
+            auto* combo = As<QComboBox>(b);
+            const QString text = FromAnsi(value);
+            LimitTyping(*combo->lineEdit(), b.field->maxLength, text.size());
+            combo->setEditText(text);
+        },
     .read = [](const Binding& b) { return ToAnsi(As<QComboBox>(b)->currentText()); },
     .notify =
         [](const Binding& b, Report report) {

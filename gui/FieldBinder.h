@@ -1,7 +1,8 @@
 // Binds the controls of a view to the fields of a model, by the field table: each field's
 // control is the child whose object name is the field's id. The binder applies the table's
 // limits to the controls, shows the table's labels, and moves values both ways; the checks
-// themselves are the model's.
+// themselves are the model's. A length limit holds for typing only: a stored value longer than
+// the table allows is shown whole, and the exchange refuses it until the user shortens it.
 //
 // Which control a field may have (one table of control kinds in FieldBinder.cpp):
 //   Text    QLineEdit (kFieldMasked: shown as dots; kFieldReadOnly: not editable),

@@ -53,6 +53,10 @@ Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
     case MessageKind::Question:
         box.setIcon(QMessageBox::Question);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        // Return answers with the default button; where "Yes" would throw something away, a
+        // key pressed out of habit must keep it. Escape answers "No" in either case.
+        if (message.defaultNo)
+            box.setDefaultButton(QMessageBox::No);
         break;
     }
     switch (box.exec()) {

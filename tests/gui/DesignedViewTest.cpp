@@ -1,8 +1,10 @@
 // The view of a Designer form and the binder's kinds of control, on small models of their own:
-// what the user does reaches the model, and what the model says is what the view shows.
+// what the user does reaches the model, and what the model says is what the view shows. Also
+// the message box's default answer, which decides what a Return does.
 #include "gui/DesignedView.h"
 #include "gui/FieldBinder.h"
 #include "gui/FormRegistry.h"
+#include "gui/QtPrompter.h"
 #include "gui/RowItemModels.h"
 #include "pages/RowModel.h"
 #include "tests/ScriptedPrompter.h"
@@ -16,9 +18,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -310,6 +314,78 @@ TEST(FieldBinder, EachKindOfControlShowsTakesAndReportsItsField) {
     ASSERT_TRUE(binder.ControlsToModel(prompter));
     EXPECT_EQ(model.Value("note"), "drei\r\nvier");
     EXPECT_EQ(model.Value("host"), "mx\xE4");
+}
+
+// Two texts with a short limit, one typed, one with suggestions.
+class CLimitedModel : public CFieldModel {
+public:
+    std::span<const CFieldSpec> Fields() const override { return kFields; }
+
+private:
+    static constexpr std::array<CFieldSpec, 2> kFields{{
+        {.id = "dir", .type = FieldType::Text, .label = "&Ordner:", .maxLength = 8},
+        {.id = "host", .type = FieldType::Text, .label = "&Server:", .maxLength = 8},
+    }};
+};
+
+TEST(FieldBinder, AStoredValueLongerThanItsLimitIsShownWholeAndRefusedWhenTaken) {
+    QWidget form;
+    auto* layout = new QVBoxLayout(&form);
+    auto* dir = new QLineEdit;
+    dir->setObjectName(QStringLiteral("dir"));
+    layout->addWidget(dir);
+    auto* host = new QComboBox;
+    host->setObjectName(QStringLiteral("host"));
+    layout->addWidget(host);
+
+    CLimitedModel model;
+    model.SetValue("dir", "C:\\Mail\\Spool\xE4");
+    model.SetValue("host", "relay.example.test");
+    CFieldBinder binder(model, form);
+    binder.SetSuggestionSource([](const CFieldSpec&) {
+        return std::vector<std::string>{"mx1", "mx.long.example.test"};
+    });
+    binder.ModelToControls();
+    EXPECT_EQ(dir->text(), QString::fromUtf8("C:\\Mail\\Spoolä"));
+    EXPECT_EQ(host->currentText(), QStringLiteral("relay.example.test"));
+    QTest::keyClick(host, Qt::Key_Down); // picks the second suggestion
+    EXPECT_EQ(host->currentText(), QStringLiteral("mx.long.example.test"));
+
+    // Taken unchanged, the value is refused and stays whole in the model.
+    CScriptedPrompter prompter;
+    prompter.ExpectText("nicht mehr als 8 Zeichen");
+    EXPECT_FALSE(binder.ControlsToModel(prompter));
+    EXPECT_EQ(model.Value("dir"), "C:\\Mail\\Spool\xE4");
+    prompter.VerifyAllMet();
+
+    // A value within the limit brings the limit back for typing.
+    model.SetValue("dir", "C:\\M");
+    model.SetValue("host", "mx1");
+    binder.ModelToControls();
+    dir->end(false);
+    QTest::keyClicks(dir, QStringLiteral("ail\\Spool"));
+    EXPECT_EQ(dir->text(), QStringLiteral("C:\\Mail\\"));
+    EXPECT_TRUE(binder.ControlsToModel(prompter));
+}
+
+// Answers the next message box by a key, once it is shown.
+void PressInNextBox(Qt::Key key) {
+    QTimer::singleShot(0, [key] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            QTest::keyClick(box, key);
+    });
+}
+
+TEST(QtPrompter, ReturnAnswersNoOnlyWhereNoIsTheDefault) {
+    CQtPrompter prompter;
+    PressInNextBox(Qt::Key_Return);
+    EXPECT_EQ(prompter.ShowText("Weiter?", MessageKind::Question), Answer::Yes);
+    PressInNextBox(Qt::Key_Return);
+    EXPECT_EQ(prompter.AskDefaultNo("Trotzdem speichern?"), Answer::No);
+    PressInNextBox(Qt::Key_Enter);
+    EXPECT_EQ(prompter.AskDefaultNo("Trotzdem speichern?"), Answer::No);
+    PressInNextBox(Qt::Key_Escape);
+    EXPECT_EQ(prompter.ShowText("Weiter?", MessageKind::Question), Answer::No);
 }
 
 TEST(FieldBinder, MismatchesNameWhatTheFormLacksAndWhatStandsForNothing) {

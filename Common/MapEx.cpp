@@ -502,26 +502,36 @@ bool CStorableMap::Load() {
         auto text = std::make_shared<platform::LargeString>();
         if (!m_file.ReadForLoad(*text))
             return false;
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        RemoveAll();
-        m_keyOrder.clear();
-        m_keyOrderOwn.clear();
-        m_keyOrderRepeats = false;
-        m_comments.RemoveAll();
-        m_text = text;
-        AdoptText(text);
-        if (!BeforeParse())
-            return false;
-        Parse(*text);
-        m_keyOrderNumbering = GetNumbering();
-        m_keyOrderComments = m_comments.GetVersion();
-        if (!AfterParse())
-            return false;
-        AfterLoad();
-        m_loaded = true;
-        m_modified = false;
-        return true;
+        return LoadText(std::move(text));
     });
+}
+
+bool CStorableMap::LoadFromText(std::shared_ptr<const platform::LargeString> text) {
+    if (!text)
+        return false;
+    return textfile::FalseOnMemoryError([&] { return LoadText(std::move(text)); });
+}
+
+bool CStorableMap::LoadText(std::shared_ptr<const platform::LargeString> text) {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    RemoveAll();
+    m_keyOrder.clear();
+    m_keyOrderOwn.clear();
+    m_keyOrderRepeats = false;
+    m_comments.RemoveAll();
+    m_text = text;
+    AdoptText(text);
+    if (!BeforeParse())
+        return false;
+    Parse(*text);
+    m_keyOrderNumbering = GetNumbering();
+    m_keyOrderComments = m_comments.GetVersion();
+    if (!AfterParse())
+        return false;
+    AfterLoad();
+    m_loaded = true;
+    m_modified = false;
+    return true;
 }
 
 namespace {

@@ -221,6 +221,12 @@ public:
     // it.
     bool RenameKey(std::string_view from, std::string_view to) override;
 
+    // The text the last load read, which the entries were parsed from; null before a load.
+    std::shared_ptr<const platform::LargeString> LoadedText() const { return m_text; }
+    // Parses text as if it had been read from a file, without binding one: for a map of what
+    // a file held at some moment (the base of a merge).
+    bool LoadFromText(std::shared_ptr<const platform::LargeString> text);
+
     const std::string& GetPath() const { return m_file.path; }
     std::int64_t GetFileTime() const { return m_file.time; }
     std::uint64_t GetFileSize() const { return m_file.size; }
@@ -275,6 +281,8 @@ protected:
 
 private:
     void Parse(std::string_view text);
+    // The load after the file was read: the entries become those of text.
+    bool LoadText(std::shared_ptr<const platform::LargeString> text);
 
     // The loaded file, which the map's entries and m_keyOrder view.
     std::shared_ptr<const platform::LargeString> m_text;

@@ -238,6 +238,35 @@ bool CAccountStore::RemoveAccount(std::string_view account) const {
     return RemoveTree(folder);
 }
 
+std::optional<std::string> CAccountStore::SetAsideAccount(std::string_view account) const {
+    const auto folder = AccountFolder(account);
+    if (!folder)
+        return std::nullopt;
+    const std::string spool = GetSpoolDir();
+    const std::string base = std::string(kRemovedFolderPrefix) + std::string(account) + "-";
+    // The number keeps two removals of one name apart (removed, made again, removed again).
+    for (int number = 1; number < 1000; ++number) {
+        const std::string aside = ChildPath(spool, base + std::to_string(number));
+        if (platform::QueryPathKind(aside) != platform::PathKind::Missing)
+            continue;
+        if (platform::RenameNoReplace(*folder, aside))
+            return aside;
+        if (platform::QueryPathKind(aside) == platform::PathKind::Missing)
+            return std::nullopt; // the rename itself failed
+    }
+    return std::nullopt;
+}
+
+bool CAccountStore::RestoreAccount(const std::string& aside, std::string_view account) const {
+    if (!IsValidAccountName(account))
+        return false;
+    return platform::RenameNoReplace(aside, ChildPath(GetSpoolDir(), account));
+}
+
+bool CAccountStore::DiscardAccount(const std::string& aside) const {
+    return RemoveTree(aside);
+}
+
 bool RemoveTree(const std::string& folder) {
     switch (platform::QueryPathKind(folder)) {
     case platform::PathKind::Directory:

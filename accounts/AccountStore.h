@@ -100,9 +100,24 @@ public:
     // Deletes the account folder with everything in it (RemoveTree).
     bool RemoveAccount(std::string_view account) const;
 
+    // A removal in two steps, so that a mailbox is destroyed only once the configuration that
+    // no longer names it is saved. SetAsideAccount renames the account's folder inside the
+    // spool to a hidden name (kRemovedFolderPrefix, the account, a number), where no account
+    // list and no service sees it any more, and returns that path; nothing when the folder is
+    // not there or cannot be renamed. RestoreAccount gives it its name back (false when the
+    // name has been taken again meanwhile: the folder then stays aside, nothing is lost);
+    // DiscardAccount deletes it for good.
+    std::optional<std::string> SetAsideAccount(std::string_view account) const;
+    bool RestoreAccount(const std::string& aside, std::string_view account) const;
+    bool DiscardAccount(const std::string& aside) const;
+
 private:
     const CConfigMap& m_config;
 };
+
+// The name of an account folder set aside by a removal begins with this; a folder of that name
+// that outlived its program is a removal that was interrupted, with the mail still inside.
+inline constexpr std::string_view kRemovedFolderPrefix = ".removed-";
 
 // Deletes folder with everything below it, depth first, and stops at the first entry it
 // cannot delete (what went before stays deleted). A link is never followed: a link inside the

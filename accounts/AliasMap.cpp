@@ -79,7 +79,8 @@ bool CAliasMap::Accept(std::string& key, std::string& target) const {
     for (char& c : key)
         c = ansi::ToLower(c);
     // Addresses of domains that are not (or no longer) local, backup domains among them.
-    if (key.find('@') != std::string::npos && !IsLocalAddress(key, m_localDomains))
+    if (m_domainFilter && key.find('@') != std::string::npos &&
+        !IsLocalAddress(key, m_localDomains))
         return false;
     if (ansi::EqualNoCase(key, target))
         return false;

@@ -66,6 +66,13 @@ public:
     // The domain-independent entries, in the map's order: keys without "@".
     std::vector<Entry> GetEntriesWithoutDomain() const;
 
+    // Whether the load drops addresses of domains that are not local. Only a "domains" list that
+    // was read and names at least one domain can tell which are not: with a list that failed
+    // to load, or holds nothing, every address would go, and the next save would write
+    // "aliases" without them. On by default; the list's owner switches it per load.
+    void SetDomainFilter(bool on) { m_domainFilter = on; }
+    bool DomainFilter() const { return m_domainFilter; }
+
     // What the last load kept and dropped.
     int GetAcceptedCount() const { return m_accepted; }
     int GetDroppedCount() const { return m_dropped; }
@@ -151,6 +158,7 @@ private:
 
     const CDomainList& m_localDomains;
     const CUserList& m_users;
+    bool m_domainFilter = true;
     int m_accepted = 0;
     int m_dropped = 0;
     // While a load runs: the keys without "@" accepted so far, with their stored targets.

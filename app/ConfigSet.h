@@ -44,6 +44,7 @@ struct CConfigSet {
             return map ? map->Load(path, std::move(ahead)) : list->Load(path, std::move(ahead));
         }
         const void* Object() const { return map ? static_cast<const void*>(map) : list; }
+        const std::string& Path() const { return map ? map->GetPath() : list->GetPath(); }
         bool ChangedOnDisk() const { return map ? map->ChangedOnDisk() : list->ChangedOnDisk(); }
         bool Save(const std::string& backupBase) const {
             return map ? map->Save(true, backupBase) : list->Save(true, backupBase);
@@ -58,6 +59,14 @@ struct CConfigSet {
         return std::find(m_failedLoads.begin(), m_failedLoads.end(), object) !=
                m_failedLoads.end();
     }
+    // Account folders that removals set aside (CAccountStore::SetAsideAccount) until the set
+    // that no longer names them is saved: deleted after a save of "aliases", given their names
+    // back when the set is not saved. The folder of a mailbox is thus destroyed last.
+    struct PendingRemoval {
+        std::string account;
+        std::string aside; // the folder's path while it is set aside
+    };
+    std::vector<PendingRemoval> pendingRemovals;
     static constexpr std::size_t kAccountListAfter = 6; // built after the first six files
     std::array<File, kFileCount> Files();
 

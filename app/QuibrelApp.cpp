@@ -2,6 +2,7 @@
 
 #include "Common/Ansi.h"
 #include "accounts/AccountStore.h"
+#include "app/Merge.h"
 #include "app/ServiceControl.h"
 #include "app/Strings.h"
 #include "platform/FileSystem.h"
@@ -46,6 +47,30 @@ const char kChangedOnDiskQuestion[] =
     "Die Datei \"%s\" wurde seit dem Laden von einem anderen Programm geändert.\n\nSoll sie "
     "mit Ihren Einstellungen überschrieben werden? Mit \"Nein\" bleibt sie, wie das andere "
     "Programm sie geschrieben hat.";
+const char kAliasesUnfiltered[] =
+    "Da die Datei \"domains\" nicht gelesen werden konnte, bleiben alle Einträge der Datei "
+    "\"aliases\" erhalten, auch die von Domains, die nicht mehr lokal sind.";
+const char kNoBackupQuestion[] =
+    "Die Sicherungskopien können nicht angelegt werden: \"%s\" ist kein beschreibbares "
+    "Verzeichnis.\n\nSoll die Konfiguration trotzdem ohne Sicherungskopien gespeichert werden? "
+    "Mit \"Nein\" wird nichts gespeichert.";
+const char kNoBackupRefused[] =
+    "Die Sicherungskopien können nicht angelegt werden: \"%s\" ist kein beschreibbares "
+    "Verzeichnis. Es wurde nichts gespeichert.";
+const char kRemovalNotRestored[] =
+    "Das Postfach eines Kontos wurde nicht gelöscht, weil die Konfiguration nicht gespeichert "
+    "wurde, konnte aber nicht an seinen Platz zurück (der Name ist wieder vergeben). Es liegt "
+    "unverändert in \"%s\".";
+const char kKeptUnreadable[] =
+    "Sie konnte beim Start nicht gelesen werden und bleibt deshalb, wie sie ist.";
+const char kRemovalNotDeleted[] =
+    "Der Ordner \"%s\" eines gelöschten Kontos konnte nicht vollständig gelöscht werden.";
+const char kBothChanged[] =
+    "Die Datei \"%s\" wurde seit dem Laden von einem anderen Programm geändert. Seine "
+    "Änderungen werden übernommen, Ihre bleiben erhalten; nur diese Einträge haben Sie beide "
+    "geändert: ";
+const char kBothChangedQuestion[] =
+    "\n\nSollen dort Ihre Werte gelten? Mit \"Nein\" gelten die des anderen Programms.";
 const char kConfigVariableNoFolder[] =
     "Die Umgebungsvariable MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"%s\".\n\n"
     "Aus diesem Verzeichnis lädt das Programm die Konfiguration des Mailservers. Beenden "
@@ -82,11 +107,20 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
         return AppOutcome::SaveRefused;
     if (!LoadSet())
         return AppOutcome::NoAccountList;
+    // The merge with another program's save needs what the load read; the key-value files keep
+    // their loaded text, the two lists are copied (a run that asks nobody never merges).
+    if (m_env.changedFiles == CAppEnvironment::ChangedFiles::Ask)
+        for (CDomainList* list : {&m_set.domains, &m_set.backupDomains})
+            m_listBases.emplace(list, *list);
 
-    if (!m_env.sheet.Run(m_set, m_env.prompter))
+    if (!m_env.sheet.Run(m_set, m_env.prompter)) {
+        FinishRemovals(false);
         return AppOutcome::Cancelled;
+    }
 
     const bool saved = SaveSet();
+    // The removals' aliases are gone from the disk only when "aliases" was written.
+    FinishRemovals(saved && ResultOf(&m_set.aliases) == FileSave::Saved);
     m_runLock.Release(); // the restarts need no lock, and others should not wait for them
     if (!saved)
         return AppOutcome::SaveRefused;
@@ -184,6 +218,14 @@ bool CQuibrelApp::LoadSet() {
             }
         }
         const CConfigSet::File& file = files[i];
+        if (file.map == &m_set.aliases) {
+            // Without a "domains" list that names domains, the filter would take every address
+            // out of "aliases", and the save would write the file without them.
+            const bool domainsRead = !m_set.LoadFailed(&m_set.domains);
+            m_set.aliases.SetDomainFilter(domainsRead && !m_set.domains.IsEmpty());
+            if (!domainsRead && directory)
+                m_env.prompter.ShowText(strings::Literal(kAliasesUnfiltered), MessageKind::Warning);
+        }
         if (!directory) {
             // Without the variable nothing is bound, as if every file were missing.
             m_set.MarkLoadFailed(file.Object());
@@ -230,8 +272,9 @@ bool CQuibrelApp::SaveSet() {
             m_env.prompter.ShowText(strings::Literal(kChangedOnDiskRefused, files[i].name),
                                     MessageKind::Error);
             refused = true;
-        } else if (m_env.prompter.ShowText(strings::Literal(kChangedOnDiskQuestion, files[i].name),
-                                           MessageKind::Question) != Answer::Yes) {
+        } else if (!TakeOverTheirChanges(files[i]) &&
+                   m_env.prompter.AskDefaultNo(
+                       strings::Literal(kChangedOnDiskQuestion, files[i].name)) != Answer::Yes) {
             keep[i] = true;
         }
     }
@@ -240,17 +283,106 @@ bool CQuibrelApp::SaveSet() {
     // Without the variable there is nowhere sensible for backups; every save then fails
     // with its message because no file was ever bound.
     const std::string backups = directory ? PathJoin(*directory, "backup.cfg") : std::string();
-    if (directory)
+    if (directory) {
         (void)platform::MakeDirectory(backups); // usually exists already
+        // A save without its copy cannot be taken back; that is the user's decision, or for a
+        // run that asks nobody, a refusal.
+        const auto folder = platform::StatPath(*directory);
+        if (folder && folder->isDirectory && !platform::IsWritableDirectory(backups)) {
+            if (m_env.changedFiles == CAppEnvironment::ChangedFiles::Refuse) {
+                m_env.prompter.ShowText(strings::Literal(kNoBackupRefused, backups),
+                                        MessageKind::Error);
+                return false;
+            }
+            if (m_env.prompter.AskDefaultNo(strings::Literal(kNoBackupQuestion, backups)) !=
+                Answer::Yes)
+                return false;
+        }
+    }
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CConfigSet::File& file = files[i];
-        if (keep[i] && !m_keepOnDisk[i])
-            continue; // the user keeps what the other program wrote
-        if (keep[i] ||
-            !file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name)))
-            m_env.prompter.Show(file.saveFailed, MessageKind::Error);
+        if (keep[i] && !m_keepOnDisk[i]) {
+            m_saveResults[i] = FileSave::Kept; // the user keeps what the other program wrote
+            continue;
+        }
+        if (m_keepOnDisk[i]) {
+            m_saveResults[i] = FileSave::Kept;
+            std::string cause = platform::WriteFailureCause(file.Path(), 0);
+            ShowSaveFailure(file, cause + (cause.empty() ? "" : " ") +
+                                      strings::Literal(kKeptUnreadable));
+            continue;
+        }
+        if (file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name))) {
+            m_saveResults[i] = FileSave::Saved;
+            continue;
+        }
+        const int error = platform::LastError();
+        m_saveResults[i] = FileSave::Failed;
+        ShowSaveFailure(file, directory ? platform::WriteFailureCause(file.Path(), error)
+                                        : std::string());
     }
     return true;
+}
+
+bool CQuibrelApp::TakeOverTheirChanges(const CConfigSet::File& file) {
+    // The base is what the load read; without it (the list of a run that asks nobody) or without
+    // the other program's file (it removed it) there is nothing to merge with.
+    if (file.list) {
+        const auto base = m_listBases.find(file.list);
+        CStorableList theirs;
+        if (base == m_listBases.end() || !theirs.Load(file.list->GetPath()))
+            return false;
+        merge::IntoList(*file.list, base->second, theirs);
+        file.list->SetModified();
+        return true;
+    }
+    CConfigMap base;
+    CConfigMap theirs;
+    const auto loaded = file.map->LoadedText();
+    if ((loaded && !base.LoadFromText(loaded)) || !theirs.Load(file.map->GetPath()))
+        return false;
+    const std::vector<std::string> both = merge::Conflicts(*file.map, base, theirs);
+    bool theirsWin = false;
+    if (!both.empty()) {
+        constexpr std::size_t kNamed = 10;
+        std::string text = strings::Literal(kBothChanged, file.name);
+        for (std::size_t i = 0; i < both.size() && i < kNamed; ++i)
+            text += (i ? ", \"" : "\"") + both[i] + "\"";
+        text += both.size() > kNamed ? ", ..." : ".";
+        text += strings::Literal(kBothChangedQuestion);
+        theirsWin = m_env.prompter.AskDefaultNo(text) != Answer::Yes;
+    }
+    merge::IntoMap(*file.map, base, theirs, theirsWin);
+    file.map->SetModified();
+    return true;
+}
+
+CQuibrelApp::FileSave CQuibrelApp::ResultOf(const void* object) {
+    const auto files = m_set.Files();
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (files[i].Object() == object)
+            return m_saveResults[i];
+    return FileSave::NotSaved;
+}
+
+void CQuibrelApp::ShowSaveFailure(const CConfigSet::File& file, const std::string& cause) {
+    std::string text = strings::Text(file.saveFailed);
+    if (!cause.empty())
+        text += " " + cause;
+    m_env.prompter.ShowMessage({file.saveFailed, text, MessageKind::Error});
+}
+
+void CQuibrelApp::FinishRemovals(bool saved) {
+    CAccountStore store(m_set.mdad);
+    for (const CConfigSet::PendingRemoval& removal : m_set.pendingRemovals) {
+        if (saved ? store.DiscardAccount(removal.aside)
+                  : store.RestoreAccount(removal.aside, removal.account))
+            continue;
+        m_env.prompter.ShowText(
+            strings::Literal(saved ? kRemovalNotDeleted : kRemovalNotRestored, removal.aside),
+            MessageKind::Warning);
+    }
+    m_set.pendingRemovals.clear();
 }
 
 void CQuibrelApp::RestartServices() {

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,14 @@ public:
     // The configuration set, loaded by Run.
     CConfigSet& set() { return m_set; }
 
+    // What the save after OK did with each file of the set, in the order of CConfigSet::Files:
+    // not saved (no save ran), saved, failed (with its message), or kept as it is on disk (it
+    // could not be read at the load, or the user kept another program's version of it).
+    enum class FileSave { NotSaved, Saved, Failed, Kept };
+    const std::array<FileSave, CConfigSet::kFileCount>& SaveResults() const {
+        return m_saveResults;
+    }
+
     // The restart order of the suite's services, with their progress texts and the messages
     // shown when the request fails.
     struct ServiceRestart {
@@ -98,6 +107,16 @@ private:
     // Takes m_runLock for lockThroughout; false (and said) when another program keeps the set.
     bool LockThroughout();
     void RestartServices();
+    // Deletes the account folders that removals set aside, once the set was saved; otherwise
+    // gives them their names back.
+    void FinishRemovals(bool saved);
+    // The file's save message with what made it fail.
+    void ShowSaveFailure(const CConfigSet::File& file, const std::string& cause);
+    FileSave ResultOf(const void* object);
+    // Takes what another program changed in file since the load into the set (asking once
+    // about entries both changed); false when it cannot, and the user is asked about the file
+    // as a whole.
+    bool TakeOverTheirChanges(const CConfigSet::File& file);
 
     CAppEnvironment m_env;
     CConfigSet m_set;
@@ -105,4 +124,6 @@ private:
     // Files that exist but could not be loaded: saving the empty object over them would destroy
     // the administrator's settings, so they are left alone after OK and reported instead.
     std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};
+    std::array<FileSave, CConfigSet::kFileCount> m_saveResults{};
+    std::map<const void*, CStringListEx> m_listBases; // the lists as loaded, for the merge
 };

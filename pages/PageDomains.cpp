@@ -508,6 +508,17 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
     const std::string account = dialog.AccountName();
     if (dryRun)
         return root ? account : dialog.Address();
+    // A folder that no alias names is what a program stopped between making the folder and
+    // saving its address leaves behind: adding that very address again takes it over, so that
+    // a second run of a killed import or a failed add simply works.
+    std::string named;
+    if (!root && m_config.users.Update() && m_config.users.Contains(account) &&
+        !m_config.aliases.FindAddressOf(account, named)) {
+        if (!AdoptAccount(account, dialog, prompter))
+            return std::nullopt;
+        m_config.aliases.SetAt(dialog.Address(), account);
+        return dialog.Address();
+    }
     // The account list follows the spool through its watch, so asking it for a folder of
     // another letter case costs no listing of a hundred thousand folders per new account.
     const auto hasCaseTwin = [this](std::string_view name) {
@@ -569,7 +580,7 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
     if (!HasAt(name) && AtRoot()) {
         // A root row: an account without an address, or a domain-independent alias.
         if (prompter.Show(kReallyDeleteAccount, MessageKind::Question) == Answer::Yes) {
-            const bool removed = found ? aliases.RemoveKey(name) : m_store.RemoveAccount(name);
+            const bool removed = found ? aliases.RemoveKey(name) : RemoveAccountFolder(name);
             if (!removed)
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
@@ -581,7 +592,7 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
             else if (aliases.FindAddressOf(target, other))
                 prompter.Show(kOnlyAddressRemoved, MessageKind::Warning);
-            else if (!m_store.RemoveAccount(target))
+            else if (!RemoveAccountFolder(target))
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
     } else if (prompter.Show(kReallyDeleteForward, MessageKind::Question) == Answer::Yes &&
@@ -590,6 +601,36 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
     }
     RebuildList(prompter);
     Edited();
+}
+
+bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dialog,
+                                CPrompter& prompter) {
+    // What the dialog leaves unticked is switched off, so that the account is what was asked
+    // for and not what the interrupted run had half written.
+    AccountSettings settings = dialog.CreationSettings();
+    settings.flags = AccountSettings::kStoreSaveEnvelope | AccountSettings::kStoreQuota |
+                     AccountSettings::kStoreMaxSize;
+    if (!m_store.ChangeAccount(account, dialog.Value(CAddAccountDlg::kPassword), settings)) {
+        prompter.Show(kAccountNotCreated, MessageKind::Error);
+        return false;
+    }
+    prompter.ShowText(strings::Literal("Der Ordner des Kontos \"%s\" war schon vorhanden, aber keine "
+                                       "Adresse führte dorthin. Er wurde als Konto übernommen: "
+                                       "Passwort und Einstellungen sind neu, die Mails darin "
+                                       "bleiben.",
+                                       account),
+                      MessageKind::Information);
+    return true;
+}
+
+bool CPageDomains::RemoveAccountFolder(const std::string& account) {
+    // The folder leaves the spool at once, as the list shows; its mail is deleted only after
+    // the set that no longer names it has been saved (or comes back if that save fails).
+    auto aside = m_store.SetAsideAccount(account);
+    if (!aside)
+        return false;
+    m_config.pendingRemovals.push_back({account, std::move(*aside)});
+    return true;
 }
 
 // --- Changing an account ---------------------------------------------------------------------

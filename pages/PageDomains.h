@@ -157,6 +157,12 @@ private:
     void Edited();
     void CheckHostName(CPrompter& prompter);
     void CreatePostmaster(CPrompter& prompter);
+    // Sets the account's folder aside for deletion after the save (CConfigSet::pendingRemovals).
+    bool RemoveAccountFolder(const std::string& account);
+    // Makes the folder of account, which no alias names (what a crash between making a folder
+    // and saving its address leaves), the account of dialog: its password and settings are
+    // written over, its mail stays. False after the message when it cannot be written.
+    bool AdoptAccount(const std::string& account, CAddAccountDlg& dialog, CPrompter& prompter);
 
     // The account's "config", bound to its file so that a Save writes it back; false when the
     // folder is not there or the file could not be read.

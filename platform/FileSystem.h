@@ -89,6 +89,27 @@ bool RemoveFile(const std::string& path);
 // Removes an empty folder; false when it is not empty, not a folder, or cannot be removed.
 bool RemoveEmptyDirectory(const std::string& path);
 
+// Gives the entry at from the name to within the same file system, folders included; never
+// replaces anything already at to (false then, and nothing moved). The folder that holds both
+// is flushed, so that the new name survives a crash.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Why writing the file at path failed, in German for the user ("Der Datenträger ist voll."),
+// from error (an errno value of the failed write, 0 when unknown) and from what the path and
+// its folder are now: not a regular file, a read-only file system, no room left, no
+// permission. Empty when nothing can be said.
+std::string WriteFailureCause(const std::string& path, int error);
+
+// The errno value of the calling thread, for WriteFailureCause.
+int LastError();
+
+// Whether path is a folder this process can create files in (it exists, is a folder, and
+// neither its permissions nor a read-only file system stand in the way).
+bool IsWritableDirectory(const std::string& path);
+
+// Whether the program's standard input is a terminal a person types into.
+bool StandardInputIsTerminal();
+
 // Like WriteFileAtomic, except that a link at path is replaced by the new file instead of
 // being followed. A file that is replaced keeps its mode (and, where we may, its owner); a new
 // file gets newFileMode.

@@ -6,9 +6,25 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace testutil {
+
+ScratchMount::ScratchMount(const std::string& where, const char* options) : m_where(where) {
+    std::filesystem::create_directory(where);
+    m_mounted = ::geteuid() == 0 && ::mount("tmpfs", where.c_str(), "tmpfs", 0, options) == 0;
+}
+
+ScratchMount::~ScratchMount() {
+    if (m_mounted)
+        ::umount2(m_where.c_str(), MNT_DETACH);
+}
+
+bool ScratchMount::MakeReadOnly() {
+    return ::mount("tmpfs", m_where.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "korvane-test-XXXXXX").string();

@@ -36,6 +36,22 @@ std::string Crlf(const std::string& text);
 std::size_t StandinRestarts(const std::string& folder, const std::string& service);
 void StopStandins(const std::string& folder);
 
+// A small tmpfs of our own, so that a test can fill it or make it read-only without touching
+// the machine's file systems. Only root may mount; the tests skip otherwise.
+class ScratchMount {
+public:
+    ScratchMount(const std::string& where, const char* options);
+    ~ScratchMount();
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
+    bool mounted() const { return m_mounted; }
+    bool MakeReadOnly();
+
+private:
+    std::string m_where;
+    bool m_mounted = false;
+};
+
 // A real datagram receiver on 127.0.0.1, on a free port or on the one asked for.
 class UdpReceiver {
 public:

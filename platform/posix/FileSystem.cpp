@@ -10,6 +10,8 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <cstdio>
 #include <unistd.h>
 #include <vector>
 
@@ -275,6 +277,74 @@ bool RemoveFile(const std::string& path) {
 
 bool RemoveEmptyDirectory(const std::string& path) {
     return ::rmdir(path.c_str()) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        // A file system without the flag: look first, then rename. Only this program names
+        // entries this way, and it holds the configuration's lock while it does.
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        struct stat existing;
+        if (::lstat(to.c_str(), &existing) == 0 || errno != ENOENT)
+            return false;
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            return false;
+    }
+    const std::size_t slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+int LastError() {
+    return errno;
+}
+
+std::string WriteFailureCause(const std::string& path, int error) {
+    struct stat target;
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode))
+        return S_ISDIR(target.st_mode) ? "An ihrer Stelle steht ein Verzeichnis."
+                                       : "An ihrer Stelle steht keine gew\xF6hnliche Datei.";
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct statvfs space;
+    const bool known = ::statvfs(folder.c_str(), &space) == 0;
+    if (error == EROFS || (known && (space.f_flag & ST_RDONLY)))
+        return "Das Dateisystem ist schreibgesch\xFCtzt.";
+    if (error == ENOSPC || error == EDQUOT || (known && space.f_bavail == 0))
+        return "Der Datentr\xE4ger ist voll.";
+    if (error == EACCES || error == EPERM || ::access(folder.c_str(), W_OK) != 0)
+        return "Keine Schreibberechtigung f\xFCr den Ordner \"" + folder + "\".";
+    if (error == ENOENT || error == ENOTDIR)
+        return "Der Ordner \"" + folder + "\" ist nicht vorhanden.";
+    if (error == EIO)
+        return "Ein Ein-/Ausgabefehler des Datentr\xE4gers.";
+    if (error != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Systemfehler %d.", error);
+        return text;
+    }
+    return {};
+}
+
+bool IsWritableDirectory(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    struct statvfs space;
+    if (::statvfs(path.c_str(), &space) == 0 && (space.f_flag & ST_RDONLY))
+        return false;
+    return ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool StandardInputIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
 }
 
 // ---------------------------------------------------------------------------------------------

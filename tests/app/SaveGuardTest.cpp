@@ -1,5 +1,5 @@
-// The save after OK against other programs on the same set: it waits for their saves, and a
-// file one of them wrote since the load is never overwritten unasked.
+// The save after OK against other programs on the same set: it waits for their saves, and what
+// one of them wrote since the load is taken over, never overwritten unasked.
 #include "app/QuibrelApp.h"
 #include "platform/FileLock.h"
 #include "platform/Process.h"
@@ -72,20 +72,49 @@ protected:
     EditSheet sheet;
 };
 
-TEST_F(SaveGuard, AFileChangedSinceTheLoadIsAskedAboutOrSavesNothing) {
-    const std::string theirs = "theirs.test\r\n";
-
-    EditBesideAnotherProgram(theirs);
-    prompter.ExpectText("\"domains\" wurde seit dem Laden", Answer::No);
+TEST_F(SaveGuard, WhatAnotherProgramChangedIsTakenOverOrSavesNothing) {
+    // The sheet adds a domain, the other program removes both of the sample's and adds one:
+    // both changes stand, and nobody is asked.
+    EditBesideAnotherProgram("theirs.test\r\n");
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
-    EXPECT_EQ(ReadBytes(config + "/domains"), theirs); // kept; the rest was saved
+    EXPECT_EQ(ReadBytes(config + "/domains"), "ours.test\r\ntheirs.test\r\n");
     EXPECT_TRUE(fs::exists(config + "/backup.cfg"));
 
-    EditBesideAnotherProgram("other.test\r\n");
-    prompter.ExpectText("\"domains\" wurde seit dem Laden", Answer::Yes);
+    // A key both changed is asked about once; "Nein", the default, keeps theirs. Their other
+    // changes and ours are taken either way.
+    const auto bothChangeMaxThreads = [this](const std::string& their) {
+        sheet.edit = [this, their](CConfigSet& set) {
+            set.smtpd.SetString("MaxThreads", "12");
+            set.smtpd.SetString("Ours", "1");
+            std::string theirs = ReadBytes(config + "/smtpd.cfg");
+            theirs.replace(theirs.find("MaxThreads"), 0, "Theirs: 1\r\n");
+            WriteBytes(config + "/smtpd.cfg", theirs + "MaxThreads: " + their + "\r\n");
+        };
+    };
+    bothChangeMaxThreads("20");
+    prompter.ExpectText("\"MaxThreads\".", Answer::No);
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
-    EXPECT_NE(ReadBytes(config + "/domains").find("ours.test"), std::string::npos);
+    CConfigMap smtpd;
+    ASSERT_TRUE(smtpd.Load(config + "/smtpd.cfg"));
+    EXPECT_EQ(smtpd.GetString("MaxThreads", ""), "20");
+    EXPECT_EQ(smtpd.GetString("Theirs", ""), "1");
+    EXPECT_EQ(smtpd.GetString("Ours", ""), "1");
+    bothChangeMaxThreads("30");
+    prompter.ExpectText("\"MaxThreads\".", Answer::Yes);
+    EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
+    ASSERT_TRUE(smtpd.Load(config + "/smtpd.cfg"));
+    EXPECT_EQ(smtpd.GetString("MaxThreads", ""), "12");
 
+    // A file the other program removed cannot be merged: asked about as a whole.
+    sheet.edit = [this](CConfigSet& set) {
+        set.smarthosts.SetString("ours.test", "mx.ours.test");
+        fs::remove(config + "/smarthosts");
+    };
+    prompter.ExpectText("\"smarthosts\" wurde seit dem Laden", Answer::No);
+    EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
+    EXPECT_FALSE(fs::exists(config + "/smarthosts"));
+
+    // A run that asks nobody saves nothing at all.
     fs::remove_all(config + "/backup.cfg");
     const std::string before = ReadBytes(config + "/domains");
     const std::string aliases = ReadBytes(config + "/aliases");
@@ -100,10 +129,9 @@ TEST_F(SaveGuard, AFileChangedSinceTheLoadIsAskedAboutOrSavesNothing) {
 
 // "backupdomains" is optional and read ahead of its load: one that another program creates
 // after a load that found none is its file too.
-TEST_F(SaveGuard, AFileMadeSinceALoadThatFoundNoneIsAskedAbout) {
+TEST_F(SaveGuard, AFileMadeSinceALoadThatFoundNoneIsKept) {
     fs::remove(config + "/backupdomains");
     sheet.edit = [this](CConfigSet&) { WriteBytes(config + "/backupdomains", "mx.test\r\n"); };
-    prompter.ExpectText("\"backupdomains\" wurde seit dem Laden", Answer::No);
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
     EXPECT_EQ(ReadBytes(config + "/backupdomains"), "mx.test\r\n");
     prompter.VerifyAllMet();
@@ -118,9 +146,9 @@ TEST_F(SaveGuard, TheSameBytesWrittenAgainAreNoChange) {
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Refuse), AppOutcome::Saved);
 }
 
-// The command line saves while the sheet is open: the sheet's OK asks about the one file the
-// command changed, and the other files, rewritten with their old bytes, pass unasked.
-TEST_F(SaveGuard, TheSheetAsksAboutWhatTheCommandLineChangedMeanwhile) {
+// The command line saves while the sheet is open: the sheet's OK keeps what the command
+// changed and saves its own change beside it, without a question.
+TEST_F(SaveGuard, TheSheetKeepsWhatTheCommandLineChangedMeanwhile) {
     sheet.edit = [this](CConfigSet& set) {
         set.domains.AddTail("ours.test");
         ASSERT_EQ(platform::RunAndWait(KORVANE_CTL, {"--config-dir=" + config, "--no-restart",
@@ -128,7 +156,6 @@ TEST_F(SaveGuard, TheSheetAsksAboutWhatTheCommandLineChangedMeanwhile) {
                                                      "info@example.test"}),
                   0);
     };
-    prompter.ExpectText("\"aliases\" wurde seit dem Laden", Answer::No);
     EXPECT_EQ(Run(CAppEnvironment::ChangedFiles::Ask), AppOutcome::Saved);
     EXPECT_NE(ReadBytes(config + "/aliases").find("chef@example.test"), std::string::npos);
     EXPECT_NE(ReadBytes(config + "/domains").find("ours.test"), std::string::npos);

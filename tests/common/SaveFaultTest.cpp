@@ -35,27 +35,7 @@ using testutil::WriteBytes;
 
 namespace {
 
-// A small tmpfs of our own, so that a test can fill it or make it read-only without touching
-// the machine's file systems. Only root may mount; the tests skip otherwise.
-class ScratchMount {
-public:
-    explicit ScratchMount(const std::string& where, const char* options) : m_where(where) {
-        std::filesystem::create_directory(where);
-        m_mounted = ::geteuid() == 0 && ::mount("tmpfs", where.c_str(), "tmpfs", 0, options) == 0;
-    }
-    ~ScratchMount() {
-        if (m_mounted)
-            ::umount2(m_where.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return m_mounted; }
-    bool MakeReadOnly() {
-        return ::mount("tmpfs", m_where.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-
-private:
-    std::string m_where;
-    bool m_mounted = false;
-};
+using testutil::ScratchMount;
 
 std::size_t EntriesIn(const std::string& directory) {
     std::size_t n = 0;

@@ -352,11 +352,37 @@ TEST_F(PageDomainsTest, AddAccountRefusalsCreateNothing) {
     EXPECT_TRUE(fs::is_empty(spool));
     EXPECT_EQ(config.aliases.GetCount(), 0u);
 
+    // A folder that an address reaches already is another account: refused.
     MakeAccount("info.example.test");
+    config.aliases.SetAt("old@example.test", "info.example.test");
     ExpectAccount("info", "secret");
     user.ExpectMessage(148, MessageKind::Error, Answer::Ok);
     Run(P::kAddAccount);
-    EXPECT_EQ(config.aliases.GetCount(), 0u);
+    EXPECT_EQ(config.aliases.GetCount(), 1u);
+}
+
+TEST_F(PageDomainsTest, AFolderNoAddressReachesIsTakenOverWithItsMail) {
+    // What a run stopped between making the folder and saving its address leaves behind,
+    // temporary files of a killed write included.
+    MakeAccount("info.example.test");
+    WriteBytes(Folder("info.example.test") + "/mail.eml", "mail");
+    WriteBytes(Folder("info.example.test") + "/password.tmp-Ab12Cd", "half");
+    WriteBytes(Folder("info.example.test") + "/config.tmp-Ef34Gh", "half");
+    Select("example.test");
+    ExpectAccount("info", "secret");
+    user.ExpectText("als Konto");
+    Run(P::kAddAccount);
+    std::string target;
+    ASSERT_TRUE(config.aliases.Lookup("info@example.test", target));
+    EXPECT_EQ(target, "info.example.test");
+    EXPECT_EQ(ReadBytes(Folder("info.example.test") + "/mail.eml"), "mail");
+    std::string password;
+    CConfigMap accountConfig;
+    ASSERT_TRUE(CAccountStore(config.mdad).ReadAccount("info.example.test", password,
+                                                       accountConfig));
+    EXPECT_EQ(password, "secret");
+    EXPECT_FALSE(fs::exists(Folder("info.example.test") + "/password.tmp-Ab12Cd"));
+    EXPECT_FALSE(fs::exists(Folder("info.example.test") + "/config.tmp-Ef34Gh"));
 }
 
 TEST_F(PageDomainsTest, AliasInADomainMustForwardToAnAddressAtTheRootNeedNot) {

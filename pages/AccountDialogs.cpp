@@ -11,6 +11,9 @@ namespace {
 
 constexpr int kNameLimit = 64;    // local parts and domain names
 constexpr int kTargetLimit = 129; // a forward address: local part, "@", domain
+// The password file holds four digits per character: the limit keeps it one short line for
+// the services, and lies far beyond any password a user types.
+constexpr int kPasswordLimit = 128;
 constexpr long kLimitMaximum = 32767;
 // What may be typed, and what an account may already have: the arrows stop at kLimitMaximum,
 // but a larger quota set by hand must be shown and kept, not refused when the dialog closes.
@@ -23,6 +26,7 @@ constexpr CFieldSpec kPasswordField{.id = CAccountDlgBase::kPassword,
                                     .type = FieldType::Text,
                                     .label = "&Passwort:",
                                     .row = 2,
+                                    .maxLength = kPasswordLimit,
                                     .flags = kFieldMasked};
 constexpr CFieldSpec kQuotaOnField{.id = CAccountDlgBase::kQuotaOn,
                                    .type = FieldType::Check,
@@ -175,12 +179,13 @@ std::optional<std::string> DomainNameRefusal(std::string_view name) {
         return strings::Literal("Bitte geben Sie einen Domainnamen an.");
     bool unusable = name.front() == '.' || name.back() == '.';
     for (char c : name)
-        unusable = unusable || IsBlank(c) || IsControl(c) || c == '@' || c == '/' || c == '\\';
+        unusable =
+            unusable || IsBlank(c) || IsControl(c) || c == '@' || c == ':' || c == '/' || c == '\\';
     if (!unusable)
         return std::nullopt;
     return strings::Literal(
         "Der Domainname \"%s\" ist ungültig. Ein Domainname darf weder Leerzeichen, "
-        "Steuerzeichen, \"@\", \"/\" noch \"\\\" enthalten und weder mit einem Punkt "
+        "Steuerzeichen, \"@\", \":\", \"/\" noch \"\\\" enthalten und weder mit einem Punkt "
         "beginnen noch enden.",
         name);
 }
@@ -213,16 +218,18 @@ std::span<const CFieldSpec> CAddAliasDlg::Fields() const {
 
 bool CAddAliasDlg::OnOk(CPrompter& prompter) {
     // The local part becomes the key of an "aliases" line: an empty one gives a key the list
-    // never shows again, a blank or control character one the file cannot hold, and a second
-    // "@" an address that never arrives.
+    // never shows again, a blank or control character one the file cannot hold, a ":" a key
+    // cut short where the line's separator is looked for, and a second "@" an address that
+    // never arrives. "*" and "?" are wanted here: they make the alias a pattern. The target is
+    // the rest of the line after the first ":", so a ":" in it comes back as it was.
     const std::string& local = Value(kLocalPart);
     bool unusable = local.empty();
     for (char c : local)
-        unusable = unusable || IsBlank(c) || IsControl(c) || c == '@';
+        unusable = unusable || IsBlank(c) || IsControl(c) || c == '@' || c == ':';
     if (unusable)
         return Refuse(prompter,
                       strings::Literal("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
-                                       "Steuerzeichen und \"@\" an."));
+                                       "Steuerzeichen, \"@\" und \":\" an."));
     return true;
 }
 
@@ -299,16 +306,25 @@ bool CAddAccountDlg::OnOk(CPrompter& prompter) {
     const std::string& local = Value(kLocalPart);
     if (local.empty())
         return Refuse(prompter, strings::Literal("Bitte geben Sie eine Adresse an."));
-    bool unusable = local.find('@') != std::string::npos || !IsValidAccountName(AccountName());
+    // "*" alone is the account of the domain itself. Anywhere else a "*" or "?" would turn the
+    // account's address into a pattern that takes other addresses' mail, and a ":" would cut
+    // the key of its "aliases" line short. At the root no domain stands behind a "*".
+    const bool domainItself = local == "*" && !AtRoot();
+    bool unusable = (!domainItself && local.find_first_of("@:*?") != std::string::npos) ||
+                    !IsValidAccountName(AccountName());
     for (char c : local)
         unusable = unusable || IsBlank(c);
-    if (unusable)
-        return Refuse(
-            prompter,
-            strings::Literal("Mit der Adresse \"%s\" kann kein Konto angelegt werden. Sie darf "
-                             "nicht mit einem Punkt beginnen und weder Leerzeichen, Steuerzeichen, "
-                             "\"@\", \"/\" noch \"\\\" enthalten.",
-                             local));
+    if (unusable) {
+        std::string text = strings::Literal(
+            "Mit der Adresse \"%s\" kann kein Konto angelegt werden. Sie darf nicht mit einem "
+            "Punkt beginnen und weder Leerzeichen, Steuerzeichen, \"@\", \":\", \"*\", \"?\", "
+            "\"/\" noch \"\\\" enthalten.",
+            local);
+        if (!AtRoot())
+            text += strings::Literal(" Nur \"*\" allein ist erlaubt: es steht für die Domain "
+                                     "selbst.");
+        return Refuse(prompter, text);
+    }
     return CAccountDlgBase::OnOk(prompter);
 }
 

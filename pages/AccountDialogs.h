@@ -15,7 +15,7 @@
 
 namespace accountdlg {
 
-// Why name cannot work as a mail domain (empty, a blank or control character, "@", "/", "\",
+// Why name cannot work as a mail domain (empty, a blank or control character, "@", ":", "/", "\",
 // a "." at either end), as the German text shown for it in Windows-1252; nothing when it can.
 std::optional<std::string> DomainNameRefusal(std::string_view name);
 
@@ -101,7 +101,8 @@ public:
     unsigned HelpContext() const override { return help::resource::kAddAccountDlg; }
     std::span<const CFieldSpec> Fields() const override;
 
-    // Also refuses a local part that cannot name an account folder.
+    // Also refuses a local part that cannot name an account folder, or that would make its
+    // address a pattern ("*" alone, the domain's own account, is no pattern).
     bool OnOk(CPrompter& prompter) override;
 
     bool AtRoot() const { return Value(kDomain) == "*"; }

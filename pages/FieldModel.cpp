@@ -87,6 +87,36 @@ void CFieldModel::SetEnabled(std::string_view id, bool enabled) {
         ++m_revision;
 }
 
+namespace {
+
+// Windows-1252, as every text handed to the prompter ("Zeilenumbrüche", "außer").
+const char* const kSingleLineControl = "Der Wert darf keine Zeilenumbr\xFC"
+                                       "che, Tabulatoren oder anderen Steuerzeichen enthalten.";
+const char* const kMultiLineControl = "Der Text darf au\xDF"
+                                      "er Zeilenumbr\xFC"
+                                      "chen und Tabulatoren keine Steuerzeichen enthalten.";
+
+// A single-line value ends up as the value of a key-value line or as one line of a list: a line
+// break would start a line of its own (an entry nobody typed), and a tab is layout there, lost
+// at either end of the value.
+// A multi-line text is stored in a message file, where CR LF and tabs are ordinary text; no
+// file of the suite keeps any other control character, and a NUL would cut the text short.
+std::optional<std::string> ControlCharacterRefusal(const CFieldSpec& field,
+                                                   std::string_view value) {
+    const bool multiLine = (field.flags & kFieldMultiLine) != 0;
+    for (char c : value) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F)
+            continue;
+        if (multiLine && (c == '\r' || c == '\n' || c == '\t'))
+            continue;
+        return std::string(multiLine ? kMultiLineControl : kSingleLineControl);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::string> CFieldModel::Refusal(const CFieldSpec& field, std::string_view value) {
     char text[160];
     switch (field.type) {
@@ -96,7 +126,7 @@ std::optional<std::string> CFieldModel::Refusal(const CFieldSpec& field, std::st
                           field.maxLength);
             return std::string(text);
         }
-        return std::nullopt;
+        return ControlCharacterRefusal(field, value);
     case FieldType::Number: {
         // The whole text must be a number: "12a" or an empty field is no number.
         const std::string digits(value);

@@ -172,7 +172,8 @@ public:
     void SetVisible(std::string_view id, bool visible);
 
     // Checks one value against its field's limits; the German refusal, or nothing when the
-    // value is accepted.
+    // value is accepted. A text holds no control characters, except that a multi-line one
+    // keeps its line breaks and tabs.
     static std::optional<std::string> Refusal(const CFieldSpec& field, std::string_view value);
 
     // The data exchange from the controls: read gives the text a control holds. Every value is

@@ -662,7 +662,14 @@ void CPageDomains::FillReply(const std::string& account, const CConfigMap& confi
         return;
     CMail reply;
     (void)reply.Load(*path); // a template that cannot be read leaves the fields empty
-    dialog.SetValue(CAccountDlgBase::kReplySubject, reply.GetSubject());
+    // A subject another program folded over several header lines is one line in the field,
+    // which takes no line breaks.
+    std::string subject = reply.GetSubject();
+    for (std::size_t at; (at = subject.find_first_of("\r\n")) != std::string::npos;) {
+        const std::size_t end = subject.find_first_not_of("\r\n\t ", at);
+        subject.replace(at, (end == std::string::npos ? subject.size() : end) - at, " ");
+    }
+    dialog.SetValue(CAccountDlgBase::kReplySubject, subject);
     dialog.SetValue(CAccountDlgBase::kReplyText, reply.GetBody());
 }
 

@@ -48,10 +48,29 @@ TEST(AccountDialogs, LimitsOfTheTables) {
     EXPECT_EQ(Take(add, user, {{CAddAccountDlg::kDomain, "other.test"}}), std::nullopt);
     EXPECT_EQ(add.Value(CAddAccountDlg::kDomain), "example.test");
 
+    // The password file holds four digits per character: 128 and no more, in both dialogs.
+    user.ExpectText("128 Zeichen");
+    EXPECT_EQ(Take(add, user, {{D::kPassword, std::string(129, 'p')}}), D::kPassword);
+    EXPECT_EQ(Take(add, user, {{D::kPassword, std::string(128, 'p')}}), std::nullopt);
+    CChangeAccountDlg change("info@example.test", "info.example.test");
+    user.ExpectText("128 Zeichen");
+    EXPECT_EQ(Take(change, user, {{D::kPassword, std::string(129, 'p')}}), D::kPassword);
+
+    // Only the reply text may hold line breaks; a subject with one would add a header line.
+    EXPECT_EQ(Take(add, user, {{D::kReplyText, "Bin fort.\r\n\r\nGru\xDF"}}), std::nullopt);
+    user.ExpectText("Zeilenumbr\xFC");
+    EXPECT_EQ(Take(add, user, {{D::kReplySubject, "Fort\r\nBcc: x@example.test"}}),
+              D::kReplySubject);
+
     CAddAliasDlg alias("example.test");
     user.ExpectText("129 Zeichen");
     EXPECT_EQ(Take(alias, user, {{CAddAliasDlg::kTarget, std::string(130, 'a')}}),
               CAddAliasDlg::kTarget);
+    // A line break in the target would write a second alias line.
+    user.ExpectText("Zeilenumbr\xFC");
+    EXPECT_EQ(
+        Take(alias, user, {{CAddAliasDlg::kTarget, "info@example.test\r\nevil@example.test:\tpm"}}),
+        CAddAliasDlg::kTarget);
     // The target is taken first: a too long local part is not even looked at.
     EXPECT_EQ(alias.Fields().front().id, std::string(CAddAliasDlg::kTarget));
     CAddDomainDlg domain;
@@ -174,6 +193,39 @@ TEST(AccountDialogs, LocalPartsThatCannotBeStoredAreRefused) {
     }
     alias.SetValue(CAddAliasDlg::kLocalPart, "*");
     EXPECT_TRUE(alias.OnOk(user));
+}
+
+TEST(AccountDialogs, ColonsAndWildcardsOnlyWhereTheyMeanSomething) {
+    // A ":" would cut the key of an "aliases" line short, in any of the three names.
+    CScriptedPrompter user;
+    CAddAliasDlg alias("example.test");
+    alias.SetValue(CAddAliasDlg::kLocalPart, "a:b");
+    user.ExpectText("\":\"");
+    EXPECT_FALSE(alias.OnOk(user));
+    EXPECT_TRUE(accountdlg::DomainNameRefusal("example.test:25"));
+    // An alias may be a pattern.
+    for (const char* pattern : {"*", "info*", "?x"}) {
+        alias.SetValue(CAddAliasDlg::kLocalPart, pattern);
+        EXPECT_TRUE(alias.OnOk(user)) << pattern;
+    }
+
+    // An account may not: only "*" alone, the account of the domain itself.
+    CAddAccountDlg account("example.test");
+    account.SetValue(D::kPassword, "secret");
+    for (const char* bad : {"a:b", "info*", "a?c", "**", "?"}) {
+        account.SetValue(CAddAccountDlg::kLocalPart, bad);
+        user.ExpectText("\"*\", \"?\"");
+        EXPECT_FALSE(account.OnOk(user)) << bad;
+        user.VerifyAllMet();
+    }
+    account.SetValue(CAddAccountDlg::kLocalPart, "*");
+    EXPECT_TRUE(account.OnOk(user));
+    EXPECT_EQ(account.AccountName(), "example.test");
+    // At the root no domain stands behind it: it would be a folder named "*".
+    CAddAccountDlg root("*", "*");
+    root.SetValue(D::kPassword, "secret");
+    user.ExpectText("kann kein Konto angelegt werden");
+    EXPECT_FALSE(root.OnOk(user));
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 class CSampleModel : public CFieldModel {
 public:
     std::span<const CFieldSpec> Fields() const override { return kFields; }
@@ -51,6 +53,30 @@ TEST_F(FieldModelTest, TextsAreRefusedOnlyBeyondTheirLimit) {
     EXPECT_EQ(CFieldModel::Refusal(name, "abcdef"), "Geben Sie nicht mehr als 5 Zeichen ein.");
     EXPECT_EQ(CFieldModel::Refusal(*model.FindField("note"), std::string(5000, 'x')), std::nullopt);
     EXPECT_EQ(CFieldModel::Refusal(*model.FindField("flag"), "anything"), std::nullopt);
+}
+
+TEST_F(FieldModelTest, ControlCharactersAreRefusedButAMultiLineTextKeepsItsLineBreaks) {
+    const CFieldSpec& note = *model.FindField("note");
+    for (const std::string& bad :
+         {"a\r\nb: c"s, "a\nb"s, "a\rb"s, "a\tb"s, "a\x7F"s, "\x1B[0m"s, "a\0b"s})
+        EXPECT_EQ(CFieldModel::Refusal(note, bad), "Der Wert darf keine Zeilenumbr\xFC"
+                                                   "che, Tabulatoren oder anderen Steuerzeichen "
+                                                   "enthalten.")
+            << bad;
+    // Letters of the code page above 127 are text, not control characters.
+    EXPECT_EQ(CFieldModel::Refusal(note, "\xC4rger \x80 \x9F"), std::nullopt);
+    // The limit is told first, as before.
+    EXPECT_EQ(CFieldModel::Refusal(name, "abcde\n"), "Geben Sie nicht mehr als 5 Zeichen ein.");
+
+    const CFieldSpec reply{
+        .id = "reply", .type = FieldType::Text, .label = "", .flags = kFieldMultiLine};
+    EXPECT_EQ(CFieldModel::Refusal(reply, "Hallo,\r\n\tich bin fort.\r\n"), std::nullopt);
+    for (const std::string& bad : {"a\0b"s, "a\x1B"s, "\x7F"s})
+        EXPECT_EQ(CFieldModel::Refusal(reply, bad), "Der Text darf au\xDF"
+                                                    "er Zeilenumbr\xFC"
+                                                    "chen und Tabulatoren keine Steuerzeichen "
+                                                    "enthalten.")
+            << bad;
 }
 
 TEST_F(FieldModelTest, AcceptedExchangeTakesEveryFieldAndNormalisesNumbers) {

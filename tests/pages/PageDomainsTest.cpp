@@ -501,7 +501,7 @@ TEST_F(ChangeAccountTest, DialogShowsTheStoredSettingsAndTemplate) {
                testutil::Crlf("Password:\tkvcrypt\nSaveEnvelope:\t1\nQuota:\t10\nRunReply:\t1\n"
                               "RunReplyTemplate:\tmy.emt\n"));
     WriteBytes(Folder("info.example.test/my.emt"),
-               testutil::Crlf("From: <x@y>\nSubject: Urlaub\n\nBin weg\n"));
+               testutil::Crlf("From: <x@y>\nSubject: Urlaub\n bis Mai\n\nBin weg\n"));
     user.ExpectDialog([](CDialogModel& model) {
         auto& dialog = dynamic_cast<CChangeAccountDlg&>(model);
         EXPECT_EQ(dialog.Value(CChangeAccountDlg::kAddress), "info@example.test");
@@ -512,7 +512,7 @@ TEST_F(ChangeAccountTest, DialogShowsTheStoredSettingsAndTemplate) {
         EXPECT_FALSE(dialog.IsChecked(D::kSizeOn));
         EXPECT_FALSE(dialog.IsEnabled(D::kSize));
         EXPECT_TRUE(dialog.IsVisible(D::kReplyArea));
-        EXPECT_EQ(dialog.Value(D::kReplySubject), "Urlaub");
+        EXPECT_EQ(dialog.Value(D::kReplySubject), "Urlaub bis Mai"); // folded: one line
         EXPECT_EQ(dialog.Value(D::kReplyText), "Bin weg\r\n");
         return false;
     });

@@ -4,6 +4,8 @@
 #include "Common/Ansi.h"
 #include "app/BatchPrompter.h"
 #include "app/QuibrelApp.h"
+#include "app/Strings.h"
+#include "Common/TextFile.h"
 #include "pages/AccountDialogs.h"
 #include "pages/AddressTrace.h"
 #include "pages/ConfigCheck.h"
@@ -27,6 +29,33 @@
 #include <thread>
 
 namespace ctl {
+
+bool TakeFilled(CDialogModel& dialog, CPrompter& prompter) {
+    for (const CFieldSpec& field : dialog.Fields()) {
+        if (field.flags & kFieldReadOnly)
+            continue;
+        const auto refusal = CFieldModel::Refusal(field, dialog.Value(field.id));
+        if (!refusal)
+            continue;
+        // The label names the field as the window does, without its mnemonic and colon.
+        std::string label = field.label;
+        std::erase(label, '&');
+        if (!label.empty() && label.back() == ':')
+            label.pop_back();
+        prompter.ShowText(label.empty() ? *refusal : ansi::FromUtf8(label + ": ") + *refusal,
+                          MessageKind::Error);
+        return false;
+    }
+    return true;
+}
+
+void SetCheckedFiller(Context& c, std::function<void(CDialogModel&)> fill) {
+    c.prompter.SetDialogFiller([&c, fill = std::move(fill)](CDialogModel& dialog) {
+        fill(dialog);
+        return TakeFilled(dialog, c.prompter);
+    });
+}
+
 namespace {
 
 struct Command {
@@ -59,12 +88,36 @@ int DomainAdd(Context& c) {
     if (!name)
         return kFailed;
     DomainsPage domains(c);
-    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+    SetCheckedFiller(c, [&](CDialogModel& dialog) {
         dialog.SetValue(CAddDomainDlg::kDomainName, *name);
         dialog.SetValue(CAddDomainDlg::kSecondaryMx, c.call.Has("backup") ? "1" : "0");
-        return true;
     });
     return domains.Run(CPageDomains::kAddDomain);
+}
+
+// A command that deletes is confirmed by --yes, or by the user on a terminal; a script that
+// gave neither is refused before anything is deleted. The page's own question is then answered
+// with what was confirmed.
+bool Confirmed(Context& c, unsigned question) {
+    bool yes = c.call.Has("yes");
+    if (!yes && c.io.interactive) {
+        c.io.err << Utf8(strings::Text(question)) << " [j/N] " << std::flush;
+        std::string answer;
+        std::getline(c.io.in, answer);
+        answer = ansi::ToLower(std::string(textfile::Trim(answer)));
+        yes = answer == "j" || answer == "ja" || answer == "y" || answer == "yes";
+        if (!yes) {
+            c.io.err << "Abgebrochen; es wurde nichts geändert.\n";
+            return false;
+        }
+    }
+    if (!yes) {
+        Refuse(c, "Der Befehl löscht. Bestätigen Sie ihn mit --yes (oder rufen Sie ihn in einem "
+                  "Terminal auf). Es wurde nichts geändert.");
+        return false;
+    }
+    c.prompter.Answer(question, Answer::Yes);
+    return true;
 }
 
 int DomainRemove(Context& c) {
@@ -74,7 +127,8 @@ int DomainRemove(Context& c) {
     DomainsPage domains(c);
     if (name->empty() || !domains.SelectDomain(*name))
         return NoSuchDomain(c, *name);
-    c.prompter.Answer(166, Answer::Yes); // the command is the confirmation
+    if (!Confirmed(c, 166))
+        return kFailed;
     return domains.Run(CPageDomains::kDeleteDomain);
 }
 
@@ -110,6 +164,11 @@ std::optional<std::string> SelectDomainOf(Context& c, DomainsPage& domains,
     if (!text)
         return std::nullopt;
     const Address address = SplitAddress(*text);
+    if (address.hasAt && address.domain.empty()) {
+        Refuse(c, "\"" + argument + "\" ist keine gültige E-Mail-Adresse: nach dem \"@\" fehlt "
+                  "die Domain.");
+        return std::nullopt;
+    }
     if (domains.SelectDomain(address.domain))
         return text;
     NoSuchDomain(c, address.domain);
@@ -121,10 +180,9 @@ int AccountAdd(Context& c) {
     const auto text = SelectDomainOf(c, domains, c.call.args[0]);
     if (!text)
         return kFailed;
-    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+    SetCheckedFiller(c, [&](CDialogModel& dialog) {
         dialog.SetValue(CAddAccountDlg::kLocalPart, SplitAddress(*text).local);
         dialog.SetValue(CAccountDlgBase::kPassword, c.password);
-        return true;
     });
     return domains.Run(CPageDomains::kAddAccount);
 }
@@ -135,10 +193,9 @@ int AliasAdd(Context& c) {
     const auto target = text ? FromArgument(c, c.call.args[1]) : std::nullopt;
     if (!target)
         return kFailed;
-    c.prompter.SetDialogFiller([&](CDialogModel& dialog) {
+    SetCheckedFiller(c, [&](CDialogModel& dialog) {
         dialog.SetValue(CAddAliasDlg::kLocalPart, SplitAddress(*text).local);
         dialog.SetValue(CAddAliasDlg::kTarget, *target);
-        return true;
     });
     return domains.Run(CPageDomains::kAddAlias);
 }
@@ -154,7 +211,8 @@ int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question, cons
         return Refuse(c, "Die Adresse \"" + Utf8(*text) + "\" ist nicht vorhanden.");
     if (std::find(icons.begin(), icons.end(), *icon) == icons.end())
         return Refuse(c, "\"" + Utf8(*text) + "\" " + wrongKind);
-    c.prompter.Answer(question, Answer::Yes);
+    if (!Confirmed(c, question))
+        return kFailed;
     return domains.Run(CPageDomains::kDeleteEntry);
 }
 
@@ -334,7 +392,8 @@ int Set(Context& c) {
         return SetRule(c, *key, *value);
     if (const char* folder = keyowners::FolderKey(*key); folder && map != &c.set.syslogd)
         return SetFolder(c, folder, *value);
-    if (const auto refusal = keyowners::Refusal(c.set, c.call.args[0], *key, *value))
+    if (const auto refusal =
+            keyowners::Refusal(c.set, c.call.args[0], *key, *value, c.call.Has("force")))
         return Refuse(c, Utf8(*refusal));
     map->SetString(*key, *value); // an empty value removes the key
     return kOk;
@@ -363,12 +422,13 @@ const std::vector<Command>& Commands() {
          Command::kNoPassword,
          DomainAdd},
         {"domain remove",
-         "DOMAIN",
+         "DOMAIN --yes",
          "Entfernt eine Domain. Ihre Adressen bleiben in \"aliases\" und entfallen beim "
-         "nächsten Laden.",
+         "nächsten Laden. Ohne --yes wird in einem Terminal nachgefragt, sonst nichts "
+         "gelöscht.",
          1,
          1,
-         {},
+         {"yes"},
          true,
          Command::kNoPassword,
          DomainRemove},
@@ -385,7 +445,10 @@ const std::vector<Command>& Commands() {
         {"account add",
          "ADRESSE [--password-file=DATEI]",
          "Legt ein Mailkonto an. Das Kennwort steht in der ersten Zeile der Datei oder, ohne "
-         "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer.",
+         "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer. "
+         "Gibt es den Ordner des Kontos schon, ohne dass eine Adresse dorthin führt (was ein "
+         "abgebrochener Lauf hinterlässt), wird er übernommen: Kennwort und Einstellungen neu, "
+         "die Mails bleiben.",
          1,
          1,
          {"password-file"},
@@ -405,11 +468,13 @@ const std::vector<Command>& Commands() {
          Command::kPasswordIfAsked,
          AccountChange},
         {"account remove",
-         "ADRESSE",
-         "Löscht ein Mailkonto mit seinem Postfach.",
+         "ADRESSE --yes",
+         "Löscht ein Mailkonto mit seinem Postfach. Das Postfach wird erst gelöscht, wenn die "
+         "Konfiguration ohne das Konto gespeichert ist; scheitert das Speichern, bleibt es, wo "
+         "es war. Ohne --yes wird in einem Terminal nachgefragt, sonst nichts gelöscht.",
          1,
          1,
-         {},
+         {"yes"},
          true,
          Command::kNoPassword,
          AccountRemove},
@@ -432,11 +497,12 @@ const std::vector<Command>& Commands() {
          Command::kNoPassword,
          AliasAdd},
         {"alias remove",
-         "ADRESSE",
-         "Löscht eine Weiterleitung.",
+         "ADRESSE --yes",
+         "Löscht eine Weiterleitung. Ohne --yes wird in einem Terminal nachgefragt, sonst "
+         "nichts gelöscht.",
          1,
          1,
-         {},
+         {"yes"},
          true,
          Command::kNoPassword,
          AliasRemove},
@@ -453,14 +519,15 @@ const std::vector<Command>& Commands() {
          Command::kNoPassword,
          Check},
         {"set",
-         "DATEI SCHLÜSSEL WERT",
+         "DATEI SCHLÜSSEL WERT [--force]",
          "Setzt einen Schlüssel einer Konfigurationsdatei, ein leerer WERT entfernt ihn. Zeigt "
          "eine Seite des Konfigurationsprogramms den Schlüssel, gelten ihre Grenzen; ein "
          "Verzeichnis wird in alle Dateien geschrieben, die es kennen, eine Regel von "
-         "\"smarthosts\" (Schlüssel Domain oder <Domain) wie im Regel-Dialog geprüft.",
+         "\"smarthosts\" (Schlüssel Domain oder <Domain) wie im Regel-Dialog geprüft. Einen "
+         "Schlüssel, den keine Seite kennt, setzt nur --force.",
          3,
          3,
-         {},
+         {"force"},
          true,
          Command::kNoPassword,
          Set},
@@ -522,7 +589,9 @@ void PrintOverview(std::ostream& out) {
     for (const Command& command : Commands())
         out << "  " << command.words << (*command.usage ? " " : "") << command.usage << '\n';
     out << "\n\"korvanectl BEFEHL --help\" beschreibt einen Befehl. Ende mit 0 bei Erfolg, 1 "
-           "bei einer Ablehnung oder einem Fehler, 2 bei falschem Aufruf.\n";
+           "bei einer Ablehnung oder einem Fehler (die Änderung ist dann nicht gespeichert), 2 "
+           "bei falschem Aufruf, 3 wenn die Änderung gespeichert ist, aber eine andere Datei "
+           "nicht geschrieben werden konnte oder ein Dienst nicht neu startete.\n";
 }
 
 void PrintHelp(std::ostream& out, const Command& command) {
@@ -535,7 +604,11 @@ void PrintHelp(std::ostream& out, const Command& command) {
                "Speichert gerade ein anderes Programm, wird bis zu 10 Sekunden (--wait) "
                "gewartet, bevor etwas geändert wird; bis zum Speichern kann dann kein anderes "
                "Programm speichern. Hat ein Programm, das nicht wartet, seit dem Laden eine "
-               "Datei geändert, wird nichts gespeichert.\n";
+               "Datei geändert, wird nichts gespeichert. Ende mit 0, wenn die Änderung "
+               "gespeichert ist; mit 1, wenn nicht (ein erneuter Aufruf ist dann richtig); mit 3, "
+               "wenn sie gespeichert ist, aber eine andere Datei der Konfiguration nicht "
+               "geschrieben werden konnte oder ein Dienst den Neustart nicht annahm (die Meldungen "
+               "nennen sie).\n";
 }
 
 int Usage(Streams& io, const std::string& text, const Command* command = nullptr) {
@@ -575,6 +648,54 @@ std::string FirstLine(const std::string& text) {
     return line;
 }
 
+// What a command changed in the set, so that its exit status can say whether its change reached
+// the disk: the maps by their version, the domain lists by their entries, and "aliases" also
+// when the command set account folders aside, whose deletion waits for its save.
+class CChangeProbe {
+public:
+    void Before(CConfigSet& set) {
+        m_versions.clear();
+        for (const CConfigSet::File& file : set.Files())
+            m_versions.push_back(file.map ? file.map->GetVersion() : 0);
+        m_domains = set.domains;
+        m_backupDomains = set.backupDomains;
+    }
+    void After(CConfigSet& set) {
+        const auto files = set.Files();
+        m_changed.clear();
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const CConfigSet::File& file = files[i];
+            bool changed = false;
+            if (file.map)
+                changed = file.map->GetVersion() != m_versions[i] ||
+                          (file.map == &set.aliases && !set.pendingRemovals.empty());
+            else
+                changed = !SameEntries(*file.list, file.list == &set.domains ? m_domains
+                                                                              : m_backupDomains);
+            if (changed)
+                m_changed.push_back(file.Object());
+        }
+    }
+    bool Changed(const void* object) const {
+        return std::find(m_changed.begin(), m_changed.end(), object) != m_changed.end();
+    }
+
+private:
+    static bool SameEntries(const CStringListEx& a, const CStringListEx& b) {
+        if (a.GetCount() != b.GetCount())
+            return false;
+        for (auto pa = a.GetHeadPosition(), pb = b.GetHeadPosition(); pa && pb;)
+            if (a.GetNext(pa) != b.GetNext(pb))
+                return false;
+        return true;
+    }
+
+    std::vector<std::uint64_t> m_versions;
+    CStringListEx m_domains;
+    CStringListEx m_backupDomains;
+    std::vector<const void*> m_changed;
+};
+
 // Runs the handler on the loaded set: the sheet of the command line.
 class CCommandSheet : public CSheet {
 public:
@@ -587,12 +708,18 @@ public:
         // What the load said has been said; a command fails for what goes wrong in it.
         m_prompter.ClearError();
         Context context{set, m_prompter, m_call, m_io, m_password};
+        if (m_command.changes)
+            m_probe.Before(set);
         m_status = m_command.handler(context);
         if (m_prompter.HadError())
             m_status = kFailed;
+        if (m_command.changes)
+            m_probe.After(set);
         return m_command.changes && context.save && (m_status == kOk || context.saveAnyway);
     }
     int Status() const { return m_status; }
+    // Whether the handler changed the object of a file of the set.
+    bool Changed(const void* object) const { return m_probe.Changed(object); }
 
 private:
     const Command& m_command;
@@ -601,7 +728,35 @@ private:
     CBatchPrompter& m_prompter;
     std::string m_password;
     int m_status = kFailed;
+    CChangeProbe m_probe;
 };
+
+// The status of a command whose set was saved: 0 when everything it changed reached the disk
+// and nothing else went wrong, 1 when some of its change did not, 3 when its change is on disk
+// but another file could not be written or a service not restarted.
+int SavedStatus(const CCommandSheet& sheet, CQuibrelApp& app, CBatchPrompter& prompter,
+                Streams& io) {
+    if (sheet.Status() != kOk)
+        return sheet.Status();
+    const auto files = app.set().Files();
+    const auto& results = app.SaveResults();
+    bool othersFailed = prompter.HadError();
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const bool written = results[i] == CQuibrelApp::FileSave::Saved;
+        if (sheet.Changed(files[i].Object()) && !written) {
+            io.err << "Fehler: Die Änderung ist nicht gespeichert (" << files[i].name
+                   << "); ein erneuter Aufruf ist richtig.\n";
+            return kFailed;
+        }
+        othersFailed = othersFailed || results[i] == CQuibrelApp::FileSave::Failed ||
+                       results[i] == CQuibrelApp::FileSave::Kept;
+    }
+    if (!othersFailed)
+        return kOk;
+    io.err << "Warnung: Die Änderung ist gespeichert, aber nicht alles ist gelungen (siehe "
+              "oben); ein erneuter Aufruf ist nicht nötig.\n";
+    return kSavedWithErrors;
+}
 
 } // namespace
 
@@ -723,7 +878,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     CQuibrelApp app(std::move(environment));
     switch (app.Run("")) {
     case AppOutcome::Saved:
-        return prompter.HadError() ? kFailed : sheet.Status();
+        return SavedStatus(sheet, app, prompter, io);
     case AppOutcome::Cancelled:
         return sheet.Status();
     default: // no rights, no account list, or a save refused for another program's sake

@@ -9,7 +9,9 @@
 
 namespace ctl {
 
-enum Status : int { kOk = 0, kFailed = 1, kUsage = 2 };
+// kSavedWithErrors: the command's own change is on disk, but another file of the set could
+// not be rewritten or a service did not take its restart request; a retry is not needed.
+enum Status : int { kOk = 0, kFailed = 1, kUsage = 2, kSavedWithErrors = 3 };
 
 // Runs the command line (without the program's name); out gets the results, err the messages,
 // and a password not given in a file is read from in.
@@ -17,6 +19,8 @@ struct Streams {
     std::ostream& out;
     std::ostream& err;
     std::istream& in;
+    // Whether in is a terminal a person types into: a command that deletes asks there.
+    bool interactive = false;
 };
 int Run(const std::vector<std::string>& arguments, Streams streams);
 

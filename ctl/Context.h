@@ -9,6 +9,7 @@
 #include "app/ConfigSet.h"
 #include "pages/PageDomains.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -105,13 +106,21 @@ inline std::optional<std::string> FromArgument(Context& c, const std::string& ut
 struct Address {
     std::string local;
     std::string domain;
+    bool hasAt = false; // "x@" names no domain, but is no account of the root either
 };
 inline Address SplitAddress(const std::string& address) {
     const std::size_t at = address.find('@');
     if (at == std::string::npos)
-        return {address, {}};
-    return {address.substr(0, at), address.substr(at + 1)};
+        return {address, {}, false};
+    return {address.substr(0, at), address.substr(at + 1), true};
 }
+
+// The checks a typed value gets in the window, for the values a command filled into dialog:
+// the field table's limits, and no line break or other control character that would end up in
+// a file. False after the German refusal (an error, naming the field).
+bool TakeFilled(CDialogModel& dialog, CPrompter& prompter);
+// SetDialogFiller for a filler whose values then go through TakeFilled.
+void SetCheckedFiller(Context& c, std::function<void(CDialogModel&)> fill);
 
 inline int NoSuchDomain(Context& c, const std::string& domain) {
     return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");

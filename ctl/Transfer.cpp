@@ -126,6 +126,10 @@ bool TakeSettings(CAccountDlgBase& dialog, const std::vector<std::string>& cells
 // The domain of address must be one of the lists (the page offers no other); a backup domain
 // is refused by the operation itself, with the page's message.
 bool DomainKnown(Context& c, const Address& address, CBatchPrompter& prompter) {
+    if (address.hasAt && address.domain.empty()) {
+        prompter.ShowText(ansi::FromUtf8("Nach dem \"@\" fehlt die Domain."), MessageKind::Error);
+        return false;
+    }
     if (address.domain.empty() || c.set.domains.Contains(address.domain) ||
         c.set.backupDomains.Contains(address.domain))
         return true;
@@ -143,9 +147,15 @@ Outcome ImportAccount(Context& c, CPageDomains& page, const std::vector<std::str
     if (!DomainKnown(c, address, prompter))
         return Outcome::Refused;
     CAddAccountDlg added(address.domain.empty() ? std::string("*") : address.domain, address.local);
-    if (!c.set.users.Contains(added.AccountName())) {
+    // A folder that no alias names (left by a run that was stopped) is made an account again
+    // by the page, like a new one.
+    std::string named;
+    const bool orphan = !address.domain.empty() && c.set.users.Contains(added.AccountName()) &&
+                        !c.set.aliases.FindAddressOf(added.AccountName(), named);
+    if (orphan || !c.set.users.Contains(added.AccountName())) {
         added.SetValue(CAccountDlgBase::kPassword, password);
-        if (!TakeSettings(added, cells, index, prompter) || !added.OnOk(prompter))
+        if (!TakeSettings(added, cells, index, prompter) || !TakeFilled(added, prompter) ||
+            !added.OnOk(prompter))
             return Outcome::Refused;
         return page.CreateAccountFrom(added, prompter, dryRun) ? Outcome::Created
                                                                : Outcome::Refused;
@@ -158,7 +168,8 @@ Outcome ImportAccount(Context& c, CPageDomains& page, const std::vector<std::str
         return Outcome::Refused;
     if (!password.empty())
         changed->SetValue(CAccountDlgBase::kPassword, password);
-    if (!TakeSettings(*changed, cells, index, prompter) || !changed->OnOk(prompter))
+    if (!TakeSettings(*changed, cells, index, prompter) || !TakeFilled(*changed, prompter) ||
+        !changed->OnOk(prompter))
         return Outcome::Refused;
     return page.ChangeAccountFrom(*changed, prompter, dryRun) ? Outcome::Changed : Outcome::Refused;
 }
@@ -171,7 +182,7 @@ Outcome ImportAlias(Context& c, CPageDomains& page, const std::vector<std::strin
     CAddAliasDlg dialog(address.domain.empty() ? std::string("*") : address.domain);
     dialog.SetValue(CAddAliasDlg::kLocalPart, address.local);
     dialog.SetValue(CAddAliasDlg::kTarget, cells[index[kTarget]]);
-    if (!dialog.OnOk(prompter))
+    if (!TakeFilled(dialog, prompter) || !dialog.OnOk(prompter))
         return Outcome::Refused;
     const std::string key = ansi::ToLower(cells[index[kAlias]]);
     const bool existed = c.set.aliases.FindView(key).has_value();
@@ -247,8 +258,8 @@ int AccountChange(Context& c) {
         if (const auto value = c.call.Value(option))
             cells[column] = *value;
     }
-    if (!TakeSettings(*dialog, cells, index, c.prompter) || !dialog->OnOk(c.prompter) ||
-        !page.ChangeAccountFrom(*dialog, c.prompter))
+    if (!TakeSettings(*dialog, cells, index, c.prompter) || !TakeFilled(*dialog, c.prompter) ||
+        !dialog->OnOk(c.prompter) || !page.ChangeAccountFrom(*dialog, c.prompter))
         return kFailed;
     return kOk;
 }

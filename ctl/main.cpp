@@ -2,10 +2,12 @@
 // the rules, the saving and the service restarts of the configurator. "korvanectl --help"
 // lists the commands.
 #include "ctl/Commands.h"
+#include "platform/FileSystem.h"
 
 #include <iostream>
 
 int main(int argc, char* argv[]) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    return ctl::Run(arguments, {std::cout, std::cerr, std::cin});
+    return ctl::Run(arguments,
+                    {std::cout, std::cerr, std::cin, platform::StandardInputIsTerminal()});
 }

@@ -1,6 +1,8 @@
 #include "pages/ConfigCheck.h"
 
 #include "Common/Ansi.h"
+#include "Common/FileChangeMonitor.h"
+#include "accounts/AccountStore.h"
 #include "app/BatchPrompter.h"
 #include "pages/InterfaceDlg.h"
 #include "pages/MdaAdvanced.h"
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -255,6 +259,39 @@ void CheckListFiles(CConfigSet& set, const std::vector<Listener>& listeners,
     }
 }
 
+// A list file the page cannot read is kept as it is on apply, so the page can change nothing in
+// it; the services cannot read it either. A missing file is none: the page makes it.
+void CheckListFilesReadable(const std::vector<Listener>& listeners, CFindings& findings) {
+    std::set<std::string> seen;
+    for (const Listener& service : listeners) {
+        for (const listener::ListFile& list : service.page->ListFiles()) {
+            const std::string path = service.page->PathOf(list.fileKey);
+            if (!seen.insert(NormalizePath(path)).second)
+                continue;
+            const auto status = platform::StatPath(path); // through a link
+            const platform::PathKind kind = platform::QueryPathKind(path);
+            std::string what;
+            std::string content;
+            // A link that leads nowhere counts as a missing file, as it does for the page.
+            if (kind == platform::PathKind::Missing || !status)
+                continue;
+            if (status->isDirectory)
+                what = "ist ein Verzeichnis";
+            else if (kind == platform::PathKind::Other)
+                what = "ist keine gewöhnliche Datei";
+            else if (!platform::ReadWholeFile(path, content))
+                what = "kann nicht gelesen werden";
+            else
+                continue;
+            findings.Add(Severity::Critical, "list-file-unreadable", service.file, list.fileKey,
+                         "Die Zugriffsliste \"" + U(path) + "\" des " + service.service + "s (" +
+                             list.fileKey + ") " + what +
+                             "; weder der Dienst noch das Konfigurationsprogramm können ihre "
+                             "Einträge lesen oder ändern.");
+        }
+    }
+}
+
 // --- Folders ----------------------------------------------------------------------------------
 
 void CheckFolders(CConfigSet& set, CFindings& findings) {
@@ -285,6 +322,99 @@ void CheckFolders(CConfigSet& set, CFindings& findings) {
                      "Das Verzeichnis \"" + U(path) + "\" (" + folder.key +
                          ") ist nicht vorhanden.");
     }
+}
+
+// --- Account folders -------------------------------------------------------------------------
+
+// Folders of one kind are named one by one up to this many; the rest are counted in one more
+// finding, so that a spool full of them still gives a report one can read.
+constexpr std::size_t kFoldersNamed = 50;
+
+void AddFolderFindings(const std::vector<std::string>& folders, const char* code, const char* file,
+                       const std::function<std::string(const std::string&)>& text,
+                       const std::string& rest, CFindings& findings) {
+    for (std::size_t i = 0; i < folders.size() && i < kFoldersNamed; ++i)
+        findings.Add(Severity::Warning, code, file, folders[i], text(folders[i]));
+    if (folders.size() > kFoldersNamed)
+        findings.Add(Severity::Warning, code, file, "",
+                     "Und " + std::to_string(folders.size() - kFoldersNamed) + " " + rest);
+}
+
+// The address "account add" gives an account folder back: the folder of L@D is named L.D, and
+// of the local domains that end the name after a dot, the longest is the one meant.
+std::optional<std::string> AddressOfFolder(const CDomainList& domains, std::string_view account) {
+    for (std::size_t dot = account.find('.'); dot != std::string_view::npos;
+         dot = account.find('.', dot + 1))
+        if (dot > 0 && domains.Contains(account.substr(dot + 1)))
+            return std::string(account.substr(0, dot)) + "@" + std::string(account.substr(dot + 1));
+    return std::nullopt;
+}
+
+// An account folder that no entry of "aliases" names is what an account add or an import that
+// stopped half-way leaves behind: the folder was made, the address never saved.
+void CheckAccountsWithoutAddress(CConfigSet& set, CFindings& findings) {
+    // Without the aliases every account would seem to have no address.
+    if (set.LoadFailed(&set.aliases))
+        return;
+    // Accounts with an address of a domain are the rule; only the others are looked up again,
+    // for a key without a domain.
+    std::vector<std::string> orphans;
+    std::string key;
+    for (std::string& account : set.aliases.AccountsWithoutDomainAddress(set.users))
+        if (!set.aliases.FindAddressOf(account, key))
+            orphans.push_back(std::move(account));
+    std::sort(orphans.begin(), orphans.end());
+    AddFolderFindings(
+        orphans, "account-without-address", "aliases",
+        [&](const std::string& account) {
+            const auto address = AddressOfFolder(set.domains, account);
+            if (!address)
+                return "Den Kontoordner \"" + U(account) +
+                       "\" erreicht keine Adresse, und sein Name endet auf keine lokale Domain; "
+                       "Mails an ihn kommen nicht an.";
+            return "Den Kontoordner \"" + U(account) +
+                   "\" erreicht keine Adresse (ein abgebrochenes Anlegen oder Importieren?); "
+                   "\"korvanectl account add " +
+                   U(*address) + "\" gibt ihm seine Adresse wieder, seine Mails bleiben erhalten.";
+        },
+        "weitere Kontoordner erreicht keine Adresse.", findings);
+}
+
+// A removal sets the account folder aside under a hidden name and deletes it once the
+// configuration without the account is saved; a folder still set aside is a removal that
+// stopped in between.
+void CheckRemovalsPending(CConfigSet& set, CFindings& findings) {
+    const std::string spool = SpoolDirectory(set.mdad);
+    std::vector<std::string> aside;
+    // Only the names of the prefix: a spool of a hundred thousand accounts is listed once more,
+    // but nothing else is looked at.
+    CDirectoryScan scan(PathJoin(spool, std::string(kRemovedFolderPrefix) + "*"));
+    while (scan.Next()) {
+        if (!scan.IsDirectory() || !scan.GetName().starts_with(kRemovedFolderPrefix))
+            continue;
+        // This program's own removals wait for its save.
+        const std::string path = PathJoin(spool, scan.GetName());
+        if (std::none_of(set.pendingRemovals.begin(), set.pendingRemovals.end(),
+                         [&](const CConfigSet::PendingRemoval& p) { return p.aside == path; }))
+            aside.push_back(scan.GetName());
+    }
+    std::sort(aside.begin(), aside.end());
+    AddFolderFindings(
+        aside, "account-removal-pending", "mdad.cfg",
+        [&](const std::string& folder) {
+            // The name is the prefix, the account and "-" with a number.
+            std::string account = folder.substr(kRemovedFolderPrefix.size());
+            const std::size_t dash = account.rfind('-');
+            if (dash != std::string::npos && dash + 1 < account.size() &&
+                account.find_first_not_of("0123456789", dash + 1) == std::string::npos)
+                account.resize(dash);
+            return "Der Ordner \"" + U(PathJoin(spool, folder)) +
+                   "\" stammt von einer Entfernung des Kontos \"" + U(account) +
+                   "\", die nicht zu Ende kam; die Mails des Kontos liegen noch darin. Er kann "
+                   "von Hand gelöscht oder wieder in \"" +
+                   U(account) + "\" umbenannt werden.";
+        },
+        "weitere Ordner stammen von Entfernungen, die nicht zu Ende kamen.", findings);
 }
 
 // --- Domains and aliases ---------------------------------------------------------------------
@@ -425,7 +555,10 @@ std::vector<CFinding> CheckConfiguration(CConfigSet& set, const CheckEnvironment
                                           {"imap4d.cfg", "IMAP4-Server", &imap4, &set.imap4d}};
     CheckInterfaces(listeners, env, findings);
     CheckListFiles(set, listeners, env, findings);
+    CheckListFilesReadable(listeners, findings);
     CheckFolders(set, findings);
+    CheckAccountsWithoutAddress(set, findings);
+    CheckRemovalsPending(set, findings);
     CheckSmartHosts(set, env, findings);
     CheckDelivery(set, env, findings);
     return findings.Take();

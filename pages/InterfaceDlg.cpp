@@ -50,6 +50,14 @@ bool IsDottedIPv4(std::string_view text) {
     }
 }
 
+std::optional<std::string> AddressRefusal(std::string_view address) {
+    if (ansi::EqualNoCase(address, kAllAddresses) || IsDottedIPv4(address))
+        return std::nullopt;
+    return strings::Literal("Die IP-Adresse \"%s\" ist ungültig. Bitte wählen Sie <alle> oder "
+                            "geben Sie eine IPv4-Adresse in der Form 192.168.0.1 ein.",
+                            address);
+}
+
 } // namespace listener
 
 void AddLocalAddresses(std::vector<std::string>& list, CPrompter& prompter,
@@ -126,13 +134,11 @@ bool CInterfaceDlg::OnOk(CPrompter& prompter) {
     }
     const std::string& address = Value(kAddress);
     // An entry from the file that is edited keeps its address as it was, whatever it is.
-    if (ansi::EqualNoCase(address, listener::kAllAddresses) || address == "*" ||
-        listener::IsDottedIPv4(address) || (m_storedAddress && address == *m_storedAddress))
+    if (address == "*" || (m_storedAddress && address == *m_storedAddress))
         return true;
-    prompter.ShowText(strings::Literal("Die IP-Adresse \"%s\" ist ungültig. Bitte wählen Sie "
-                                       "<alle> oder geben Sie eine IPv4-Adresse in der Form "
-                                       "192.168.0.1 ein.",
-                                       address),
-                      MessageKind::Warning);
-    return false;
+    if (auto refusal = listener::AddressRefusal(address)) {
+        prompter.ShowText(*refusal, MessageKind::Warning);
+        return false;
+    }
+    return true;
 }

@@ -23,6 +23,10 @@ using AddressSource = std::function<platform::LocalAddresses()>;
 
 // Whether text is an IPv4 address in dotted notation: four decimal parts of 0 to 255.
 bool IsDottedIPv4(std::string_view text);
+// Why a typed address is none a service could listen on (the German text, Windows-1252), or
+// nothing for "<alle>" in any letter case and dotted IPv4. Whether "*" or an address kept from
+// the file passes as well is the caller's rule.
+std::optional<std::string> AddressRefusal(std::string_view address);
 
 } // namespace listener
 

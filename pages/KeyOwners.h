@@ -16,9 +16,12 @@ namespace keyowners {
 const char* FolderKey(std::string_view key);
 
 // Why value cannot be stored under key of file (the German text, Windows-1252, naming the page
-// that shows the key), or nothing when it can: a key no page shows takes any value. A key the
-// pages have renamed is refused with the name it has now.
+// that shows the key), or nothing when it can. The checks are the page's: the field tables, with
+// numbers written as bare digits, and the rules its code applies to interface and access entries.
+// A key the pages have renamed is refused with the name it has now. A key that no page or dialog
+// of file reads is refused unless force; removing one (an empty value) is always allowed. The
+// folder keys (FolderKey) pass unchecked here: they are checked where they are set.
 std::optional<std::string> Refusal(CConfigSet& set, std::string_view file, std::string_view key,
-                                   std::string_view value);
+                                   std::string_view value, bool force = false);
 
 } // namespace keyowners

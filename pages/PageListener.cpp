@@ -333,6 +333,18 @@ std::string MakeInterface(std::string_view address, long port, bool ssl) {
     return entry;
 }
 
+std::optional<std::string> AccessRefusal(std::string_view address, std::string_view mask) {
+    // The services read an entry as two dotted addresses; anything else would admit nobody, or
+    // everybody, depending on the service.
+    for (std::string_view half : {address, mask})
+        if (!IsDottedIPv4(half))
+            return strings::Literal("\"%s\" ist keine gültige IPv4-Adresse. Bitte geben Sie "
+                                    "Adresse und Maske in der Form 192.168.0.0 und "
+                                    "255.255.255.0 ein.",
+                                    half);
+    return std::nullopt;
+}
+
 } // namespace listener
 
 // --- Access list editor ----------------------------------------------------------------------
@@ -347,16 +359,9 @@ bool CAccessListEditor::Add(CFieldModel& model, CPrompter& prompter) {
     const std::string mask = model.Value(m_ids.mask);
     if (address.empty() || mask.empty())
         return false;
-    // The services read an entry as two dotted addresses; anything else would admit nobody, or
-    // everybody, depending on the service. What the files already hold is left as it is.
-    for (const std::string* half : {&address, &mask}) {
-        if (listener::IsDottedIPv4(*half))
-            continue;
-        prompter.ShowText(
-            strings::Literal("\"%s\" ist keine gültige IPv4-Adresse. Bitte geben Sie Adresse und "
-                             "Maske in der Form 192.168.0.0 und 255.255.255.0 ein.",
-                             *half),
-            MessageKind::Warning);
+    // What the files already hold is left as it is.
+    if (auto refusal = listener::AccessRefusal(address, mask)) {
+        prompter.ShowText(*refusal, MessageKind::Warning);
         return false;
     }
     m_list.AddTail(address + "/" + mask);

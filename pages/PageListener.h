@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -104,6 +105,10 @@ struct InterfaceEntry {
 InterfaceEntry ReadInterface(std::string_view entry, long defaultPort, long sslPort);
 // "%s:%d", with "s" appended for SSL/TLS; "<alle>" in any letter case becomes "*".
 std::string MakeInterface(std::string_view address, long port, bool ssl);
+
+// Why an access entry of address and mask would not be added (the German text, Windows-1252),
+// or nothing when both are dotted IPv4.
+std::optional<std::string> AccessRefusal(std::string_view address, std::string_view mask);
 
 // A list file of a page: the key that names it, its default name, and the older key (with its
 // default) that seeds it when the file gives nothing; the ids of its editor when it is shown.

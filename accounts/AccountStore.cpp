@@ -258,9 +258,12 @@ std::optional<std::string> CAccountStore::SetAsideAccount(std::string_view accou
 }
 
 bool CAccountStore::RestoreAccount(const std::string& aside, std::string_view account) const {
-    if (!IsValidAccountName(account))
+    // Back into the folder it was set aside in, which is the spool it was removed from even if
+    // "SpoolDir" has been changed since.
+    const std::size_t separator = aside.rfind(platform::kPathSeparator);
+    if (!IsValidAccountName(account) || separator == std::string::npos)
         return false;
-    return platform::RenameNoReplace(aside, ChildPath(GetSpoolDir(), account));
+    return platform::RenameNoReplace(aside, ChildPath(aside.substr(0, separator), account));
 }
 
 bool CAccountStore::DiscardAccount(const std::string& aside) const {

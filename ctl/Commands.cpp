@@ -384,10 +384,17 @@ int Set(Context& c) {
     const auto value = key ? FromArgument(c, c.call.args[2]) : std::nullopt;
     if (!value)
         return kFailed;
-    if (key->empty() || key->find_first_of(":#\r\n") != std::string::npos ||
-        value->find_first_of("\r\n") != std::string::npos)
-        return Refuse(c, "Ein Schlüssel darf weder leer sein noch \":\", \"#\" oder einen "
-                         "Zeilenumbruch enthalten, ein Wert keinen Zeilenumbruch.");
+    // Also a key no page owns (--force) is one line of its file.
+    const auto control = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(), [](char ch) {
+            return static_cast<unsigned char>(ch) < 0x20 || ch == '\x7F';
+        });
+    };
+    if (key->empty() || key->find_first_of(":#") != std::string::npos || control(*key) ||
+        control(*value))
+        return Refuse(c, "Ein Schlüssel darf weder leer sein noch \":\", \"#\" oder "
+                         "Steuerzeichen (Zeilenumbruch, Tabulator) enthalten, ein Wert keine "
+                         "Steuerzeichen.");
     if (map == &c.set.smarthosts)
         return SetRule(c, *key, *value);
     if (const char* folder = keyowners::FolderKey(*key); folder && map != &c.set.syslogd)

@@ -13,3 +13,7 @@ Answer CPrompter::ShowText(std::string_view text, MessageKind kind) {
 Answer CPrompter::AskDefaultNo(std::string_view text) {
     return ShowMessage({0, std::string(text), MessageKind::Question, true});
 }
+
+Answer CPrompter::AskDefaultNo(unsigned id) {
+    return ShowMessage({id, strings::Text(id), MessageKind::Question, true});
+}

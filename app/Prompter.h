@@ -57,8 +57,10 @@ public:
     // Shorthands: the text of a string-table number, and a literal text.
     Answer Show(unsigned id, MessageKind kind = MessageKind::Plain);
     Answer ShowText(std::string_view text, MessageKind kind = MessageKind::Plain);
-    // A question of a literal text with "No" as the default button (see defaultNo).
+    // A question with "No" as the default button (see defaultNo): a literal text, or the text
+    // of a string-table number.
     Answer AskDefaultNo(std::string_view text);
+    Answer AskDefaultNo(unsigned id);
 };
 
 // Keeps the progress window open for one block of work.

@@ -53,7 +53,7 @@ const char kAliasesUnfiltered[] =
 const char kNoBackupQuestion[] =
     "Die Sicherungskopien können nicht angelegt werden: \"%s\" ist kein beschreibbares "
     "Verzeichnis.\n\nSoll die Konfiguration trotzdem ohne Sicherungskopien gespeichert werden? "
-    "Mit \"Nein\" wird nichts gespeichert.";
+    "Mit \"Nein\" wird nichts gespeichert, und Ihre Änderungen gehen verloren.";
 const char kNoBackupRefused[] =
     "Die Sicherungskopien können nicht angelegt werden: \"%s\" ist kein beschreibbares "
     "Verzeichnis. Es wurde nichts gespeichert.";

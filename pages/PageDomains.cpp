@@ -444,7 +444,7 @@ void CPageDomains::DeleteDomain(CPrompter& prompter) {
         return;
     m_selectedName = m_tree.Text(node);
     m_hasSelectedName = true;
-    if (prompter.Show(kReallyDeleteDomain, MessageKind::Question) == Answer::Yes) {
+    if (prompter.AskDefaultNo(kReallyDeleteDomain) == Answer::Yes) {
         // The root node is never a domain, even when a domain of that name exists. The alias
         // entries of the domain stay; the next load drops them with the domain gone.
         const bool root = m_tree.Parent(node) == CTreeModel::kNone;
@@ -566,6 +566,8 @@ std::optional<std::string> CPageDomains::AddAliasFrom(CAddAliasDlg& dialog, CPro
     return key;
 }
 
+// The questions before a deletion have "Nein" as their default button: a Return pressed out of
+// habit must not take a mailbox with it.
 void CPageDomains::DeleteEntry(CPrompter& prompter) {
     const auto row = m_rows.Selected();
     if (!row) {
@@ -579,14 +581,14 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
 
     if (!HasAt(name) && AtRoot()) {
         // A root row: an account without an address, or a domain-independent alias.
-        if (prompter.Show(kReallyDeleteAccount, MessageKind::Question) == Answer::Yes) {
+        if (prompter.AskDefaultNo(kReallyDeleteAccount) == Answer::Yes) {
             const bool removed = found ? aliases.RemoveKey(name) : RemoveAccountFolder(name);
             if (!removed)
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
     } else if (!HasAt(target)) {
         // The address of an account: the account goes with its last address.
-        if (prompter.Show(kReallyDeleteAccount, MessageKind::Question) == Answer::Yes) {
+        if (prompter.AskDefaultNo(kReallyDeleteAccount) == Answer::Yes) {
             std::string other;
             if (!aliases.RemoveKey(name))
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
@@ -595,7 +597,7 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
             else if (!RemoveAccountFolder(target))
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
-    } else if (prompter.Show(kReallyDeleteForward, MessageKind::Question) == Answer::Yes &&
+    } else if (prompter.AskDefaultNo(kReallyDeleteForward) == Answer::Yes &&
                !aliases.RemoveKey(name)) {
         prompter.Show(kAccountNotRemoved, MessageKind::Error);
     }

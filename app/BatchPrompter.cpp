@@ -13,6 +13,7 @@ const char* KindLabel(MessageKind kind) {
     case MessageKind::Warning:
         return "Warnung";
     case MessageKind::Question:
+    case MessageKind::QuestionWarning:
         return "Frage";
     default:
         return "Hinweis";
@@ -30,7 +31,7 @@ const char* KindLabel(MessageKind kind) {
     const std::string text = ansi::ToUtf8(message.text);
     m_out << (text.starts_with(label) ? "" : label) << text;
     ::Answer answer = ::Answer::Ok;
-    if (message.kind == MessageKind::Question) {
+    if (message.kind == MessageKind::Question || message.kind == MessageKind::QuestionWarning) {
         const auto given = m_answers.find(message.id);
         answer = given != m_answers.end() ? given->second : ::Answer::No;
         m_out << (answer == ::Answer::Yes ? " [Ja]" : " [Nein]");

@@ -14,6 +14,6 @@ Answer CPrompter::AskDefaultNo(std::string_view text) {
     return ShowMessage({0, std::string(text), MessageKind::Question, true});
 }
 
-Answer CPrompter::AskDefaultNo(unsigned id) {
-    return ShowMessage({id, strings::Text(id), MessageKind::Question, true});
+Answer CPrompter::AskDefaultNo(unsigned id, MessageKind kind) {
+    return ShowMessage({id, strings::Text(id), kind, true});
 }

@@ -15,6 +15,7 @@ enum class MessageKind {
     Information,         // information icon, OK
     InformationOkCancel, // information icon, OK and Cancel
     Question,            // question icon, Yes and No
+    QuestionWarning,     // exclamation icon, Yes and No: a question before something is deleted
 };
 
 enum class Answer { Ok, Cancel, Yes, No };
@@ -60,7 +61,7 @@ public:
     // A question with "No" as the default button (see defaultNo): a literal text, or the text
     // of a string-table number.
     Answer AskDefaultNo(std::string_view text);
-    Answer AskDefaultNo(unsigned id);
+    Answer AskDefaultNo(unsigned id, MessageKind kind = MessageKind::Question);
 };
 
 // Keeps the progress window open for one block of work.

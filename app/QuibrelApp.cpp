@@ -87,9 +87,12 @@ const CQuibrelApp::ServiceRestart CQuibrelApp::kRestarts[5] = {
     {"SYSLOGd", "Starte den SYSLOG-Server neu...", 123},
 };
 
+int RelaunchExecutable(const std::string& path) {
+    return platform::StartDetached(path, {}); // the new instance gets no command line at all
+}
+
 int RelaunchOwnExecutable() {
-    const std::string self = platform::OwnExecutablePath();
-    return platform::StartDetached(self, {self});
+    return RelaunchExecutable(platform::OwnExecutablePath());
 }
 
 AppOutcome CQuibrelApp::Run(std::string_view commandLine) {

@@ -54,6 +54,8 @@ struct CAppEnvironment {
 // The relaunch of the real program: its own executable started anew, without arguments and
 // without waiting for it. 0 or the system error code.
 int RelaunchOwnExecutable();
+// The same for the executable at path.
+int RelaunchExecutable(const std::string& path);
 
 // How a run ended, for the caller's exit status and for tests.
 enum class AppOutcome {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -51,7 +52,13 @@ std::unique_ptr<ServiceManager> CreateServiceManager();
 //                     in the unit file
 //   start:            systemctl start, refused unless the unit is stopped; systemctl itself
 //                     waits until the start has settled
-std::unique_ptr<ServiceManager> CreateSystemdServiceManager(const std::string& systemctlPath = {});
+//   access:           systemd tells anyone a unit's state, but only root may restart or start
+//                     it; like a service manager that refuses a user full access, it answers
+//                     nothing to anyone else, so that for such a user every service counts as
+//                     not running and no request fails (fullAccess, by default: the effective
+//                     user is root)
+std::unique_ptr<ServiceManager> CreateSystemdServiceManager(const std::string& systemctlPath = {},
+                                                            std::function<bool()> fullAccess = {});
 
 // The unit that plays a service of the suite under systemd:
 //   "SMTPd" korvane-smtpd.service     "MDAd"    korvane-mdad.service

@@ -22,11 +22,12 @@ namespace {
 
 class SystemdServiceManager : public ServiceManager {
 public:
-    explicit SystemdServiceManager(std::string systemctl) : m_systemctl(std::move(systemctl)) {}
+    SystemdServiceManager(std::string systemctl, std::function<bool()> fullAccess)
+        : m_systemctl(std::move(systemctl)), m_fullAccess(std::move(fullAccess)) {}
 
     bool QueryStatus(const std::string& service, ServiceStatus& status) override {
         const std::string unit = SystemdUnitName(service);
-        if (unit.empty() || m_systemctl.empty())
+        if (unit.empty() || m_systemctl.empty() || !m_fullAccess())
             return false;
         std::string output;
         if (RunAndWait(
@@ -68,7 +69,7 @@ public:
 
     bool SendRestartRequest(const std::string& service) override {
         const std::string unit = SystemdUnitName(service);
-        if (unit.empty() || m_systemctl.empty())
+        if (unit.empty() || m_systemctl.empty() || !m_fullAccess())
             return false;
         // Fails when the unit has no main process, so a service that ended meanwhile is
         // reported, not silently skipped.
@@ -93,6 +94,7 @@ private:
     }
 
     std::string m_systemctl;
+    std::function<bool()> m_fullAccess;
 };
 
 std::string FindSystemctl() {
@@ -289,9 +291,12 @@ std::string SystemdUnitName(const std::string& service) {
     return it == units.end() ? std::string() : it->second;
 }
 
-std::unique_ptr<ServiceManager> CreateSystemdServiceManager(const std::string& systemctlPath) {
-    return std::make_unique<SystemdServiceManager>(systemctlPath.empty() ? FindSystemctl()
-                                                                         : systemctlPath);
+std::unique_ptr<ServiceManager> CreateSystemdServiceManager(const std::string& systemctlPath,
+                                                            std::function<bool()> fullAccess) {
+    if (!fullAccess)
+        fullAccess = [] { return ::geteuid() == 0; };
+    return std::make_unique<SystemdServiceManager>(
+        systemctlPath.empty() ? FindSystemctl() : systemctlPath, std::move(fullAccess));
 }
 
 std::unique_ptr<ServiceManager> CreateSupervisorServiceManager(const std::string& directory) {

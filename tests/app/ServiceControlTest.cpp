@@ -1,5 +1,6 @@
 // The service operations over a scripted service manager, and the two POSIX back-ends: the
 // supervisor directory with real stand-in processes, systemd through a stand-in systemctl.
+#include "app/QuibrelApp.h"
 #include "app/ServiceControl.h"
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
@@ -217,6 +218,17 @@ TEST(ServiceProcessLaunch, StartedProgramsInheritNoDescriptorsAndReportWhyTheyCa
 
     EXPECT_EQ(platform::StartDetached(dir / "missing", {}), ENOENT);
     EXPECT_EQ(platform::RunAndWait(dir / "missing", {}), -1);
+}
+
+// "/RunOnce" starts the program anew without any command line, not with its own path as one.
+TEST(ServiceProcessLaunch, TheRelaunchPassesNoArguments) {
+    testutil::TempDir dir;
+    const std::string probe = dir / "probe";
+    testutil::WriteBytes(probe, "#!/bin/sh\necho \"$#\" > \"$0.n.tmp\" && mv \"$0.n.tmp\" \"$0.n\"\n");
+    ASSERT_EQ(::chmod(probe.c_str(), 0755), 0);
+    ASSERT_EQ(RelaunchExecutable(probe), 0);
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(probe + ".n"); }));
+    EXPECT_EQ(testutil::ReadBytes(probe + ".n"), "0\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -447,7 +459,7 @@ protected:
     testutil::TempDir dir;
     std::string systemctl = dir / "systemctl";
     std::unique_ptr<platform::ServiceManager> manager =
-        platform::CreateSystemdServiceManager(systemctl);
+        platform::CreateSystemdServiceManager(systemctl, [] { return true; });
 };
 
 TEST_F(SystemdUnits, ActiveStatesMapToServiceStates) {
@@ -481,6 +493,13 @@ TEST_F(SystemdUnits, UnknownUnitsAndFailingSystemctlAreNoService) {
     // Without systemctl at all.
     auto without = platform::CreateSystemdServiceManager(dir / "missing");
     EXPECT_FALSE(IsServiceRunning(*without, "POP3d"));
+    // A user without full access (not root): every service counts as not running, and no
+    // request is sent that would only fail.
+    Answer("loaded", "active", 0);
+    auto user = platform::CreateSystemdServiceManager(systemctl, [] { return false; });
+    EXPECT_FALSE(IsServiceRunning(*user, "POP3d"));
+    EXPECT_FALSE(user->SendRestartRequest("POP3d"));
+    EXPECT_TRUE(TakeLog().empty());
 }
 
 TEST_F(SystemdUnits, RequestsNameTheUnitAndOnlyAStoppedUnitIsStarted) {

@@ -43,11 +43,17 @@ const Entry kTable[] = {
     {127, "Konnte die Konfigurationsdatei SYSLOGD.CFG nicht speichern."},
     // Caption of the property sheet
     {128, "Korvane MailServer 4.0 Configurator"},
+#ifdef _WIN32
     // Delivery page: delivery times in the task scheduler (134 asks yes/no)
     {130, "Der Taskplaner konnte nicht gestartet werden."},
+#else
+    // Delivery page: delivery times in cron (134 asks yes/no)
+    {130, "Der cron-Dienst konnte nicht gestartet werden."},
+#endif
     {131, "Das Hinzufügen eines neuen Versandzeitpunktes ist fehlgeschlagen."},
     {132, "Das Löschen eines Versandzeitpunktes ist fehlgeschlagen."},
     {133, "Das Auflisten der Versandzeitpunkte ist fehlgeschlagen."},
+#ifdef _WIN32
     {134, "Zur Zeitsteuerung des Mailverkehrs muß der Windows-Taskplaner aktiviert werden."},
     // Delivery page: contents of newmail.cmd (135) and sendmail.cmd (136); written with CR LF
     {135, "@echo off\n"
@@ -75,6 +81,58 @@ const Entry kTable[] = {
           "\n"
           ":end\n"
           "popd"},
+#else
+    {134, "Zur Zeitsteuerung des Mailverkehrs muß der cron-Dienst aktiviert werden."},
+    // Delivery page: contents of newmail.sh (135) and sendmail.sh (136), shell scripts with LF.
+    // cron starts them without the server's environment, so each names the folders that hold
+    // when MAILCONFIGDIR or KORVANE_BIN_DIR is not set; the page puts the configuration folder,
+    // quoted for the shell, in place of kConfigDirPlaceholder. No eval, every path quoted, and
+    // a "*.eml" that matched nothing stands for itself and is passed over.
+    {135, "#!/bin/sh\n"
+          "# Sofortige Zustellung: ruft bei jeder eintreffenden Nachricht das Script fuer die\n"
+          "# zeitgesteuerte Zustellung auf.\n"
+          "\n"
+          "if [ -z \"$MAILCONFIGDIR\" ]; then\n"
+          "    MAILCONFIGDIR=@MAILCONFIGDIR@\n"
+          "fi\n"
+          "export MAILCONFIGDIR\n"
+          "exec \"$MAILCONFIGDIR/sendmail.sh\""},
+    {136, "#!/bin/sh\n"
+          "# Zeitgesteuerte Zustellung: versendet jede Mail (*.eml) der Warteschlange\n"
+          "# \"outgoing\" im Konfigurationsverzeichnis. cron startet das Script ohne die\n"
+          "# Umgebung des Servers; dann gelten die Verzeichnisse, die hier stehen.\n"
+          "\n"
+          "if [ -z \"$MAILCONFIGDIR\" ]; then\n"
+          "    MAILCONFIGDIR=@MAILCONFIGDIR@\n"
+          "fi\n"
+          "if [ -z \"$KORVANE_BIN_DIR\" ]; then\n"
+          "    KORVANE_BIN_DIR=/usr/lib/korvane\n"
+          "fi\n"
+          "export MAILCONFIGDIR KORVANE_BIN_DIR\n"
+          "\n"
+          "if [ \"$1\" != \"-i\" ]; then\n"
+          "    cd \"$MAILCONFIGDIR/outgoing\" || exit 1\n"
+          "    for mail in *.eml; do\n"
+          "        if [ -f \"$mail\" ]; then\n"
+          "            \"$MAILCONFIGDIR/sendmail.sh\" -i \"$mail\"\n"
+          "        fi\n"
+          "    done\n"
+          "    exit 0\n"
+          "fi\n"
+          "\n"
+          "# **********************************************************************\n"
+          "# *** Hier koennen Sie weitere SMTPC-Parameter festlegen.\n"
+          "\n"
+          "\"$KORVANE_BIN_DIR/smtpc\" -mx \"$2\"\n"
+          "errorlevel=$?\n"
+          "\n"
+          "# **********************************************************************\n"
+          "# *** Hier wird die Fehlerbehandlung durchgefuehrt.\n"
+          "\n"
+          "if [ \"$errorlevel\" -ge 1 ]; then\n"
+          "    \"$KORVANE_BIN_DIR/reply\" \"$2\" -t \"$2.err\" -o\n"
+          "fi"},
+#endif
     // Delivery page, apply: creating or deleting the scripts (yes/no questions)
     {137,
      "Die Scriptdatei für die sofortige Zustellung ist nicht vorhanden. Soll Sie angelegt werden?"},

@@ -93,17 +93,38 @@ bool Exists(const std::string& path) {
     return platform::StatPath(path).has_value();
 }
 
-// The string table holds the scripts with "\n"; a batch file wants CR LF, and nothing after
-// the last line.
-std::string ScriptBytes(unsigned textId) {
+// A word the shell takes as it stands: single-quoted, an inner quote closed, escaped and
+// reopened.
+std::string ShellQuoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
+
+// The bytes of a script: the text of the string table, which holds "\n" alone, with the line
+// break of the platform's scripts, and the configuration folder where the text asks for it.
+std::string ScriptBytes(unsigned textId, const std::string& configDir) {
     const std::string& text = strings::Text(textId);
+    const std::string_view placeholder = strings::kConfigDirPlaceholder;
     std::string bytes;
     bytes.reserve(text.size() + text.size() / 16);
-    for (char c : text) {
-        if (c == '\n')
-            bytes += '\r';
-        bytes += c;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, placeholder.size(), placeholder) == 0) {
+            bytes += ShellQuoted(configDir);
+            i += placeholder.size() - 1;
+        } else if (text[i] == '\n') {
+            bytes += platform::kScriptLineBreak;
+        } else {
+            bytes += text[i];
+        }
     }
+    bytes += platform::kScriptFinalLineBreak;
     return bytes;
 }
 
@@ -145,9 +166,9 @@ CPageConfigMDA::CPageConfigMDA(CConfigSet& config, DialogFactory rules, DialogFa
     // it wherever the program was started: the path stays empty, no script is created or
     // deleted and no delivery time is added.
     if (m_env.configDir && !m_env.configDir->empty())
-        m_sendmailScript = PathJoin(*m_env.configDir, "sendmail.cmd");
-    m_newmailScript =
-        PathJoin(mdad.GetString("OutgoingDir", platform::kDefaultOutgoingDir), "newmail.cmd");
+        m_sendmailScript = PathJoin(*m_env.configDir, platform::kSendmailScriptName);
+    m_newmailScript = PathJoin(mdad.GetString("OutgoingDir", platform::kDefaultOutgoingDir),
+                               platform::kNewmailScriptName);
 
     SetNumber(kParallel, mdad.GetInt(kParallelKey, mdad.GetInt(kParallelOldKey, 1)) != 0);
     SetValue(kMode, mdad.GetInt(kAutoTransport, 1) != 0 ? "1" : "0");
@@ -223,7 +244,7 @@ bool CPageConfigMDA::IsOwnJob(const std::string& command) const {
     // A configuration directory of its own is what tells our jobs from another installation's.
     const std::string& dir = m_env.configDir.value_or("");
     return !dir.empty() && command.find(dir) != std::string::npos &&
-           command.find("sendmail.cmd") != std::string::npos;
+           command.find(platform::kSendmailScriptName) != std::string::npos;
 }
 
 void CPageConfigMDA::RefreshScheduleList(CPrompter& prompter) {
@@ -253,7 +274,7 @@ void CPageConfigMDA::AddDeliveryTime(CPrompter& prompter) {
             return;
         bool started = false;
         {
-            CProgressScope note(prompter, strings::Literal("Starte den Schedule-Dienst..."));
+            CProgressScope note(prompter, strings::Literal(strings::kStartingScheduler));
             started = m_env.services &&
                       StartServiceAndWait(*m_env.services, kScheduleService, m_env.sleepMs);
         }
@@ -305,7 +326,8 @@ void CPageConfigMDA::OfferToCreate(const std::string& path, unsigned question, u
     // A script that is there may hold the administrator's own changes: never written over.
     if (path.empty() || Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
         return;
-    if (!platform::WriteFileAtomic(path, ScriptBytes(textId)))
+    if (!platform::WriteFileAtomic(path, ScriptBytes(textId, m_env.configDir.value_or("")),
+                                   platform::kScriptMode))
         prompter.ShowText(
             strings::Literal("Die Scriptdatei \"%s\" konnte nicht angelegt werden. Prüfen Sie, ob "
                              "das Verzeichnis vorhanden ist und beschrieben werden darf.",

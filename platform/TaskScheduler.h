@@ -34,6 +34,24 @@ public:
     virtual bool Remove(std::uint32_t id) = 0;
 };
 
+// The scripts the delivery jobs run, as this system runs them: the sendmail script in the
+// configuration folder, the newmail script in the outgoing queue, each written with this line
+// break (and this break after its last line) and, when new, with this mode. cron runs the
+// sendmail script by its path, so here it must be executable.
+#ifdef _WIN32
+inline constexpr const char* kSendmailScriptName = "sendmail.cmd";
+inline constexpr const char* kNewmailScriptName = "newmail.cmd";
+inline constexpr const char* kScriptLineBreak = "\r\n";
+inline constexpr const char* kScriptFinalLineBreak = "";
+inline constexpr unsigned kScriptMode = 0644;
+#else
+inline constexpr const char* kSendmailScriptName = "sendmail.sh";
+inline constexpr const char* kNewmailScriptName = "newmail.sh";
+inline constexpr const char* kScriptLineBreak = "\n";
+inline constexpr const char* kScriptFinalLineBreak = "\n";
+inline constexpr unsigned kScriptMode = 0755;
+#endif
+
 // The environment variable naming the cron file, and the file used when it is not set.
 inline constexpr const char* kCronFileVariable = "KORVANE_CRON_FILE";
 inline constexpr const char* kDefaultCronFile = "/etc/cron.d/korvane-delivery";
@@ -44,7 +62,7 @@ std::unique_ptr<TaskScheduler> CreateTaskScheduler();
 
 // Jobs kept in one file of the system crontab format (minute, hour, day of month, month, day
 // of week, user, command), one line per job:
-//     30 6 * * * root '/etc/korvane/sendmail.cmd' # korvane-delivery job 3
+//     30 6 * * * root '/etc/korvane/sendmail.sh' # korvane-delivery job 3
 // The trailing comment carries the id, so ids survive every rewrite; the command is quoted for
 // the shell cron hands it to, with "%" escaped as cron wants. Lines the store did not write
 // (other jobs, comments, variables, broken lines) are kept byte for byte and in place. Every

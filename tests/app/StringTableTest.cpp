@@ -146,9 +146,14 @@ TEST(StringTable, UmlautsBecomeSingleBytes) {
     EXPECT_EQ(rights, "Sie m\xFCssen Administrator-Rechte besitzen um die MailServer-Einstellungen "
                       "ver\xE4ndern und die Dienste neustarten zu k\xF6nnen.");
     EXPECT_EQ(rights.find("\xC3"), std::string::npos); // no UTF-8 left over
+#ifdef _WIN32
     EXPECT_EQ(strings::Text(134),
               "Zur Zeitsteuerung des Mailverkehrs mu\xDF der Windows-Taskplaner "
               "aktiviert werden.");
+#else
+    EXPECT_EQ(strings::Text(134),
+              "Zur Zeitsteuerung des Mailverkehrs mu\xDF der cron-Dienst aktiviert werden.");
+#endif
     EXPECT_EQ(strings::Text(139),
               "Ihre Einstellungen erfordern die L\xF6schung der Scriptdatei f\xFCr die sofortige "
               "Zustellung. Dabei gehen eventuelle benutzerdefinierte \xC4nderungen von Ihnen "
@@ -173,6 +178,7 @@ TEST(StringTable, KeepsTheWordingUsersKnow) {
                                   "Benutzerkonten:");
 }
 
+#ifdef _WIN32
 TEST(StringTable, NewmailScriptCallsTheSendmailScript) {
     EXPECT_EQ(strings::Text(135), "@echo off\ncall \"%MAILCONFIGDIR%\\sendmail.cmd\"");
 }
@@ -199,3 +205,17 @@ TEST(StringTable, SendmailScriptIsTheBatchFileLineByLine) {
     for (std::size_t i : {1u, 3u, 8u, 10u, 13u, 15u, 18u, 20u})
         EXPECT_EQ(lines[i], "") << "line " << i + 1;
 }
+#else
+TEST(StringTable, NoTextSendsTheAdministratorToAWindowsPlace) {
+    std::vector<std::string> texts = {strings::Literal(strings::kHostNameIncomplete),
+                                      strings::Literal(strings::kStartingScheduler)};
+    for (unsigned id : strings::AllIds())
+        texts.push_back(strings::Text(id));
+    for (const std::string& text : texts)
+        for (const char* place : {"Systemsteuerung", "Taskplaner", "Computername", "Schedule",
+                                  "@echo", ".cmd", "%MAILCONFIGDIR%"})
+            EXPECT_EQ(text.find(place), std::string::npos) << place << " in: " << text;
+    EXPECT_NE(strings::Literal(strings::kHostNameIncomplete).find("hostnamectl set-hostname"),
+              std::string::npos);
+}
+#endif

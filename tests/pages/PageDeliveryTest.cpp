@@ -1,11 +1,13 @@
 // The delivery tab through the scripted user: the fields of both modes and what decides them,
 // apply with its questions and the two scripts byte for byte, the delivery times against a
 // real cron file in a temporary folder, the scheduler's service gate, and the two dialog
-// buttons with stand-in dialogs.
+// buttons with stand-in dialogs. The scripts this system writes are run for real, with
+// stand-ins for the suite's programs.
 #include "pages/PageDelivery.h"
 
 #include "app/Strings.h"
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
 
@@ -60,8 +62,8 @@ protected:
 
     std::string ConfigDir() const { return dir / "config"; }
     std::string Outgoing() const { return dir / "outgoing"; }
-    std::string Sendmail() const { return ConfigDir() + "/sendmail.cmd"; }
-    std::string Newmail() const { return Outgoing() + "/newmail.cmd"; }
+    std::string Sendmail() const { return ConfigDir() + "/" + platform::kSendmailScriptName; }
+    std::string Newmail() const { return Outgoing() + "/" + platform::kNewmailScriptName; }
     std::string CronFile() const { return dir / "cron"; }
 
     P& Page(P::DialogFactory rules = {}, P::DialogFactory advanced = {}) {
@@ -201,6 +203,7 @@ TEST_F(PageDeliveryTest, ManualApplyCreatesMissingScriptsByteForByteAndNeverRewr
     user.ExpectMessage(138, MessageKind::Question, Answer::Yes)
         .ExpectMessage(137, MessageKind::Question, Answer::Yes);
     EXPECT_TRUE(page.OnApply(user));
+#ifdef _WIN32
     EXPECT_EQ(testutil::ReadBytes(Sendmail()), Script(136));
     EXPECT_EQ(testutil::ReadBytes(Newmail()), Script(135));
     const std::string sendmail = testutil::ReadBytes(Sendmail());
@@ -208,6 +211,18 @@ TEST_F(PageDeliveryTest, ManualApplyCreatesMissingScriptsByteForByteAndNeverRewr
     EXPECT_EQ(sendmail.substr(sendmail.size() - 6), "\r\npopd");
     EXPECT_EQ(testutil::ReadBytes(Newmail()),
               "@echo off\r\ncall \"%MAILCONFIGDIR%\\sendmail.cmd\"");
+#else
+    // Shell scripts cron can run: executable, LF only, the folder written in. What they do is
+    // run below.
+    for (const std::string& script : {Sendmail(), Newmail()}) {
+        EXPECT_EQ(platform::StatPath(script)->permissions, 0755u) << script;
+        const std::string bytes = testutil::ReadBytes(script);
+        EXPECT_EQ(bytes.rfind("#!/bin/sh\n", 0), 0u) << script;
+        EXPECT_EQ(bytes.back(), '\n') << script;
+        EXPECT_EQ(bytes.find('\r'), std::string::npos) << script;
+        EXPECT_NE(bytes.find("MAILCONFIGDIR='" + ConfigDir() + "'\n"), std::string::npos);
+    }
+#endif
     EXPECT_EQ(Key("AutoTransport"), "0");
     EXPECT_EQ(Key("Scripts.Execution.Parallel"), "0");
     EXPECT_EQ(Key("AsyncScripts"), "<none>");
@@ -263,13 +278,61 @@ TEST_F(PageDeliveryTest, AScriptThatCannotBeWrittenOrDeletedIsNamedAndNoKeyIsLos
     EXPECT_EQ(Key("AutoTransport.Threads"), "5");
 }
 
+#ifndef _WIN32
+TEST_F(PageDeliveryTest, TheWrittenScriptsSendEachQueuedMailAndReplyToAFailedOne) {
+    // A configuration folder with a blank and a quote, which the scripts must carry whole.
+    const std::string configDir = dir / "it's mail";
+    const std::string queue = configDir + "/outgoing";
+    const std::string bin = dir / "bin";
+    const std::string log = dir / "calls";
+    fs::create_directories(queue);
+    fs::create_directories(bin);
+    config.mdad.SetString("OutgoingDir", queue);
+    P page(config, {}, {}, P::Environment{.configDir = configDir});
+    page.FieldChanged(P::kMode, "0");
+    page.SetNumber(P::kOnArrival, 1);
+    user.ExpectMessage(138, MessageKind::Question, Answer::Yes)
+        .ExpectMessage(137, MessageKind::Question, Answer::Yes);
+    page.OnApply(user);
+
+    // Stand-ins that log their arguments; smtpc fails for the mail with the blank.
+    for (const char* program : {"smtpc", "reply"}) {
+        testutil::WriteBytes(bin + "/" + program,
+                             std::string("#!/bin/sh\n{ printf %s ") + program +
+                                 "; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; echo; } >> '" +
+                                 log + "'\n[ \"$2\" != 'b c.eml' ]\n");
+        fs::permissions(bin + "/" + program, fs::perms(0755));
+    }
+    const std::vector<std::string> withoutConfigDir = {"-i", "KORVANE_BIN_DIR=" + bin};
+    auto run = [&](const std::string& script) {
+        std::vector<std::string> arguments = withoutConfigDir;
+        arguments.push_back(script);
+        return platform::RunAndWait("/usr/bin/env", arguments);
+    };
+
+    // An empty queue: the pattern matches nothing and nothing is called.
+    EXPECT_EQ(run(page.SendmailScript()), 0);
+    EXPECT_FALSE(fs::exists(log));
+
+    // A new mail arrives: the newmail script runs the sendmail script, as cron would, without
+    // MAILCONFIGDIR; other files of the queue are left alone.
+    for (const char* name : {"a.eml", "b c.eml", "note.txt"})
+        testutil::WriteBytes(queue + "/" + name, "mail");
+    EXPECT_EQ(run(page.NewmailScript()), 0);
+    EXPECT_EQ(testutil::ReadBytes(log), "smtpc [-mx] [a.eml]\n"
+                                        "smtpc [-mx] [b c.eml]\n"
+                                        "reply [b c.eml] [-t] [b c.eml.err] [-o]\n");
+}
+#endif
+
 // --- Delivery times ---------------------------------------------------------------------------
 
 TEST_F(PageDeliveryTest, ListShowsOwnJobsOnlyAndOnlyWhileTheSchedulerRuns) {
+    const std::string elsewhere = std::string("/elsewhere/") + platform::kSendmailScriptName;
     testutil::WriteBytes(CronFile(),
                          "# a comment\n"
                          "30 6 * * * root '" + Sendmail() + "' # korvane-delivery job 3\n"
-                         "0 1 * * * root '/elsewhere/sendmail.cmd' # korvane-delivery job 4\n"
+                         "0 1 * * * root '" + elsewhere + "' # korvane-delivery job 4\n"
                          "5 0 * * * root '" + ConfigDir() + "/other.sh' # korvane-delivery job 5\n"
                          "15 23 * * * root '" + Sendmail() + "' # korvane-delivery job 12\n");
     P& page = Page();
@@ -392,7 +455,7 @@ TEST_F(PageDeliveryTest, AStoppedSchedulerIsStartedOnlyWhenTheUserAgrees) {
     page.SetValue(P::kHour, " 7");
     user.ExpectMessage(134, MessageKind::Question, Answer::Yes);
     page.RunCommand(P::kAddTime, user);
-    EXPECT_EQ(user.progressTexts().back(), "Starte den Schedule-Dienst...");
+    EXPECT_EQ(user.progressTexts().back(), strings::Literal(strings::kStartingScheduler));
     EXPECT_FALSE(user.progressOpen());
     ASSERT_EQ(page.Times().RowCount(), 1u);
     EXPECT_EQ(page.Times().CellText(0, 0), "1 - 07:00");

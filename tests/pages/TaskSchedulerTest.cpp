@@ -40,23 +40,22 @@ TEST_F(CronStore, IdsStayAndForeignLinesAreKeptInPlace) {
                                 "MAILTO=admin\n"
                                 "0 4 * * * root /usr/bin/backup # nightly\n"
                                 "this is no cron line\n"
-                                "61 4 * * * root '/x/sendmail.cmd' # korvane-delivery job 9\n"
+                                "61 4 * * * root '/x/sendmail.sh' # korvane-delivery job 9\n"
                                 "\n";
     testutil::WriteBytes(Path(), foreign);
     std::uint32_t first = 0, second = 0;
-    ASSERT_TRUE(Store()->Add((6 * 60 + 30) * 60000u, "/etc/korvane/sendmail.cmd", first));
-    ASSERT_TRUE(Store()->Add(0, "/etc/korvane/sendmail.cmd", second));
+    ASSERT_TRUE(Store()->Add((6 * 60 + 30) * 60000u, "/etc/korvane/sendmail.sh", first));
+    ASSERT_TRUE(Store()->Add(0, "/etc/korvane/sendmail.sh", second));
     EXPECT_EQ(first, 1u);
     EXPECT_EQ(second, 2u);
     EXPECT_EQ(testutil::ReadBytes(Path()),
-              foreign +
-                  "30 6 * * * root '/etc/korvane/sendmail.cmd' # korvane-delivery job 1\n"
-                  "0 0 * * * root '/etc/korvane/sendmail.cmd' # korvane-delivery job 2\n");
+              foreign + "30 6 * * * root '/etc/korvane/sendmail.sh' # korvane-delivery job 1\n"
+                        "0 0 * * * root '/etc/korvane/sendmail.sh' # korvane-delivery job 2\n");
 
     // Deleting the first leaves the second its id, and a new one gets the next.
     ASSERT_TRUE(Store()->Remove(first));
     std::uint32_t third = 0;
-    ASSERT_TRUE(Store()->Add(23 * 3600000u + 59 * 60000u, "/etc/korvane/sendmail.cmd", third));
+    ASSERT_TRUE(Store()->Add(23 * 3600000u + 59 * 60000u, "/etc/korvane/sendmail.sh", third));
     EXPECT_EQ(third, 3u);
     const std::vector<ScheduledJob> jobs = Jobs();
     ASSERT_EQ(jobs.size(), 2u);
@@ -72,7 +71,7 @@ TEST_F(CronStore, IdsStayAndForeignLinesAreKeptInPlace) {
 }
 
 TEST_F(CronStore, CommandsRoundTripAndWhatCannotBeStoredIsRefused) {
-    const std::string odd = "/srv/it's 100% mail\\dir/sendmail.cmd";
+    const std::string odd = "/srv/it's 100% mail\\dir/sendmail.sh";
     std::uint32_t id = 0;
     ASSERT_TRUE(Store()->Add(60000, odd, id));
     // Only "%" is escaped for cron; a backslash reaches the shell as it is.
@@ -80,10 +79,10 @@ TEST_F(CronStore, CommandsRoundTripAndWhatCannotBeStoredIsRefused) {
               std::string::npos);
     ASSERT_EQ(Jobs().size(), 1u);
     EXPECT_EQ(Jobs()[0].command, odd);
-    EXPECT_FALSE(Store()->Add(0, "/a/50\\%/sendmail.cmd", id)) << "its backslash would be lost";
+    EXPECT_FALSE(Store()->Add(0, "/a/50\\%/sendmail.sh", id)) << "its backslash would be lost";
 
-    EXPECT_FALSE(Store()->Add(platform::kMillisecondsPerDay, "/a/sendmail.cmd", id));
-    EXPECT_FALSE(Store()->Add(30000, "/a/sendmail.cmd", id)); // not a whole minute
+    EXPECT_FALSE(Store()->Add(platform::kMillisecondsPerDay, "/a/sendmail.sh", id));
+    EXPECT_FALSE(Store()->Add(30000, "/a/sendmail.sh", id)); // not a whole minute
     EXPECT_FALSE(Store()->Add(0, "/a/send\nmail.cmd", id));
     EXPECT_FALSE(Store()->Add(0, "", id));
     EXPECT_EQ(Jobs().size(), 1u);
@@ -93,7 +92,7 @@ TEST_F(CronStore, ANewFileIsWrittenWholeForCronAndAFileThatCannotBeReadIsAFailur
     EXPECT_TRUE(Jobs().empty()); // missing: no jobs, nothing written
     EXPECT_FALSE(fs::exists(Path()));
     std::uint32_t id = 0;
-    ASSERT_TRUE(Store()->Add(0, "/a/sendmail.cmd", id));
+    ASSERT_TRUE(Store()->Add(0, "/a/sendmail.sh", id));
     struct stat info {};
     ASSERT_EQ(::stat(Path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -109,12 +108,12 @@ TEST_F(CronStore, ANewFileIsWrittenWholeForCronAndAFileThatCannotBeReadIsAFailur
     fs::create_directory(Path());
     std::vector<ScheduledJob> jobs;
     EXPECT_FALSE(Store()->List(jobs));
-    EXPECT_FALSE(Store()->Add(0, "/a/sendmail.cmd", id));
+    EXPECT_FALSE(Store()->Add(0, "/a/sendmail.sh", id));
     EXPECT_FALSE(Store()->Remove(1));
     EXPECT_TRUE(fs::is_directory(Path()));
 
     // A folder that does not exist cannot take the file.
-    EXPECT_FALSE(platform::CreateCronTaskScheduler(dir / "none/file")->Add(0, "/a/s.cmd", id));
+    EXPECT_FALSE(platform::CreateCronTaskScheduler(dir / "none/file")->Add(0, "/a/s.sh", id));
 }
 
 TEST_F(CronStore, ThousandsOfJobsAmongThousandsOfForeignLines) {
@@ -122,13 +121,13 @@ TEST_F(CronStore, ThousandsOfJobsAmongThousandsOfForeignLines) {
     for (int i = 0; i < 5000; ++i) {
         text += "# comment " + std::to_string(i) + "\n";
         text += std::to_string(i % 60) + " " + std::to_string(i % 24) +
-                " * * * root '/cfg/sendmail.cmd' # korvane-delivery job " + std::to_string(i + 1) +
+                " * * * root '/cfg/sendmail.sh' # korvane-delivery job " + std::to_string(i + 1) +
                 "\n";
     }
     testutil::WriteBytes(Path(), text);
     EXPECT_EQ(Jobs().size(), 5000u);
     std::uint32_t id = 0;
-    ASSERT_TRUE(Store()->Add(0, "/cfg/sendmail.cmd", id));
+    ASSERT_TRUE(Store()->Add(0, "/cfg/sendmail.sh", id));
     EXPECT_EQ(id, 5001u);
     ASSERT_TRUE(Store()->Remove(2500));
     const std::vector<ScheduledJob> jobs = Jobs();

@@ -2,14 +2,49 @@
 
 #include "gui/RowItemModels.h"
 #include "gui/TextCodec.h"
+#include "pages/PageDelivery.h"
+#include "pages/PageDomains.h"
+#include "pages/PageListener.h"
+#include "pages/PageSyslog.h"
+#include "pages/TransportRules.h"
 
 #include <QAction>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+namespace {
+
+// The command that deletes the selected row of a list, the one its button or menu item runs:
+// the Delete key on the row runs it too, with the same question. A pair counts for a model that
+// has both the list and the command.
+struct DeleteKey {
+    const char* list;
+    const char* command;
+};
+constexpr DeleteKey kDeleteKeys[] = {
+    {CPageDomains::kDomainTree, CPageDomains::kDeleteDomain},
+    {CPageDomains::kAddressList, CPageDomains::kDeleteEntry},
+    {CPageConfigListener::kInterfaces, CPageConfigListener::kRemoveInterface},
+    {CPageConfigListener::kAllowList, CPageConfigListener::kAllowRemove},
+    {CPageConfigSMTP::kRelayList, CPageConfigSMTP::kRelayRemove},
+    {CPageConfigSyslog::kAllowList, CPageConfigSyslog::kAllowRemove},
+    {CPageConfigMDA::kTimes, CPageConfigMDA::kRemoveTime},
+    {CTransportRulesDlg::kRules, CTransportRulesDlg::kRemove},
+};
+
+const char* DeleteCommandOf(const CFieldModel& model, const CListSpec& list) {
+    for (const DeleteKey& key : kDeleteKeys)
+        if (list.id == std::string_view(key.list) && model.FindCommand(key.command))
+            return key.command;
+    return nullptr;
+}
+
+} // namespace
 
 CDesignedView::CDesignedView(CFieldModel& model, CPrompter& prompter, FormSetup setup,
                              QWidget* parent)
@@ -122,7 +157,8 @@ void CDesignedView::BindList(const CListSpec& declared) {
             declared.id != std::string_view(command->listId))
             continue;
         if (!list.menu)
-            list.menu = new QMenu(declared.menuTitle ? FromUtf8(declared.menuTitle) : QString(), view);
+            list.menu =
+                new QMenu(declared.menuTitle ? FromUtf8(declared.menuTitle) : QString(), view);
         list.menu->addAction(action);
     }
     if (QMenu* menu = list.menu) {
@@ -130,8 +166,13 @@ void CDesignedView::BindList(const CListSpec& declared) {
         connect(view, &QWidget::customContextMenuRequested, menu,
                 [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
     }
+    list.deleteCommand = DeleteCommandOf(m_model, declared);
+    // The keys of a list: Delete and Shift+F10 (the menu key opens the menu by itself).
+    if (list.menu || list.deleteCommand)
+        view->installEventFilter(this);
     for (const CCommandSpec& command : m_model.Commands()) {
-        if (!command.doubleClick || !command.listId || declared.id != std::string_view(command.listId))
+        if (!command.doubleClick || !command.listId ||
+            declared.id != std::string_view(command.listId))
             continue;
         const char* id = command.id;
         connect(view, &QAbstractItemView::doubleClicked, this,
@@ -144,6 +185,38 @@ void CDesignedView::BindList(const CListSpec& declared) {
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this, at] { OnSelection(m_lists[at]); });
     m_lists.push_back(list);
+}
+
+bool CDesignedView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return CModelView::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    for (const List& list : m_lists) {
+        if (watched != list.view)
+            continue;
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (key->key() == Qt::Key_Delete && modifiers == Qt::NoModifier && list.deleteCommand) {
+            const bool selected = list.rows ? list.rows->rows().Selected().has_value()
+                                            : list.tree->tree().Selected() != CTreeModel::kNone;
+            if (selected && m_model.IsEnabled(list.deleteCommand) &&
+                m_model.IsVisible(list.deleteCommand))
+                RunCommand(list.deleteCommand);
+            return true;
+        }
+        if (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier && list.menu) {
+            OpenContextMenu(list);
+            return true;
+        }
+    }
+    return CModelView::eventFilter(watched, event);
+}
+
+void CDesignedView::OpenContextMenu(const List& list) {
+    // Below the current row, as a click on it would have opened it; at the top of an empty list.
+    const QModelIndex current = list.view->currentIndex();
+    const QRect row = current.isValid() ? list.view->visualRect(current) : QRect();
+    const QPoint at = row.isValid() ? row.bottomLeft() : QPoint(0, 0);
+    list.menu->popup(list.view->viewport()->mapToGlobal(at));
 }
 
 QAction* CDesignedView::Action(std::string_view commandId) const {

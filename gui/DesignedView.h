@@ -7,7 +7,8 @@
 //   a button command      a QPushButton named by the command's id
 // Commands for the toolbar and the context menus are QActions made here from the command table:
 // the toolbar (in the order of ToolbarLayout) stands above the form, each list with menu
-// commands has its context menu, and a list's double click runs its doubleClick command.
+// commands has its context menu (also on Shift+F10), a list's double click runs its doubleClick
+// command, and the Delete key on a selected row runs the command that deletes it.
 //
 // The view only forwards: an edit to FieldChanged (through the binder), a command to RunCommand
 // after taking the fields, a selection to the row or tree model and SelectionChanged. After
@@ -48,6 +49,9 @@ public:
     // What a button, toolbar button, menu item or double click does.
     void RunCommand(std::string_view commandId);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct List {
         const CListSpec* declared;
@@ -55,7 +59,9 @@ private:
         CRowItemModel* rows = nullptr;
         CTreeItemModel* tree = nullptr;
         QMenu* menu = nullptr;
+        const char* deleteCommand = nullptr; // what the Delete key on a selected row runs
     };
+    void OpenContextMenu(const List& list);
     void BindList(const CListSpec& declared);
     void OnSelection(List& list);
     // Fetches the rows of lists whose models replaced them and shows the model's selection.

@@ -7,6 +7,7 @@
 
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -47,9 +48,13 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
             accept();
     });
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(m_buttons, &QDialogButtonBox::helpRequested, this, [this] {
-        m_prompter.Help(help::kRequestContext, help::ContextOf(m_model.HelpContext()));
-    });
+    connect(m_buttons, &QDialogButtonBox::helpRequested, this, &CDialogView::RequestHelp);
+    // F1 asks for the help of this window, not of the sheet beneath it: the sheet's shortcut
+    // does not reach into a dialog of its own.
+    if (model.HelpContext() != 0) {
+        auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
+        connect(f1, &QShortcut::activated, this, &CDialogView::RequestHelp);
+    }
 
     // The full height is the one with every group shown; each group the model hides at the
     // start is cut off it.
@@ -71,6 +76,10 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
     }
     resize(full.width(), full.height() - cut);
     m_view->SetGroupShower([this](QWidget* group, bool shown) { ShowGroup(group, shown); });
+}
+
+void CDialogView::RequestHelp() {
+    m_prompter.Help(help::kRequestContext, help::ContextOf(m_model.HelpContext()));
 }
 
 int CDialogView::FoldHeight(QWidget& group) const {

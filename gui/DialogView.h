@@ -1,7 +1,7 @@
 // A dialog model in a window of its own: its form, then OK, Abbrechen and, when the dialog has
-// help, Hilfe. A group of the form that the model hides folds away: the window becomes shorter
-// by the group's height, and longer by as much when the group is shown again; a dialog that
-// opens with a group hidden opens that much shorter than its full height.
+// help, Hilfe, which F1 asks for as well. A group of the form that the model hides folds away: the
+// window becomes shorter by the group's height, and longer by as much when the group is shown
+// again; a dialog that opens with a group hidden opens that much shorter than its full height.
 #pragma once
 
 #include "pages/FieldModel.h"
@@ -22,6 +22,7 @@ public:
     QDialogButtonBox* buttons() const { return m_buttons; }
 
 private:
+    void RequestHelp();
     void ShowGroup(QWidget* group, bool shown);
     int FoldHeight(QWidget& group) const;
 

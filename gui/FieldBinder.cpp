@@ -44,15 +44,12 @@ template <class T> T* As(const Binding& binding) {
     return static_cast<T*>(binding.controls.front());
 }
 
-// A line edit cuts its text to its length limit, also a text set by the program; a stored value
-// longer than the field allows would be cut by showing it and written back cut on OK. So the
-// limit is raised to what is shown: the value is shown whole, the table's limit holds for what
-// the user types beyond it, and the exchange refuses the value until the user shortens it. A
-// field without a limit keeps the line edit's own, raised the same way.
-void LimitTyping(QLineEdit& edit, int maxLength, qsizetype shown) {
-    constexpr int kLineEditLimit = 32767; // QLineEdit's own default
-    const qsizetype limit = std::max<qsizetype>(maxLength > 0 ? maxLength : kLineEditLimit, shown);
-    edit.setMaxLength(static_cast<int>(std::min<qsizetype>(limit, INT_MAX)));
+// A line edit stops the typing at its length limit without a word (a 250-character domain
+// became its first 64) and cuts a text set by the program, a stored value, to it. So a line
+// edit has no limit of its own: what is typed or stored is shown whole, and the exchange refuses
+// a text longer than the table allows, naming the limit.
+void RemoveLengthLimit(QLineEdit& edit) {
+    edit.setMaxLength(INT_MAX);
 }
 
 const CControlKind kLineEdit{
@@ -64,7 +61,7 @@ const CControlKind kLineEdit{
     .limit =
         [](const Binding& b) {
             auto* edit = As<QLineEdit>(b);
-            LimitTyping(*edit, b.field->maxLength, edit->text().size());
+            RemoveLengthLimit(*edit);
             if (b.field->flags & kFieldMasked)
                 edit->setEchoMode(QLineEdit::Password);
             const bool readOnly = (b.field->flags & kFieldReadOnly) != 0;
@@ -76,13 +73,8 @@ const CControlKind kLineEdit{
                 edit->setPalette(palette);
             }
         },
-    .write =
-        [](const Binding& b, const std::string& value) {
-            auto* edit = As<QLineEdit>(b);
-            const QString text = FromAnsi(value);
-            LimitTyping(*edit, b.field->maxLength, text.size()); // before the text: it would cut
-            edit->setText(text);
-        },
+    .write = [](const Binding& b,
+                const std::string& value) { As<QLineEdit>(b)->setText(FromAnsi(value)); },
     .read = [](const Binding& b) { return ToAnsi(As<QLineEdit>(b)->text()); },
     .notify =
         [](const Binding& b, Report report) {
@@ -90,8 +82,7 @@ const CControlKind kLineEdit{
             auto* edit = As<QLineEdit>(b);
             const bool immediate = (b.field->flags & kFieldImmediate) != 0;
             QObject::connect(edit, &QLineEdit::textEdited, edit, [report, edit, immediate] {
-                report(immediate ? std::optional<std::string>(ToAnsi(edit->text()))
-                                 : std::nullopt);
+                report(immediate ? std::optional<std::string>(ToAnsi(edit->text())) : std::nullopt);
             });
         },
     .ownsLabel = false,
@@ -125,36 +116,42 @@ const CControlKind kPlainTextEdit{
 const CControlKind kSpinBox{
     .fits =
         [](const CFieldSpec& field, QWidget* control) {
-            return qobject_cast<QSpinBox*>(control) && field.type == FieldType::Number;
+            // Only the spin box that keeps a typed number whole (see CArrowSpinBox): a plain
+            // one cuts what lies beyond its range.
+            return qobject_cast<CArrowSpinBox*>(control) && field.type == FieldType::Number;
         },
     .limit =
         [](const Binding& b) {
-            // The arrows step within their own range; typing reaches the accepted range too,
-            // and the model's check refuses what lies outside it.
+            // The arrows step within their own range; typing reaches any number, and the
+            // model's check refuses what lies outside the accepted range.
             const CFieldSpec& f = *b.field;
-            As<QSpinBox>(b)->setRange(static_cast<int>(std::min(f.minimum, f.arrowMinimum)),
-                                      static_cast<int>(std::max(f.maximum, f.arrowMaximum)));
-            if (auto* arrows = qobject_cast<CArrowSpinBox*>(b.controls.front()))
-                arrows->SetArrowRange(static_cast<int>(f.arrowMinimum),
-                                      static_cast<int>(f.arrowMaximum));
+            auto* box = As<CArrowSpinBox>(b);
+            box->setRange(static_cast<int>(std::min(f.minimum, f.arrowMinimum)),
+                          static_cast<int>(std::max(f.maximum, f.arrowMaximum)));
+            box->SetArrowRange(static_cast<int>(f.arrowMinimum), static_cast<int>(f.arrowMaximum));
         },
     .write =
         [](const Binding& b, const std::string& value) {
             // A stored value beyond the accepted range is shown as it is, not cut to the range:
-            // the exchange then refuses it until the user corrects it.
-            auto* box = As<QSpinBox>(b);
-            const long number = std::clamp<long>(std::strtol(value.c_str(), nullptr, 10),
-                                                 INT_MIN, INT_MAX);
+            // the exchange then refuses it until the user corrects it. The range grows to it,
+            // so the arrows lead back from there.
+            auto* box = As<CArrowSpinBox>(b);
+            const long number =
+                std::clamp<long>(std::strtol(value.c_str(), nullptr, 10), INT_MIN, INT_MAX);
             if (number > box->maximum())
                 box->setMaximum(static_cast<int>(number));
             if (number < box->minimum())
                 box->setMinimum(static_cast<int>(number));
-            box->setValue(static_cast<int>(number));
+            // A number is shown as stored, even one too long for the spin box's value; what is
+            // no number at all (a field not set yet) as the number it starts with, or 0.
+            const QString text = FromAnsi(value);
+            box->ShowText(CArrowSpinBox::IsWholeNumber(text) ? text : QString::number(number));
         },
     .read = [](const Binding& b) { return ToAnsi(As<QSpinBox>(b)->cleanText()); },
     .notify =
         [](const Binding& b, Report report) {
-            QObject::connect(As<QSpinBox>(b), &QSpinBox::valueChanged, As<QSpinBox>(b),
+            // The text, not the value: typing on beyond the range leaves the value as it is.
+            QObject::connect(As<QSpinBox>(b), &QSpinBox::textChanged, As<QSpinBox>(b),
                              [report] { report(std::nullopt); });
         },
     .ownsLabel = false,
@@ -239,25 +236,10 @@ const CControlKind kEditableCombo{
             auto* combo = As<QComboBox>(b);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
-            LimitTyping(*combo->lineEdit(), b.field->maxLength, combo->currentText().size());
-            // A picked suggestion reaches the line edit cut to the limit, and only then is the
-            // pick reported, with the whole text: it is shown again whole.
-            const int maxLength = b.field->maxLength;
-            QObject::connect(combo, &QComboBox::textActivated, combo,
-                             [combo, maxLength](const QString& text) {
-                                 if (combo->currentText() == text)
-                                     return;
-                                 LimitTyping(*combo->lineEdit(), maxLength, text.size());
-                                 combo->setEditText(text);
-                             });
+            RemoveLengthLimit(*combo->lineEdit());
         },
-    .write =
-        [](const Binding& b, const std::string& value) {
-            auto* combo = As<QComboBox>(b);
-            const QString text = FromAnsi(value);
-            LimitTyping(*combo->lineEdit(), b.field->maxLength, text.size());
-            combo->setEditText(text);
-        },
+    .write = [](const Binding& b,
+                const std::string& value) { As<QComboBox>(b)->setEditText(FromAnsi(value)); },
     .read = [](const Binding& b) { return ToAnsi(As<QComboBox>(b)->currentText()); },
     .notify =
         [](const Binding& b, Report report) {

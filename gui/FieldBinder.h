@@ -1,15 +1,16 @@
 // Binds the controls of a view to the fields of a model, by the field table: each field's
 // control is the child whose object name is the field's id. The binder applies the table's
 // limits to the controls, shows the table's labels, and moves values both ways; the checks
-// themselves are the model's. A length limit holds for typing only: a stored value longer than
-// the table allows is shown whole, and the exchange refuses it until the user shortens it.
+// themselves are the model's. No control cuts a value: a text longer than the table allows or a
+// number outside its range, typed or stored, is shown whole, and the exchange refuses it with
+// the limit named until the user corrects it.
 //
 // Which control a field may have (one table of control kinds in FieldBinder.cpp):
 //   Text    QLineEdit (kFieldMasked: shown as dots; kFieldReadOnly: not editable),
 //           QPlainTextEdit (kFieldMultiLine: the model holds CR LF, the control LF),
 //           an editable QComboBox (a text with suggestions, see SetSuggestionSource)
-//   Number  QSpinBox (the range covers the accepted one and the arrows' one; a CArrowSpinBox
-//           also keeps its arrows within the arrows' range), or a QLineEdit
+//   Number  CArrowSpinBox (its arrows keep within the arrows' range, any whole number may be
+//           typed), or a QLineEdit
 //   Check   QCheckBox ("0" or "1")
 //   Choice  a QComboBox that cannot be edited (the choices' labels in table order), or one
 //           QRadioButton per choice named "<fieldId>_<value>" (so a value must be usable in

@@ -9,11 +9,14 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -93,6 +96,36 @@ void CHelpWindow::FollowLink(const QUrl& link) {
     m_browser->setSource(target);
 }
 
+QRect CHelpWindow::FitOnScreen(QRect frame, const QRect& available) {
+    frame.setWidth(std::min(frame.width(), available.width()));
+    frame.setHeight(std::min(frame.height(), available.height()));
+    frame.moveLeft(
+        std::clamp(frame.left(), available.left(), available.right() - frame.width() + 1));
+    frame.moveTop(
+        std::clamp(frame.top(), available.top(), available.bottom() - frame.height() + 1));
+    return frame;
+}
+
+void CHelpWindow::PlaceOnScreen() {
+    QWidget* near = m_host ? m_host.data() : m_owner.data();
+    QScreen* screen = near ? near->screen() : this->screen();
+    if (!screen)
+        return;
+    // The window frame is known once the window has been shown; before, an allowance for a
+    // title bar and borders.
+    const QRect outer = frameGeometry();
+    const QMargins frame =
+        outer != geometry()
+            ? QMargins(geometry().left() - outer.left(), geometry().top() - outer.top(),
+                       outer.right() - geometry().right(), outer.bottom() - geometry().bottom())
+            : QMargins(4, 30, 4, 4);
+    QRect wanted = geometry().marginsAdded(frame);
+    if (!m_placed && near)
+        wanted.moveCenter(near->window()->frameGeometry().center());
+    m_placed = true;
+    setGeometry(FitOnScreen(wanted, screen->availableGeometry()).marginsRemoved(frame));
+}
+
 void CHelpWindow::AttachTo(QWidget* host) {
     if (m_host)
         m_host->removeEventFilter(this);
@@ -137,6 +170,9 @@ bool CQtHelpViewer::Show(const std::string& helpFolder, unsigned command, unsign
         return false;
     if (m_window->isMinimized())
         m_window->showNormal();
+    // Opened again, or for the first time: whole on the screen, however the sheet stands.
+    if (!m_window->isVisible())
+        m_window->PlaceOnScreen();
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

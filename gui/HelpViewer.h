@@ -6,6 +6,7 @@
 #include "pages/Help.h"
 
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -30,6 +31,11 @@ public:
     // window that is not its own. When host closes, the window goes back to the next modal
     // window or to its owner.
     void AttachTo(QWidget* host);
+    // Puts the window whole on the screen of the window it helps: the first time centred over
+    // that window, later where it was, each time moved and if need be made smaller to fit.
+    void PlaceOnScreen();
+    // A window frame moved, and shrunk where it is larger, into the available area.
+    static QRect FitOnScreen(QRect frame, const QRect& available);
 
     QTextBrowser* browser() const { return m_browser; }
     QPushButton* contentsButton() const { return m_contents; }
@@ -49,6 +55,7 @@ private:
     QPushButton* m_contents = nullptr;
     QPushButton* m_back = nullptr;
     QPushButton* m_forward = nullptr;
+    bool m_placed = false;
 };
 
 class CQtHelpViewer : public CHelpViewer {

@@ -19,6 +19,11 @@ QString Title() {
     return FromAnsi(strings::Text(57344));
 }
 
+// The kinds answered with Yes or No.
+bool IsQuestion(MessageKind kind) {
+    return kind == MessageKind::Question || kind == MessageKind::QuestionWarning;
+}
+
 } // namespace
 
 CQtPrompter::CQtPrompter() = default;
@@ -51,7 +56,9 @@ Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         break;
     case MessageKind::Question:
-        box.setIcon(QMessageBox::Question);
+    case MessageKind::QuestionWarning:
+        box.setIcon(message.kind == MessageKind::Question ? QMessageBox::Question
+                                                          : QMessageBox::Warning);
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         // Return answers with the default button; where "Yes" would throw something away, a
         // key pressed out of habit must keep it. Escape answers "No" in either case.
@@ -67,7 +74,7 @@ Answer CQtPrompter::ShowMessage(const PromptMessage& message) {
     case QMessageBox::No:
         return Answer::No;
     default:
-        return message.kind == MessageKind::Question ? Answer::No : Answer::Cancel;
+        return IsQuestion(message.kind) ? Answer::No : Answer::Cancel;
     }
 }
 
@@ -102,5 +109,5 @@ void CQtPrompter::Help(unsigned command, unsigned long data) {
 
 Answer CUnattendedPrompter::ShowMessage(const PromptMessage& message) {
     std::fprintf(stderr, "Meldung %u: %s\n", message.id, ansi::ToUtf8(message.text).c_str());
-    return message.kind == MessageKind::Question ? Answer::Yes : Answer::Ok;
+    return IsQuestion(message.kind) ? Answer::Yes : Answer::Ok;
 }

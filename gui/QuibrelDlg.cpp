@@ -27,6 +27,10 @@
 
 #include <initializer_list>
 
+// Asked before Abbrechen, Escape or the close box throw away edits that were not applied.
+constexpr const char* kDiscardQuestion =
+    "Ihre Änderungen wurden noch nicht gespeichert. Sollen sie verworfen werden?";
+
 // How often the page in front looks for changes made outside the program.
 constexpr int kPollIntervalMs = 500;
 
@@ -153,9 +157,23 @@ void CQuibrelDlg::OnOk() {
         accept();
 }
 
+bool CQuibrelDlg::HasUnsavedEdits() const {
+    for (const Page& page : m_pages)
+        if (page.model->IsModified())
+            return true;
+    return false;
+}
+
+bool CQuibrelDlg::MayDiscard() {
+    // One Escape meant for a drop-down must not throw away an afternoon's edits: "Nein", the
+    // default, leads back to the sheet.
+    return !HasUnsavedEdits() ||
+           m_prompter.AskDefaultNo(strings::Literal(kDiscardQuestion)) == Answer::Yes;
+}
+
 void CQuibrelDlg::reject() {
     // With cancel locked there is no way back: Escape does nothing, the close box saves.
-    if (!m_cancelLocked)
+    if (!m_cancelLocked && MayDiscard())
         QDialog::reject();
 }
 

@@ -1,7 +1,8 @@
 // The property sheet: one tab per page model, OK, Abbrechen and Übernehmen. Leaving a tab,
 // Übernehmen and OK first take the page's fields; a refused value keeps the user where it is.
 // Once a page has written something that cannot be taken back, Abbrechen is disabled and OK
-// becomes "Schließen", which (like the window's close box then) still ends with OK.
+// becomes "Schließen", which (like the window's close box then) still ends with OK. Before that,
+// Abbrechen, Escape and the close box ask once whether edits not applied yet may be discarded.
 #pragma once
 
 #include "app/QuibrelApp.h"
@@ -37,8 +38,11 @@ public:
     // The page is shown for the first time (its checks run); the sheet does this for the first
     // tab when it opens and for every other tab when it is first selected.
     void ShowPage(int index);
-    // Abbrechen and Escape; with cancel locked they do nothing.
+    // Abbrechen, Escape and the close box; with cancel locked they do nothing. With edits that
+    // were not applied they ask first, and "Nein" keeps the sheet.
     void reject() override;
+    // Whether a page holds edits that were not applied.
+    bool HasUnsavedEdits() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -47,6 +51,7 @@ protected:
 private:
     void OnTabChanged(int index);
     void OnOk();
+    bool MayDiscard();
     void LockCancel();
     void UpdateApply();
 

@@ -196,6 +196,25 @@ TEST_F(DesignedView, SelectionsReachTheModelAndARebuiltTreeOpensAndSelectsWhatTh
         << "showing its selection is not the user's";
 }
 
+TEST_F(DesignedView, DeleteOnASelectedRowRunsTheDeleteCommandAndShiftF10OpensTheMenu) {
+    const QModelIndex root = Tree().model()->index(0, 0);
+    Tree().setFocus();
+    QTest::keyClick(&Tree(), Qt::Key_Delete);
+    EXPECT_TRUE(model.events.empty()) << "nothing selected, nothing deleted";
+
+    const QModelIndex second = Tree().model()->index(1, 0, root);
+    QTest::mouseClick(Tree().viewport(), Qt::LeftButton, {}, Tree().visualRect(second).center());
+    QTest::keyClick(&Tree(), Qt::Key_Delete);
+    EXPECT_EQ(model.events.back(), "command deleteDomain");
+
+    QTest::keyClick(&Tree(), Qt::Key_F10, Qt::ShiftModifier);
+    QMenu& menu = *view.ContextMenu("domainTree");
+    EXPECT_TRUE(menu.isVisible());
+    const QPoint below = Tree().viewport()->mapToGlobal(Tree().visualRect(second).bottomLeft());
+    EXPECT_LT((menu.pos() - below).manhattanLength(), 4) << "opened at the selected row";
+    menu.hide();
+}
+
 TEST_F(DesignedView, DoubleClickOnARowRunsTheListsCommand) {
     model.rows.Replace(3);
     view.ShowStates();
@@ -283,7 +302,7 @@ TEST(FieldBinder, EachKindOfControlShowsTakesAndReportsItsField) {
 
     // Limits and labels from the table.
     EXPECT_EQ(secret->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(secret->maxLength(), 8);
+    EXPECT_GT(secret->maxLength(), 8) << "the exchange holds the limit, not the typing";
     EXPECT_EQ(noteLabel->text(), QStringLiteral("&Notiz:"));
     EXPECT_EQ(on->text(), QStringLiteral("&Aktiv"));
     EXPECT_EQ(modeB->text(), QStringLiteral("Modus &B"));
@@ -358,14 +377,19 @@ TEST(FieldBinder, AStoredValueLongerThanItsLimitIsShownWholeAndRefusedWhenTaken)
     EXPECT_EQ(model.Value("dir"), "C:\\Mail\\Spool\xE4");
     prompter.VerifyAllMet();
 
-    // A value within the limit brings the limit back for typing.
+    // Typing on beyond the limit is not cut either: the take refuses the whole text.
     model.SetValue("dir", "C:\\M");
     model.SetValue("host", "mx1");
     binder.ModelToControls();
     dir->end(false);
     QTest::keyClicks(dir, QStringLiteral("ail\\Spool"));
-    EXPECT_EQ(dir->text(), QStringLiteral("C:\\Mail\\"));
+    EXPECT_EQ(dir->text(), QStringLiteral("C:\\Mail\\Spool"));
+    prompter.ExpectText("nicht mehr als 8 Zeichen");
+    EXPECT_FALSE(binder.ControlsToModel(prompter));
+    EXPECT_EQ(model.Value("dir"), "C:\\M");
+    dir->setText(QStringLiteral("C:\\Mail"));
     EXPECT_TRUE(binder.ControlsToModel(prompter));
+    prompter.VerifyAllMet();
 }
 
 // Answers the next message box by a key, once it is shown.

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -187,6 +188,63 @@ TEST(Forms, LimitArrowsStopAt32767ButALargerStoredValueIsShownAndKept) {
     EXPECT_EQ(quota->value(), 50000);
     quota->stepDown();
     EXPECT_EQ(quota->value(), 49999);
+}
+
+// The spin box settles its text when it loses the focus, as when the user clicks OK.
+static void LeaveControl(QWidget* control) {
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QApplication::sendEvent(control, &out);
+}
+
+TEST(Forms, TypedValuesBeyondTheirFieldReachTheTakeWholeAndAreRefused) {
+    CScriptedPrompter prompter;
+    CInterfaceDlg ports(110, [] {
+        return platform::LocalAddresses{platform::AddressQueryOutcome::Success, {"10.0.0.1"}};
+    });
+    ports.OnOpen(prompter);
+    CDialogView portDialog(ports, prompter);
+    auto* port = portDialog.findChild<QSpinBox*>(QLatin1String(CInterfaceDlg::kPort));
+    ASSERT_NE(port, nullptr);
+    for (const char* typed : {"99999", "12345678901"}) {
+        port->selectAll();
+        QTest::keyClicks(port, typed);
+        LeaveControl(port);
+        EXPECT_EQ(port->text(), QLatin1String(typed));
+        prompter.ExpectText("Geben Sie eine ganze Zahl zwischen 0 und 65535 ein.");
+        EXPECT_FALSE(portDialog.view()->TakeFields()) << typed;
+        EXPECT_EQ(ports.Number(CInterfaceDlg::kPort), 110) << typed;
+    }
+
+    CAddDomainDlg domain;
+    CDialogView domainDialog(domain, prompter);
+    auto* name = domainDialog.findChild<QLineEdit*>(QLatin1String(CAddDomainDlg::kDomainName));
+    ASSERT_NE(name, nullptr);
+    const QString typed = QString(66, QLatin1Char('a')) + QStringLiteral(".test");
+    QTest::keyClicks(name, typed);
+    EXPECT_EQ(name->text(), typed);
+    prompter.ExpectText("Geben Sie nicht mehr als 64 Zeichen ein.");
+    EXPECT_FALSE(domainDialog.view()->TakeFields());
+    EXPECT_EQ(domain.Value(CAddDomainDlg::kDomainName), "");
+    prompter.VerifyAllMet();
+}
+
+TEST(Forms, F1InADialogAsksForTheHelpOfThatDialog) {
+    CScriptedPrompter prompter;
+    CConfigSet set;
+    CAddDomainDlg addDomain;
+    CMDAAdvancedDlg advanced(set);
+    for (const auto& [model, resource] :
+         {std::pair<CDialogModel*, unsigned>{&addDomain, help::resource::kAddDomainDlg},
+          std::pair<CDialogModel*, unsigned>{&advanced, help::resource::kDeliveryAdvanced}}) {
+        CDialogView dialog(*model, prompter);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog,
+                        Qt::Key_F1);
+        ASSERT_FALSE(prompter.events().empty());
+        EXPECT_EQ(prompter.events().back(), "help 1 " + std::to_string(help::ContextOf(resource)));
+    }
 }
 
 TEST(Forms, ListenerViewsShowColumnsAddressChoicesAndAStoredPortBeyondTheRange) {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QWindow>
 #include <QtTest/QTest>
@@ -149,6 +150,27 @@ TEST_F(HelpViewerTest, UsableBesideTheModalSheetAndTheDialogThatAskedForHelp) {
     delete dialog;
     ClickThroughWindow(window->backButton());
     EXPECT_EQ(ShownFile(viewer), QStringLiteral("folders.html")) << "blocked by the sheet";
+}
+
+TEST_F(HelpViewerTest, OpensWholeOnTheScreenBesideASheetAtItsEdge) {
+    // Moved into the screen, and made smaller where it is larger than the screen.
+    EXPECT_EQ(CHelpWindow::FitOnScreen(QRect(-50, 300, 900, 500), QRect(0, 0, 800, 600)),
+              QRect(0, 100, 800, 500));
+
+    QDialog sheet;
+    sheet.resize(400, 300);
+    const QRect available = sheet.screen()->availableGeometry();
+    sheet.move(available.bottomRight() - QPoint(150, 100));
+    sheet.show();
+    CQtHelpViewer viewer(&sheet);
+    ASSERT_TRUE(viewer.Show(m_folder, help::kViewContents, 0));
+    CHelpWindow* window = viewer.window();
+    EXPECT_TRUE(available.contains(window->frameGeometry()));
+    // Left half off the screen and closed: it opens whole again.
+    window->move(available.bottomRight() - QPoint(100, 100));
+    window->close();
+    ASSERT_TRUE(viewer.Show(m_folder, help::kViewContents, 0));
+    EXPECT_TRUE(available.contains(window->frameGeometry()));
 }
 
 TEST_F(HelpViewerTest, RouterWithTheQtViewerAndWaitCursor) {

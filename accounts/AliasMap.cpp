@@ -93,7 +93,7 @@ bool CAliasMap::Accept(std::string& key, std::string& target) const {
     auto resolved = m_loadedBareKeys.find(target);
     if (resolved != m_loadedBareKeys.end())
         target = resolved->second;
-    return m_users.Contains(target) && !ansi::EqualNoCase(target, key);
+    return (!m_accountFilter || m_users.Contains(target)) && !ansi::EqualNoCase(target, key);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -72,6 +72,13 @@ public:
     // "aliases" without them. On by default; the list's owner switches it per load.
     void SetDomainFilter(bool on) { m_domainFilter = on; }
     bool DomainFilter() const { return m_domainFilter; }
+    // Whether the load drops entries whose target names no account of the user list. Only a
+    // list that was built can tell: without the spool every account would seem gone, and the
+    // next save would write "aliases" without a single mailbox. On by default; off, the map is
+    // as the file says (and its owner should not write it back: what it holds was never
+    // checked).
+    void SetAccountFilter(bool on) { m_accountFilter = on; }
+    bool AccountFilter() const { return m_accountFilter; }
 
     // What the last load kept and dropped.
     int GetAcceptedCount() const { return m_accepted; }
@@ -159,6 +166,7 @@ private:
     const CDomainList& m_localDomains;
     const CUserList& m_users;
     bool m_domainFilter = true;
+    bool m_accountFilter = true;
     int m_accepted = 0;
     int m_dropped = 0;
     // While a load runs: the keys without "@" accepted so far, with their stored targets.

@@ -71,6 +71,17 @@ const char kBothChanged[] =
     "geändert: ";
 const char kBothChangedQuestion[] =
     "\n\nSollen dort Ihre Werte gelten? Mit \"Nein\" gelten die des anderen Programms.";
+const char kSpoolMissing[] = "Das Spoolverzeichnis \"%s\" ist nicht vorhanden.";
+const char kSpoolNoFolder[] = "\"%s\", das Spoolverzeichnis, ist kein Verzeichnis.";
+const char kSpoolUnreadable[] =
+    "Das Spoolverzeichnis \"%s\" kann nicht gelesen werden (fehlende Berechtigung?).";
+const char kOpenedWithoutAccounts[] =
+    "Das Programm öffnet trotzdem, damit Sie das Spoolverzeichnis auf der Seite "
+    "\"Verzeichnisse\" richtigstellen oder anlegen lassen können. Bis zum nächsten Start zeigt "
+    "die Seite \"Domains & Accounts\" keine Konten und ändert keine Adressen, und die Datei "
+    "\"aliases\" wird nicht gespeichert, damit keine Adresse verloren geht.";
+const char kAliasesKeptUnchecked[] =
+    "Sie wurde ohne Kontenliste geladen und bleibt deshalb, wie sie ist.";
 const char kConfigVariableNoFolder[] =
     "Die Umgebungsvariable MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"%s\".\n\n"
     "Aus diesem Verzeichnis lädt das Programm die Konfiguration des Mailservers. Beenden "
@@ -86,6 +97,13 @@ const CQuibrelApp::ServiceRestart CQuibrelApp::kRestarts[5] = {
     {"IMAP4d", "Starte den IMAP4-Server neu...", 172},
     {"SYSLOGd", "Starte den SYSLOG-Server neu...", 123},
 };
+
+std::string SpoolFailureText(const std::string& spool) {
+    const auto status = platform::StatPath(spool);
+    if (!status)
+        return strings::Literal(kSpoolMissing, spool);
+    return strings::Literal(status->isDirectory ? kSpoolUnreadable : kSpoolNoFolder, spool);
+}
 
 int RelaunchExecutable(const std::string& path) {
     return platform::StartDetached(path, {}); // the new instance gets no command line at all
@@ -108,8 +126,7 @@ AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
 
     if (m_env.lockThroughout && !LockThroughout())
         return AppOutcome::SaveRefused;
-    if (!LoadSet())
-        return AppOutcome::NoAccountList;
+    LoadSet();
     // The merge with another program's save needs what the load read; the key-value files keep
     // their loaded text, the two lists are copied (a run that asks nobody never merges).
     if (m_env.changedFiles == CAppEnvironment::ChangedFiles::Ask)
@@ -173,7 +190,7 @@ bool CQuibrelApp::LockThroughout() {
     return false;
 }
 
-bool CQuibrelApp::LoadSet() {
+void CQuibrelApp::LoadSet() {
     const auto directory = platform::GetEnvironment(m_env.configVariable);
     CheckConfigDirectory(directory);
     // A save by another program is waited for, so that the set is not read half old, half
@@ -216,8 +233,16 @@ bool CQuibrelApp::LoadSet() {
                 }
             }
             if (!listed) {
-                m_env.prompter.Show(kMsgAccountListFailed, MessageKind::Error);
-                return false;
+                // The sheet opens all the same: the spool is set on its own Folders page, and
+                // a new installation may simply not have it yet. Only "aliases" needs the
+                // list, to drop addresses of accounts that are gone; without it every mailbox
+                // would seem gone, so the file is loaded unchecked and not written back.
+                m_aliasesUnchecked = true;
+                m_env.prompter.ShowMessage({kMsgAccountListFailed,
+                                            strings::Text(kMsgAccountListFailed) + " " +
+                                                SpoolFailureText(spool) + "\n\n" +
+                                                strings::Literal(kOpenedWithoutAccounts),
+                                            MessageKind::Error});
             }
         }
         const CConfigSet::File& file = files[i];
@@ -226,6 +251,7 @@ bool CQuibrelApp::LoadSet() {
             // out of "aliases", and the save would write the file without them.
             const bool domainsRead = !m_set.LoadFailed(&m_set.domains);
             m_set.aliases.SetDomainFilter(domainsRead && !m_set.domains.IsEmpty());
+            m_set.aliases.SetAccountFilter(!m_aliasesUnchecked);
             if (!domainsRead && directory)
                 m_env.prompter.ShowText(strings::Literal(kAliasesUnfiltered), MessageKind::Warning);
         }
@@ -248,7 +274,7 @@ bool CQuibrelApp::LoadSet() {
         if (file.loadFailed != 0)
             m_env.prompter.Show(file.loadFailed, MessageKind::Error);
     }
-    return true;
+    m_aliasesLoadedVersion = m_set.aliases.GetVersion();
 }
 
 bool CQuibrelApp::SaveSet() {
@@ -267,6 +293,8 @@ bool CQuibrelApp::SaveSet() {
     }
     auto files = m_set.Files();
     std::array<bool, CConfigSet::kFileCount> keep = m_keepOnDisk;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        keep[i] = keep[i] || (m_aliasesUnchecked && files[i].map == &m_set.aliases);
     bool refused = false;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (keep[i] || !files[i].ChangedOnDisk())
@@ -304,6 +332,15 @@ bool CQuibrelApp::SaveSet() {
     }
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CConfigSet::File& file = files[i];
+        if (m_aliasesUnchecked && file.map == &m_set.aliases) {
+            // Untouched, there is nothing to say; a change made on it cannot be written.
+            const bool changed = m_set.aliases.GetVersion() != m_aliasesLoadedVersion ||
+                                 !m_set.pendingRemovals.empty();
+            m_saveResults[i] = changed ? FileSave::Kept : FileSave::NotSaved;
+            if (changed)
+                ShowSaveFailure(file, strings::Literal(kAliasesKeptUnchecked));
+            continue;
+        }
         if (keep[i] && !m_keepOnDisk[i]) {
             m_saveResults[i] = FileSave::Kept; // the user keeps what the other program wrote
             continue;

@@ -10,6 +10,7 @@
 #include "platform/ServiceManager.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -57,12 +58,15 @@ int RelaunchOwnExecutable();
 // The same for the executable at path.
 int RelaunchExecutable(const std::string& path);
 
+// Why the account list of spool could not be built, for the user: the folder named, and
+// whether it is missing, no folder, or cannot be read. In the code page.
+std::string SpoolFailureText(const std::string& spool);
+
 // How a run ended, for the caller's exit status and for tests.
 enum class AppOutcome {
     Relaunched,
     RelaunchFailed,
     RefusedRights, // not an administrator, and the user chose Cancel
-    NoAccountList, // the account list could not be built
     Cancelled,     // the sheet ended with Cancel: nothing of the set was written
     Saved,         // the sheet ended with OK: the set was saved, services asked to restart
     SaveRefused,   // OK, but nothing was saved: another program was saving or had saved
@@ -99,7 +103,9 @@ private:
     bool Relaunch();
     // Tells the user once when MAILCONFIGDIR is unset or names no folder.
     void CheckConfigDirectory(const std::optional<std::string>& directory);
-    bool LoadSet();
+    // Loads the set; a file that fails is said and marked, an account list that cannot be
+    // built leaves "aliases" unchecked (m_aliasesUnchecked).
+    void LoadSet();
     // False when nothing was saved because of another program (see ChangedFiles).
     bool SaveSet();
     // Takes lock on the configuration directory in mode, telling the user while it waits;
@@ -126,6 +132,9 @@ private:
     // Files that exist but could not be loaded: saving the empty object over them would destroy
     // the administrator's settings, so they are left alone after OK and reported instead.
     std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};
+    // "aliases" was loaded without the account list, unchecked: it is not written after OK.
+    bool m_aliasesUnchecked = false;
+    std::uint64_t m_aliasesLoadedVersion = 0; // to tell whether the sheet changed it
     std::array<FileSave, CConfigSet::kFileCount> m_saveResults{};
     std::map<const void*, CStringListEx> m_listBases; // the lists as loaded, for the merge
 };

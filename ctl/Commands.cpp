@@ -193,11 +193,21 @@ int AliasAdd(Context& c) {
     const auto target = text ? FromArgument(c, c.call.args[1]) : std::nullopt;
     if (!target)
         return kFailed;
-    SetCheckedFiller(c, [&](CDialogModel& dialog) {
-        dialog.SetValue(CAddAliasDlg::kLocalPart, SplitAddress(*text).local);
-        dialog.SetValue(CAddAliasDlg::kTarget, *target);
-    });
-    return domains.Run(CPageDomains::kAddAlias);
+    const Address address = SplitAddress(*text);
+    CAddAliasDlg dialog(address.domain.empty() ? std::string("*") : domains.page.SelectedName());
+    dialog.SetValue(CAddAliasDlg::kLocalPart, address.local);
+    dialog.SetValue(CAddAliasDlg::kTarget, *target);
+    if (!TakeFilled(dialog, c.prompter) || !dialog.OnOk(c.prompter))
+        return kFailed;
+    // The page asks before an address is led elsewhere; a script has said so beforehand or
+    // changes nothing.
+    if (!domains.page.AddAliasFrom(dialog, c.prompter, false, c.call.Has("replace"))) {
+        if (c.prompter.HadError())
+            return kFailed;
+        return Refuse(c, "Die Adresse führt bereits zu einem anderen Ziel (siehe oben). "
+                         "--replace ersetzt es. Es wurde nichts geändert.");
+    }
+    return c.prompter.HadError() ? kFailed : kOk;
 }
 
 // Removes the row of address when its icon is one of icons; otherwise says what it is.
@@ -455,7 +465,8 @@ const std::vector<Command>& Commands() {
          "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer. "
          "Gibt es den Ordner des Kontos schon, ohne dass eine Adresse dorthin führt (was ein "
          "abgebrochener Lauf hinterlässt), wird er übernommen: Kennwort und Einstellungen neu, "
-         "die Mails bleiben.",
+         "die Mails bleiben. Führt die Adresse schon woandershin (eine Weiterleitung), wird "
+         "nichts angelegt.",
          1,
          1,
          {"password-file"},
@@ -495,11 +506,13 @@ const std::vector<Command>& Commands() {
          Command::kNoPassword,
          AliasList},
         {"alias add",
-         "ADRESSE ZIEL",
-         "Legt eine Weiterleitung oder ein Alias an.",
+         "ADRESSE ZIEL [--replace]",
+         "Legt eine Weiterleitung oder ein Alias an. Führt die Adresse schon woandershin (zu "
+         "einem Mailkonto oder einer anderen Weiterleitung), wird nichts geändert, außer mit "
+         "--replace: dann führt sie nur noch zum neuen Ziel.",
          2,
          2,
-         {},
+         {"replace"},
          true,
          Command::kNoPassword,
          AliasAdd},
@@ -888,7 +901,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         return SavedStatus(sheet, app, prompter, io);
     case AppOutcome::Cancelled:
         return sheet.Status();
-    default: // no rights, no account list, or a save refused for another program's sake
+    default: // no rights, or a save refused for another program's sake
         return kFailed;
     }
 }

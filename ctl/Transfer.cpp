@@ -186,7 +186,9 @@ Outcome ImportAlias(Context& c, CPageDomains& page, const std::vector<std::strin
         return Outcome::Refused;
     const std::string key = ansi::ToLower(cells[index[kAlias]]);
     const bool existed = c.set.aliases.FindView(key).has_value();
-    if (!page.AddAliasFrom(dialog, prompter, dryRun))
+    // An import is a deliberate change of many addresses at once: an existing address takes
+    // the target of its row without a question and is reported as changed.
+    if (!page.AddAliasFrom(dialog, prompter, dryRun, true))
         return Outcome::Refused;
     return existed ? Outcome::Changed : Outcome::Created;
 }

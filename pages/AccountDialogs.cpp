@@ -203,6 +203,12 @@ bool CAddDomainDlg::OnOk(CPrompter& prompter) {
     // an empty line would be a domain nobody can select again.
     if (auto refusal = accountdlg::DomainNameRefusal(Value(kDomainName)))
         return Refuse(prompter, *refusal);
+    // Refused here rather than after the dialog has closed, so that what was typed stays to
+    // be corrected.
+    if (m_exists && m_exists(ansi::ToLower(Value(kDomainName)))) {
+        prompter.Show(142, MessageKind::Error);
+        return false;
+    }
     return true;
 }
 
@@ -230,6 +236,11 @@ bool CAddAliasDlg::OnOk(CPrompter& prompter) {
         return Refuse(prompter,
                       strings::Literal("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
                                        "Steuerzeichen, \"@\" und \":\" an."));
+    // At the root a bare account name is a valid target too.
+    if (Value(kDomain) != "*" && Value(kTarget).find('@') == std::string::npos) {
+        prompter.Show(149, MessageKind::Error);
+        return false;
+    }
     return true;
 }
 
@@ -258,11 +269,14 @@ void CAccountDlgBase::UpdateStates() {
 
 bool CAccountDlgBase::OnOk(CPrompter& prompter) {
     // The services read the password file through the same encoding; a byte it cannot carry
-    // would lock the user out with a password that looks accepted. The empty password is the
-    // page's to refuse, with its own message.
+    // would lock the user out with a password that looks accepted.
     const std::string& password = Value(kPassword);
+    if (password.empty()) {
+        prompter.Show(EmptyPasswordMessage(), MessageKind::Error);
+        return false;
+    }
     const std::string account = AccountName();
-    if (password.empty() || PasswordSurvivesEncoding(account, password))
+    if (PasswordSurvivesEncoding(account, password))
         return true;
     if (!IsAscii(password))
         return Refuse(

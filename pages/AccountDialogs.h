@@ -8,6 +8,7 @@
 #include "pages/FieldModel.h"
 #include "pages/Help.h"
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,10 +32,18 @@ public:
     unsigned HelpContext() const override { return help::resource::kAddDomainDlg; }
     std::span<const CFieldSpec> Fields() const override;
 
-    // Refuses a domain name that no mail could ever be addressed to.
+    // Refuses a domain name that no mail could ever be addressed to, and one that exists
+    // already (message 142) when the page has said how to know (SetExisting).
     bool OnOk(CPrompter& prompter) override;
 
+    // Answers whether a domain of the lower-cased name is there, local or backup.
+    void SetExisting(std::function<bool(const std::string&)> exists) {
+        m_exists = std::move(exists);
+    }
     bool SecondaryMx() const { return Value(kSecondaryMx) == "1"; }
+
+private:
+    std::function<bool(const std::string&)> m_exists;
 };
 
 class CAddAliasDlg : public CDialogModel {
@@ -51,7 +60,8 @@ public:
     unsigned HelpContext() const override { return help::resource::kAddAliasDlg; }
     std::span<const CFieldSpec> Fields() const override;
 
-    // Refuses a local part that could not stand as the key of an "aliases" line.
+    // Refuses a local part that could not stand as the key of an "aliases" line, and, in a
+    // domain, a target without "@" (message 149).
     bool OnOk(CPrompter& prompter) override;
 };
 
@@ -75,7 +85,8 @@ public:
     // The limits are editable only while their boxes are ticked, the reply only while reply is
     // on; the reply area is shown only then (the view folds the dialog by its height).
     void UpdateStates() override;
-    // Refuses a password that the "kvcrypt" encoding under AccountName() would not give back.
+    // Refuses an empty password (EmptyPasswordMessage) and one that the "kvcrypt" encoding
+    // under AccountName() would not give back.
     bool OnOk(CPrompter& prompter) override;
 
     // The folder name of the account the dialog is about, in the letter case it gets.
@@ -86,6 +97,8 @@ public:
 
 protected:
     CAccountDlgBase();
+    // The string-table number that asks for a password.
+    virtual unsigned EmptyPasswordMessage() const = 0;
 };
 
 class CAddAccountDlg : public CAccountDlgBase {
@@ -113,6 +126,9 @@ public:
     std::string Address() const;
     // The settings a new account is made with: only the ticked ones are stored.
     AccountSettings CreationSettings() const;
+
+protected:
+    unsigned EmptyPasswordMessage() const override { return 147; }
 };
 
 class CChangeAccountDlg : public CAccountDlgBase {
@@ -130,6 +146,9 @@ public:
     std::string AccountName() const override { return m_account; }
     // All three settings are stored: a limit whose box is clear as 0.
     AccountSettings ChangeSettings() const;
+
+protected:
+    unsigned EmptyPasswordMessage() const override { return 150; }
 
 private:
     std::string m_account;

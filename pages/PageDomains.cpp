@@ -2,11 +2,13 @@
 
 #include "Common/Ansi.h"
 #include "Common/Message.h"
+#include "app/QuibrelApp.h"
 #include "app/Strings.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
 namespace {
 
@@ -95,11 +97,8 @@ constexpr unsigned kUserListFailed = 108;
 
 constexpr const char* kConfigNotSaved =
     "Fehler: Konnte die Konfiguration des Mailkontos nicht speichern.";
-constexpr const char* kHostNameIncomplete =
-    "Der vom Betriebssystem gemeldete DNS-Name Ihres Server '%s' scheint unvollständig oder "
-    "inkorrekt zu sein. Bitte korrigieren Sie diese Einstellung um einen einwandfreien Betrieb "
-    "zu gewährleisten!\n\nTragen Sie bitte unter Systemsteuerung -> System -> Computername -> "
-    "Ändern den vollständig qualifizierten DNS-Namen ein.";
+// Names where the host name is set, so the platform's own text.
+constexpr const char* kHostNameIncomplete = strings::kHostNameIncomplete;
 constexpr const char* kHostNotADomain =
     "Der vollständig qualifizierte DNS-Name Ihres Servers '%s' ist nicht in der Liste der "
     "Domains, für die der Server E-Mail-Verkehr abwickeln soll. Im Zweifelsfall sollte dies "
@@ -116,15 +115,45 @@ bool HasAt(std::string_view text) {
 }
 
 // Mail clients and the services take names in lower case: at the first capital the whole text
-// is lowered and the user told once.
-void LowerCaseRule(std::string& text, CPrompter& prompter) {
-    for (char c : text) {
-        if (ansi::ToLower(c) != c) {
-            text = ansi::ToLower(text);
-            prompter.Show(kLowerCased, MessageKind::Warning);
-            return;
-        }
+// is lowered. Whether it was; the user is told (TellLowered) only once the value is taken, not
+// before a refusal that sends them back to what they typed.
+bool LowerCaseRule(std::string& text) {
+    const std::string lowered = ansi::ToLower(text);
+    const bool changed = lowered != text;
+    text = lowered;
+    return changed;
+}
+
+void TellLowered(bool lowered, CPrompter& prompter) {
+    if (lowered)
+        prompter.Show(kLowerCased, MessageKind::Warning);
+}
+
+// A literal text with its "%s" replaced in turn by the arguments (in the code page already).
+std::string Formatted(std::string_view utf8, std::initializer_list<std::string_view> arguments) {
+    std::string text = ansi::FromUtf8(utf8);
+    std::size_t from = 0;
+    for (std::string_view argument : arguments) {
+        const std::size_t at = text.find("%s", from);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, argument);
+        from = at + argument.size();
     }
+    return text;
+}
+
+// The question before address, which leads to old, is led to target instead.
+std::string ReplaceQuestion(const std::string& address, const std::string& old,
+                            const std::string& target) {
+    std::string question = Formatted("Die Adresse \"%s\" führt bereits zu \"%s\".\n\nSoll sie "
+                                     "stattdessen zu \"%s\" führen?",
+                                     {address, old, target});
+    if (!HasAt(old))
+        question += Formatted("\n\nDas Konto \"%s\" bleibt mit seinen Mails bestehen, ist über "
+                              "diese Adresse aber nicht mehr erreichbar.",
+                              {old});
+    return question;
 }
 
 } // namespace
@@ -241,6 +270,21 @@ void CPageDomains::Edited() {
     LockCancel();
 }
 
+bool CPageDomains::AddressesEditable(CPrompter& prompter) const {
+    // "aliases" was loaded without the account list and is not written back in this run: an
+    // account folder made now would be reached by no saved address.
+    if (m_config.aliases.AccountFilter())
+        return true;
+    prompter.ShowText(
+        strings::Literal("Konten und Adressen können in diesem Lauf nicht geändert werden, weil "
+                         "die Kontenliste beim Start nicht erstellt werden konnte; die Datei "
+                         "\"aliases\" bleibt, wie sie ist. Stellen Sie das Spoolverzeichnis auf "
+                         "der Seite \"Verzeichnisse\" richtig, speichern Sie mit \"OK\" und "
+                         "starten Sie das Programm erneut."),
+        MessageKind::Error);
+    return false;
+}
+
 void CPageDomains::UpdateStates() {
     // Before a domain is selected there is no domain to add to: an address would be made of
     // the local part and an "@" alone, and the next start would drop it.
@@ -267,9 +311,10 @@ CPageDomains::HostCheck CPageDomains::CheckHost(const CConfigSet& config,
         return check;
     }
     check.notADomain = !config.domains.Find(name);
+    // Without the account list (aliases then unchecked) no account can be told to be missing.
     std::string target;
-    check.noPostmaster =
-        !config.users.Contains("postmaster") && !config.aliases.ResolveAddress("postmaster", target);
+    check.noPostmaster = config.aliases.AccountFilter() && !config.users.Contains("postmaster") &&
+                         !config.aliases.ResolveAddress("postmaster", target);
     return check;
 }
 
@@ -292,19 +337,15 @@ void CPageDomains::CheckHostName(CPrompter& prompter) {
 
 void CPageDomains::CreatePostmaster(CPrompter& prompter) {
     CAddAccountDlg dialog("*", "postmaster");
-    if (!RunDialogAccepted(prompter, dialog))
-        return;
-    const std::string password = dialog.Value(CAddAccountDlg::kPassword);
-    if (password.empty()) {
-        prompter.Show(kPasswordForCreate, MessageKind::Error);
-        return;
+    // An account without a domain, made as the add command makes one; a refusal brings the
+    // dialog back with what was typed.
+    while (RunDialogAccepted(prompter, dialog)) {
+        const auto created = CreateAccountFrom(dialog, prompter);
+        if (created || m_store.AccountFolder(dialog.AccountName()))
+            Edited();
+        if (created)
+            return;
     }
-    std::string local = dialog.Value(CAddAccountDlg::kLocalPart);
-    LowerCaseRule(local, prompter);
-    dialog.SetValue(CAddAccountDlg::kLocalPart, local);
-    if (!m_store.CreateAccount(dialog.AccountName(), password, dialog.CreationSettings()))
-        prompter.Show(kAccountNotCreated, MessageKind::Error);
-    Edited();
 }
 
 void CPageDomains::RebuildTree() {
@@ -365,10 +406,21 @@ void CPageDomains::RebuildList(CPrompter& prompter) {
     // spool through its watch, and reads the spool again when the watch cannot tell what
     // changed. Without the spool the root would list nothing and a domain accounts that may be
     // gone: the list stays empty and the user is told.
+    // Said once while it lasts, not at every domain chosen in the tree.
+    const bool toldAlready = m_listFailed;
     m_listFailed = !m_config.users.Update();
     if (m_listFailed) {
         m_rows.Sort();
-        prompter.Show(kUserListFailed, MessageKind::Error);
+        if (!toldAlready)
+            prompter.ShowMessage(
+                {.id = kUserListFailed,
+                 .text =
+                     strings::Text(kUserListFailed) + " " +
+                     SpoolFailureText(m_store.GetSpoolDir()) + "\n\n" +
+                     strings::Literal("Ohne sie zeigt diese Seite keine Konten und Adressen. Legen "
+                                      "Sie das Verzeichnis an, oder stellen Sie es auf der Seite "
+                                      "\"Verzeichnisse\" richtig."),
+                 .kind = MessageKind::Error});
         return;
     }
     if (m_hasSelectedName && !AtRoot()) {
@@ -425,16 +477,21 @@ void CPageDomains::OnCommand(std::string_view commandId, CPrompter& prompter) {
 
 void CPageDomains::AddDomain(CPrompter& prompter) {
     CAddDomainDlg dialog;
+    // The dialog refuses a name that is there already, and keeps it to be corrected.
+    dialog.SetExisting([this](const std::string& name) {
+        return m_config.domains.Find(name) || m_config.backupDomains.Find(name);
+    });
     if (!RunDialogAccepted(prompter, dialog))
         return;
     std::string name = dialog.Value(CAddDomainDlg::kDomainName);
-    LowerCaseRule(name, prompter);
+    const bool lowered = LowerCaseRule(name);
     if (m_config.domains.Find(name) || m_config.backupDomains.Find(name)) {
         prompter.Show(kDomainExists, MessageKind::Error);
-    } else {
-        (dialog.SecondaryMx() ? m_config.backupDomains : m_config.domains).AddTail(name);
-        RebuildTree();
+        return;
     }
+    TellLowered(lowered, prompter);
+    (dialog.SecondaryMx() ? m_config.backupDomains : m_config.domains).AddTail(name);
+    RebuildTree();
     Edited();
 }
 
@@ -469,45 +526,61 @@ void CPageDomains::DeleteDomain(CPrompter& prompter) {
 // --- Accounts and aliases --------------------------------------------------------------------
 
 void CPageDomains::AddAccount(CPrompter& prompter) {
-    if (!m_hasSelectedName)
+    if (!m_hasSelectedName || !AddressesEditable(prompter))
         return;
     if (IsBackupDomain()) {
         prompter.Show(kBackupDomainAccount, MessageKind::Error);
         return;
     }
     CAddAccountDlg dialog(AtRoot() ? std::string("*") : m_selectedName);
-    if (!RunDialogAccepted(prompter, dialog))
-        return;
-    const auto row = CreateAccountFrom(dialog, prompter);
-    if (row) {
-        RebuildList(prompter);
-        m_rows.Select(m_rows.Find(*row));
+    // A refusal that only the creation finds brings the dialog back with what was typed, as
+    // the dialog's own refusals do.
+    while (RunDialogAccepted(prompter, dialog)) {
+        const auto row = CreateAccountFrom(dialog, prompter);
+        if (row) {
+            RebuildList(prompter);
+            m_rows.Select(m_rows.Find(*row));
+        }
+        // A creation that failed half-way has written to the disk as well.
+        if (row || m_store.AccountFolder(dialog.AccountName()))
+            Edited();
+        if (row)
+            return;
     }
-    // A creation that failed half-way has written to the disk as well.
-    if (row || m_store.AccountFolder(dialog.AccountName()))
-        Edited();
 }
 
 std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialog,
                                                            CPrompter& prompter, bool dryRun) {
     const bool root = dialog.AtRoot();
+    if (!AddressesEditable(prompter))
+        return std::nullopt;
     if (!root && m_config.backupDomains.Find(dialog.Value(CAddAccountDlg::kDomain))) {
         prompter.Show(kBackupDomainAccount, MessageKind::Error);
         return std::nullopt;
     }
+    // The dialog refuses an empty password itself; a caller that fills it without asking it
+    // meets the same message here.
     const std::string password = dialog.Value(CAddAccountDlg::kPassword);
     if (password.empty()) {
         prompter.Show(kPasswordForCreate, MessageKind::Error);
         return std::nullopt;
     }
+    // The typed local part stays in the dialog, so that a refusal shows it as it was typed.
     std::string local = dialog.Value(CAddAccountDlg::kLocalPart);
-    LowerCaseRule(local, prompter);
-    dialog.SetValue(CAddAccountDlg::kLocalPart, local);
+    const bool lowered = LowerCaseRule(local);
     // The domain part is lowered as well: the account list holds folder names in lower case,
     // and an alias whose target kept capitals would be dropped by the next start's load.
     const std::string account = dialog.AccountName();
-    if (dryRun)
+    // The new account's address may lead elsewhere already (a forward, another account): it
+    // is led to the new account only when the user says so.
+    std::string old;
+    if (!root && m_config.aliases.Lookup(dialog.Address(), old) && old != account &&
+        prompter.AskDefaultNo(ReplaceQuestion(dialog.Address(), old, account)) != Answer::Yes)
+        return std::nullopt;
+    if (dryRun) {
+        TellLowered(lowered, prompter);
         return root ? account : dialog.Address();
+    }
     // A folder that no alias names is what a program stopped between making the folder and
     // saving its address leaves behind: adding that very address again takes it over, so that
     // a second run of a killed import or a failed add simply works.
@@ -517,6 +590,7 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
         if (!AdoptAccount(account, dialog, prompter))
             return std::nullopt;
         m_config.aliases.SetAt(dialog.Address(), account);
+        TellLowered(lowered, prompter);
         return dialog.Address();
     }
     // The account list follows the spool through its watch, so asking it for a folder of
@@ -526,30 +600,59 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
         return m_config.users.Contains(name);
     };
     if (!m_store.CreateAccount(account, password, dialog.CreationSettings(), hasCaseTwin)) {
-        prompter.Show(kAccountNotCreated, MessageKind::Error);
+        const int error = platform::LastError();
+        prompter.ShowMessage(
+            {.id = kAccountNotCreated,
+             .text = strings::Text(kAccountNotCreated) + " " + CreationFailure(account, error),
+             .kind = MessageKind::Error});
         return std::nullopt;
     }
     const std::string address = dialog.Address();
     if (!root)
         m_config.aliases.SetAt(address, account);
+    TellLowered(lowered, prompter);
     return root ? account : address;
 }
 
+std::string CPageDomains::CreationFailure(const std::string& account, int error) const {
+    if (!IsValidAccountName(account))
+        return Formatted("Der Name \"%s\" kann keinen Kontoordner bezeichnen.", {account});
+    if (m_store.AccountFolder(account) || m_config.users.Contains(account)) {
+        std::string address;
+        if (m_config.aliases.FindAddressOf(account, address))
+            return Formatted("Das Konto \"%s\" ist bereits vorhanden; die Adresse \"%s\" führt "
+                             "dorthin.",
+                             {account, address});
+        return Formatted("Das Konto \"%s\" ist bereits vorhanden.", {account});
+    }
+    const std::string cause =
+        platform::WriteFailureCause(PathJoin(m_store.GetSpoolDir(), account), error);
+    if (!cause.empty())
+        return cause;
+    return Formatted("Der Ordner \"%s\" konnte nicht angelegt werden.",
+                     {PathJoin(m_store.GetSpoolDir(), account)});
+}
+
 void CPageDomains::AddAlias(CPrompter& prompter) {
-    if (!m_hasSelectedName)
+    if (!m_hasSelectedName || !AddressesEditable(prompter))
         return;
     CAddAliasDlg dialog(AtRoot() ? std::string("*") : m_selectedName);
-    if (!RunDialogAccepted(prompter, dialog))
-        return;
-    if (const auto key = AddAliasFrom(dialog, prompter)) {
-        RebuildList(prompter);
-        m_rows.Select(m_rows.Find(*key));
-        Edited();
+    // Declining to replace what the address leads to brings the dialog back with what was
+    // typed: another address may be what was meant.
+    while (RunDialogAccepted(prompter, dialog)) {
+        if (const auto key = AddAliasFrom(dialog, prompter)) {
+            RebuildList(prompter);
+            m_rows.Select(m_rows.Find(*key));
+            Edited();
+            return;
+        }
     }
 }
 
 std::optional<std::string> CPageDomains::AddAliasFrom(CAddAliasDlg& dialog, CPrompter& prompter,
-                                                      bool dryRun) {
+                                                      bool dryRun, bool replace) {
+    if (!AddressesEditable(prompter))
+        return std::nullopt;
     const std::string domain = dialog.Value(CAddAliasDlg::kDomain);
     const bool root = domain == "*";
     const std::string target = dialog.Value(CAddAliasDlg::kTarget);
@@ -559,8 +662,15 @@ std::optional<std::string> CPageDomains::AddAliasFrom(CAddAliasDlg& dialog, CPro
         return std::nullopt;
     }
     std::string local = dialog.Value(CAddAliasDlg::kLocalPart);
-    LowerCaseRule(local, prompter);
+    const bool lowered = LowerCaseRule(local);
     const std::string key = root ? local : AliasAddressOf(local, ansi::ToLower(domain));
+    // An address leads to one place only: a new target would silently cut off what it reached
+    // so far, an account's mailbox among them.
+    std::string old;
+    if (!replace && m_config.aliases.Lookup(key, old) && old != target &&
+        prompter.AskDefaultNo(ReplaceQuestion(key, old, target)) != Answer::Yes)
+        return std::nullopt;
+    TellLowered(lowered, prompter);
     if (!dryRun)
         m_config.aliases.SetAt(key, target);
     return key;
@@ -574,6 +684,8 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
         prompter.Show(kSelectEntryToDelete, MessageKind::Error);
         return;
     }
+    if (!AddressesEditable(prompter))
+        return;
     const std::string name(m_rows.Address(*row));
     std::string target;
     const bool found = m_config.aliases.Lookup(name, target);
@@ -613,7 +725,17 @@ bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dial
     settings.flags = AccountSettings::kStoreSaveEnvelope | AccountSettings::kStoreQuota |
                      AccountSettings::kStoreMaxSize;
     if (!m_store.ChangeAccount(account, dialog.Value(CAddAccountDlg::kPassword), settings)) {
-        prompter.Show(kAccountNotCreated, MessageKind::Error);
+        const int error = platform::LastError();
+        std::string text = strings::Text(kAccountNotCreated) + " " +
+                           Formatted("Sein Ordner \"%s\" war schon vorhanden, aber Passwort und "
+                                     "Einstellungen konnten darin nicht geschrieben werden.",
+                                     {account});
+        const auto folder = m_store.AccountFolder(account);
+        const std::string cause =
+            folder ? platform::WriteFailureCause(PathJoin(*folder, "password"), error) : "";
+        prompter.ShowMessage({.id = kAccountNotCreated,
+                              .text = cause.empty() ? text : text + " " + cause,
+                              .kind = MessageKind::Error});
         return false;
     }
     prompter.ShowText(strings::Literal("Der Ordner des Kontos \"%s\" war schon vorhanden, aber keine "
@@ -714,14 +836,20 @@ void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {
         prompter.Show(kSelectAccountToChange, MessageKind::Error);
         return;
     }
+    if (!AddressesEditable(prompter))
+        return;
     const std::string name(m_rows.Address(*row));
     const auto dialog = OpenChange(name, prompter);
-    if (!dialog || !RunDialogAccepted(prompter, *dialog))
+    if (!dialog)
         return;
-    if (ChangeAccountFrom(*dialog, prompter)) {
-        RebuildList(prompter);
-        m_rows.Select(m_rows.Find(name));
-        Edited();
+    // A change the store refused brings the dialog back with what was typed.
+    while (RunDialogAccepted(prompter, *dialog)) {
+        if (ChangeAccountFrom(*dialog, prompter)) {
+            RebuildList(prompter);
+            m_rows.Select(m_rows.Find(name));
+            Edited();
+            return;
+        }
     }
 }
 
@@ -761,6 +889,8 @@ std::unique_ptr<CChangeAccountDlg> CPageDomains::OpenChange(const std::string& n
 
 bool CPageDomains::ChangeAccountFrom(const CChangeAccountDlg& dialog, CPrompter& prompter,
                                      bool dryRun) {
+    if (!AddressesEditable(prompter))
+        return false;
     const std::string newPassword = dialog.Value(CAccountDlgBase::kPassword);
     if (newPassword.empty()) {
         prompter.Show(kPasswordForChange, MessageKind::Error);

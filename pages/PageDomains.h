@@ -139,9 +139,11 @@ public:
     // or nothing after the message.
     std::optional<std::string> CreateAccountFrom(CAddAccountDlg& dialog, CPrompter& prompter,
                                                  bool dryRun = false);
-    // A forward or alias from an add dialog whose OnOk passed; its key, or nothing.
+    // A forward or alias from an add dialog whose OnOk passed; its key, or nothing. An address
+    // that leads elsewhere already is changed only after a question naming the old and the new
+    // target ("Nein" the default; nothing then, without an error), or at once with replace.
     std::optional<std::string> AddAliasFrom(CAddAliasDlg& dialog, CPrompter& prompter,
-                                            bool dryRun = false);
+                                            bool dryRun = false, bool replace = false);
     // The change dialog of the account that name (an address or an account) stands for, filled
     // from its files; nothing after the message when name is no account.
     std::unique_ptr<CChangeAccountDlg> OpenChange(const std::string& name,
@@ -156,6 +158,9 @@ private:
     void SelectDomain(CPrompter& prompter);
     void Edited();
     void CheckHostName(CPrompter& prompter);
+    // False after the message when "aliases" was loaded without the account list: accounts
+    // and addresses cannot be changed in this run.
+    bool AddressesEditable(CPrompter& prompter) const;
     void CreatePostmaster(CPrompter& prompter);
     // Sets the account's folder aside for deletion after the save (CConfigSet::pendingRemovals).
     bool RemoveAccountFolder(const std::string& account);
@@ -163,6 +168,9 @@ private:
     // and saving its address leaves), the account of dialog: its password and settings are
     // written over, its mail stays. False after the message when it cannot be written.
     bool AdoptAccount(const std::string& account, CAddAccountDlg& dialog, CPrompter& prompter);
+    // Why the store could not make the folder of account (error: the system's code right after
+    // the failure), as the sentence that follows message 148.
+    std::string CreationFailure(const std::string& account, int error) const;
 
     // The account's "config", bound to its file so that a Save writes it back; false when the
     // folder is not there or the file could not be read.

@@ -1,8 +1,10 @@
 #include "pages/PageFolders.h"
 
 #include "Common/Ansi.h"
+#include "app/Strings.h"
 #include "pages/BrowseForFolder.h"
 #include "platform/DefaultPaths.h"
+#include "platform/FileSystem.h"
 
 #include <array>
 #include <initializer_list>
@@ -46,6 +48,66 @@ constexpr std::array<BrowsePrompt, 5> kPrompts{{
     {CPageFolders::kFilterDir, 159},
 }};
 
+// The fields in the order the page shows them, which is the order their checks are told in;
+// with the default each stands for when it is empty.
+struct Folder {
+    const char* fieldId;
+    const char* defaultPath;
+};
+constexpr std::array<Folder, 5> kScreenOrder{{
+    {CPageFolders::kQueueDir, platform::kDefaultQueueDir},
+    {CPageFolders::kOutgoingDir, platform::kDefaultOutgoingDir},
+    {CPageFolders::kSpoolDir, platform::kDefaultSpoolDir},
+    {CPageFolders::kErrorDir, platform::kDefaultErrorDir},
+    {CPageFolders::kFilterDir, platform::kDefaultFilterDir},
+}};
+
+// The services resolve these directories from their own working directory: only a path that
+// is complete on this system leads them where the user meant. A drive path of the suite's
+// Windows files is none on a system whose paths begin with "/".
+bool IsCompletePath(std::string_view path) {
+    return IsAbsoluteFolderPath(path) &&
+           (platform::kPathSeparator != '/' || path.front() == platform::kPathSeparator);
+}
+
+// The field's label as the message names it: without mnemonic and colon, in the code page.
+std::string LabelOf(const CFieldSpec& field) {
+    std::string label = field.label;
+    std::erase(label, '&');
+    if (!label.empty() && label.back() == ':')
+        label.pop_back();
+    return ansi::FromUtf8(label);
+}
+
+std::string RelativeRefusal(const CFieldSpec& field, const std::string& path, const char* example) {
+    return strings::Literal("Das Verzeichnis \"%s\" ", path) +
+           strings::Literal("(%s) ist kein vollständiger Pfad. Die Dienste laufen in einem "
+                            "anderen Arbeitsverzeichnis und fänden es nicht. ",
+                            LabelOf(field)) +
+           strings::Literal("Bitte geben Sie den vollständigen Pfad an, zum Beispiel \"%s\".",
+                            example);
+}
+
+// Creates path with every folder above it that is missing. False when one could not be made;
+// errorCode then holds the system's code of that failure.
+bool MakeFolders(const std::string& path, int& errorCode) {
+    std::vector<std::string> missing;
+    for (std::string at = path; !at.empty() && !platform::StatPath(at);) {
+        missing.push_back(at);
+        const std::size_t slash = at.find_last_of(platform::kPathSeparator);
+        if (slash == std::string::npos || slash == 0)
+            break;
+        at.erase(slash);
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (!platform::MakeDirectory(*folder)) {
+            errorCode = platform::LastError();
+            return false;
+        }
+    }
+    return true;
+}
+
 constexpr unsigned kQueueCopiesDiffer = 57347;
 constexpr unsigned kSpoolCopiesDiffer = 57348;
 constexpr unsigned kSpoolIsQueue = 57349;
@@ -61,6 +123,8 @@ CPageFolders::CPageFolders(CConfigSet& config) : m_config(config) {
     SetValue(kQueueDir, mdad.GetString(kQueueDir, platform::kDefaultQueueDir));
     SetValue(kSpoolDir, mdad.GetString(kSpoolDir, platform::kDefaultSpoolDir));
     SetValue(kFilterDir, mdad.GetString(kFilterDir, platform::kDefaultFilterDir));
+    for (const Folder& folder : kScreenOrder)
+        m_loaded[folder.fieldId] = Value(folder.fieldId);
 }
 
 std::span<const CFieldSpec> CPageFolders::Fields() const {
@@ -111,6 +175,53 @@ void CPageFolders::OnFirstShow(CPrompter& prompter) {
     WarnAboutOverlaps(prompter);
 }
 
+bool CPageFolders::CheckChangedFolders(CPrompter& prompter) {
+    for (const Folder& folder : kScreenOrder) {
+        const std::string& path = Value(folder.fieldId);
+        const bool locked = (folder.fieldId == std::string_view(kQueueDir) && m_queueLocked) ||
+                            (folder.fieldId == std::string_view(kSpoolDir) && m_spoolLocked);
+        if (locked || path.empty() || path == m_loaded[folder.fieldId])
+            continue;
+        const CFieldSpec& field = *FindField(folder.fieldId);
+        if (!IsCompletePath(path)) {
+            prompter.ShowText(RelativeRefusal(field, path, folder.defaultPath), MessageKind::Error);
+            return false;
+        }
+        if (const auto status = platform::StatPath(path)) {
+            if (status->isDirectory)
+                continue;
+            prompter.ShowText(
+                strings::Literal("\"%s\" ist kein Verzeichnis, sondern eine Datei. ", path) +
+                    strings::Literal("Bitte wählen Sie ein Verzeichnis (%s).", LabelOf(field)),
+                MessageKind::Error);
+            return false;
+        }
+        if (m_leftMissing.count(path))
+            continue;
+        const std::string question =
+            strings::Literal("Das Verzeichnis \"%s\" ", path) +
+            strings::Literal("(%s) ist nicht vorhanden.\n\nSoll es jetzt angelegt werden? Mit "
+                             "\"Nein\" wird es trotzdem eingetragen; die Dienste brauchen es, "
+                             "sobald sie es verwenden.",
+                             LabelOf(field));
+        if (prompter.ShowText(question, MessageKind::Question) != Answer::Yes) {
+            m_leftMissing.insert(path);
+            continue;
+        }
+        int error = 0;
+        if (!MakeFolders(path, error)) {
+            const std::string cause = platform::WriteFailureCause(path, error);
+            prompter.ShowText(strings::Literal("Das Verzeichnis \"%s\" konnte nicht angelegt "
+                                               "werden.",
+                                               path) +
+                                  (cause.empty() ? "" : " " + cause),
+                              MessageKind::Error);
+            return false;
+        }
+    }
+    return true;
+}
+
 void CPageFolders::WarnAboutOverlaps(CPrompter& prompter) {
     const std::string& spool = Value(kSpoolDir);
     const std::string& queue = Value(kQueueDir);
@@ -133,6 +244,8 @@ bool CPageFolders::OnApply(CPrompter& prompter) {
     // A clash typed in since the page was first shown would otherwise reach the services
     // unnoticed; one the user was already told about is not repeated. Warnings only: the user
     // may have reasons, so the values are written regardless.
+    if (!CheckChangedFolders(prompter))
+        return false;
     WarnAboutOverlaps(prompter);
 
     if (!m_queueLocked) {
@@ -169,9 +282,23 @@ void CPageFolders::OnCommand(std::string_view commandId, CPrompter& prompter) {
         if (std::string_view(prompt.fieldId) == command->fieldId)
             promptId = prompt.promptId;
 
-    std::string folder = Value(command->fieldId);
-    if (!BrowseForFolder(prompter, folder, promptId))
+    const std::string& prompt = strings::Text(promptId);
+    if (prompt.empty())
         return;
+    const auto chosen = prompter.BrowseForFolder(prompt, Value(command->fieldId));
+    // A picker that could not name a path gives nothing to take and nothing to say.
+    if (!chosen || chosen->empty())
+        return;
+    std::string folder = *chosen;
+    if (!IsCompletePath(folder)) {
+        const char* example = "";
+        for (const Folder& candidate : kScreenOrder)
+            if (command->fieldId == std::string_view(candidate.fieldId))
+                example = candidate.defaultPath;
+        prompter.ShowText(RelativeRefusal(*FindField(command->fieldId), folder, example),
+                          MessageKind::Error);
+        return;
+    }
     // The control would cut a longer path to its limit on redraw and write the cut path.
     if (auto refusal = Refusal(*FindField(command->fieldId), folder)) {
         prompter.ShowText(*refusal, MessageKind::Warning);

@@ -8,7 +8,9 @@
 #include "pages/FieldModel.h"
 #include "pages/Help.h"
 
+#include <map>
 #include <set>
+#include <string>
 
 class CPageFolders : public CPageModel {
 public:
@@ -36,9 +38,13 @@ public:
     // warns about directories that must differ but are the same.
     void OnFirstShow(CPrompter& prompter) override;
     // Writes the directories into the service files, leaving a locked key untouched in every
-    // file, and locks cancel.
+    // file, and locks cancel. A directory changed on the page is refused (false, nothing
+    // written) when it is relative; when it does not exist the user is asked whether to create
+    // it ("Nein" writes it as it is; a creation that fails is said and writes nothing). An
+    // empty directory stands for the service's default and is not looked at.
     bool OnApply(CPrompter& prompter) override;
-    // The "Durchsuchen..." buttons.
+    // The "Durchsuchen..." buttons. A relative folder from the picker is refused with a
+    // message.
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;
     // Any edit of a directory makes the page applicable.
     void OnFieldEdited(std::string_view id) override;
@@ -51,9 +57,14 @@ private:
     // Shows each clash among the three directories that must differ, unless the user has
     // already been told about it and it still stands.
     void WarnAboutOverlaps(CPrompter& prompter);
+    // The checks of OnApply on the directories changed since the load; false after the
+    // message when one cannot be written.
+    bool CheckChangedFolders(CPrompter& prompter);
 
     CConfigSet& m_config;
     bool m_queueLocked = false;
     bool m_spoolLocked = false;
-    std::set<unsigned> m_reportedOverlaps; // message ids of the clashes last shown
+    std::set<unsigned> m_reportedOverlaps;       // message ids of the clashes last shown
+    std::map<std::string, std::string> m_loaded; // field id -> the directory as loaded
+    std::set<std::string> m_leftMissing;         // missing folders the user chose not to create
 };

@@ -46,6 +46,17 @@ public:
     }
 };
 
+// The scripted user, keeping the text of every message box (a numbered one may carry the
+// cause after the table's text).
+class CRecordingPrompter : public CScriptedPrompter {
+public:
+    Answer ShowMessage(const PromptMessage& message) override {
+        texts.push_back(message.text);
+        return CScriptedPrompter::ShowMessage(message);
+    }
+    std::vector<std::string> texts;
+};
+
 // The sheet: lets the test change the set, then ends with OK or Cancel.
 class FakeSheet : public CSheet {
 public:
@@ -113,7 +124,7 @@ protected:
     testutil::TempDir dir;
     std::string config = dir / "config";
     std::string spool = dir / "spool";
-    CScriptedPrompter prompter;
+    CRecordingPrompter prompter;
     FakeServices services;
     FakeSheet sheet;
     bool admin = true;
@@ -179,16 +190,17 @@ TEST_F(AppCycle, MissingSmarthostsAndBackupdomainsAreSilentAndCreatedOnOk) {
 
 TEST_F(AppCycle, WithoutTheVariableEveryLoadFailsInOrder) {
     // Without "mdad.cfg" the spool is the default folder; a machine without it cannot build
-    // the account list and ends there.
+    // the account list, says so and goes on.
     if (fs::exists(platform::kDefaultSpoolDir))
         GTEST_SKIP() << "this machine has the default spool folder";
     ::unsetenv(kVariable);
     // First one clear word of why, naming the variable; then the load messages in their order.
     prompter.ExpectText("MAILCONFIGDIR ist nicht gesetzt");
     prompter.ExpectMessage(104).ExpectMessage(105).ExpectMessage(170).ExpectMessage(126);
-    prompter.ExpectMessage(106).ExpectMessage(107).ExpectMessage(108);
-    EXPECT_EQ(Run(), AppOutcome::NoAccountList);
-    EXPECT_FALSE(sheet.shown);
+    prompter.ExpectMessage(106).ExpectMessage(107).ExpectMessage(108).ExpectMessage(109);
+    sheet.ok = false;
+    EXPECT_EQ(Run(), AppOutcome::Cancelled);
+    EXPECT_TRUE(sheet.shown);
 }
 
 TEST_F(AppCycle, AVariableThatNamesNoFolderIsSaidFirstWithItsValue) {
@@ -199,16 +211,42 @@ TEST_F(AppCycle, AVariableThatNamesNoFolderIsSaidFirstWithItsValue) {
     prompter.ExpectText("MAILCONFIGDIR nennt kein vorhandenes Verzeichnis: \"" + missing + "\"");
     prompter.ExpectMessage(104).ExpectMessage(105).ExpectMessage(170).ExpectMessage(126);
     prompter.ExpectMessage(106).ExpectMessage(107).ExpectMessage(108);
-    EXPECT_EQ(Run(), AppOutcome::NoAccountList);
+    prompter.ExpectText("\"domains\" nicht gelesen").ExpectMessage(109);
+    sheet.ok = false;
+    EXPECT_EQ(Run(), AppOutcome::Cancelled);
 }
 
-TEST_F(AppCycle, UnreadableSpoolEndsTheProgramAfterItsMessage) {
-    WriteBytes(config + "/mdad.cfg", "SpoolDir: " + (dir / "no-such-spool") + "\n");
-    prompter.ExpectMessage(108);
+// A spool that is not there yet (a new installation) or was given wrong opens the sheet, where
+// the Folders page can set it; "aliases" is loaded as it is and never written in that run.
+TEST_F(AppCycle, AMissingSpoolOpensTheSheetWithTheAliasesKeptAsTheyAre) {
+    const std::string missing = dir / "no-such-spool";
+    WriteBytes(config + "/mdad.cfg", "SpoolDir: " + missing + "\n");
+    WriteBytes(config + "/aliases", "info@example.test: info.example.test\n"
+                                    "old@elsewhere.test: x@y.test\n");
+    prompter.ExpectMessage(108, MessageKind::Error, Answer::Ok);
+    bool unfiltered = false;
+    sheet.edit = [&](CConfigSet& set) {
+        std::string target;
+        unfiltered = set.aliases.Lookup("info@example.test", target);
+        set.smtpd.SetString("MaxThreads", "30");
+    };
     auto before = Snapshot();
-    EXPECT_EQ(Run(), AppOutcome::NoAccountList);
-    EXPECT_FALSE(sheet.shown);
-    EXPECT_EQ(Snapshot(), before);
+    EXPECT_EQ(Run(), AppOutcome::Saved);
+    EXPECT_TRUE(sheet.shown);
+    EXPECT_TRUE(unfiltered); // the account it names could not be looked for
+    EXPECT_EQ(ReadBytes(config + "/aliases"), before["aliases"]);
+    EXPECT_EQ(ReadBytes(config + "/smtpd.cfg"), "# SMTP\r\nMaxThreads:\t30\r\n");
+    ASSERT_FALSE(prompter.texts.empty());
+    EXPECT_NE(prompter.texts[0].find("\"" + missing + "\" ist nicht vorhanden"), std::string::npos)
+        << prompter.texts[0];
+
+    // A change made to it anyway is not written, and said.
+    prompter.texts.clear();
+    prompter.ExpectMessage(108).ExpectMessage(121, MessageKind::Error, Answer::Ok);
+    sheet.edit = [](CConfigSet& set) { set.aliases.SetAt("neu@example.test", "a@b.test"); };
+    EXPECT_EQ(Run(), AppOutcome::Saved);
+    EXPECT_EQ(ReadBytes(config + "/aliases"), before["aliases"]);
+    EXPECT_NE(prompter.texts.back().find("ohne Kontenliste"), std::string::npos);
 }
 
 TEST_F(AppCycle, NonAdministratorIsWarnedAndMayGoOnOrLeave) {

@@ -183,6 +183,11 @@ TEST_F(Ctl, SetKeepsToTheRangesAndCopiesOfThePages) {
     for (const char* file : {"smtpd.cfg", "pop3d.cfg", "imap4d.cfg", "mdad.cfg"})
         EXPECT_EQ(Run({"get", file, "SpoolDir"}).out, dir / "spool2" + "\n") << file;
     EXPECT_EQ(set("mdad.cfg", "QueueDir", dir / "spool2"), 1);
+    // A relative folder would be looked for in each service's working directory.
+    const Result relative = Run({"--no-restart", "set", "mdad.cfg", "SpoolDir", "spool3"});
+    EXPECT_EQ(relative.status, 1);
+    EXPECT_NE(relative.err.find("kein vollständiger Pfad"), std::string::npos) << relative.err;
+    EXPECT_EQ(Run({"get", "pop3d.cfg", "SpoolDir"}).out, dir / "spool2" + "\n");
 
     EXPECT_EQ(set("smarthosts", "neu.test", "smtp.neu.test:2525"), 0);
     // A key no page shows only with --force; the window's own rules hold on the line too.
@@ -250,6 +255,49 @@ TEST_F(Ctl, ExportAndImportGoThroughThePagesChecks) {
     EXPECT_EQ(Run({"--no-restart", "import", "aliases", dir / "aliases.csv"}).status, 0);
     EXPECT_NE(Run({"alias", "list", "example.test"}).out.find("chef@example.test"),
               std::string::npos);
+}
+
+// Without the spool the commands that need the accounts fail, the others work, and "aliases"
+// stays as it is on disk.
+TEST_F(Ctl, AMissingSpoolStopsOnlyWhatNeedsTheAccounts) {
+    fs::rename(spool, dir / "moved");
+    const Result check = Run({"check"});
+    EXPECT_NE(check.status, 0);
+    EXPECT_NE(check.out.find("spool"), std::string::npos) << check.out << check.err;
+    const Result account = Run({"--no-restart", "account", "add", "neu@example.test"}, "geheim\n");
+    EXPECT_EQ(account.status, 1);
+    EXPECT_NE(account.err.find("nicht vorhanden"), std::string::npos) << account.err;
+    EXPECT_EQ(Run({"--no-restart", "alias", "add", "neu@example.test", "a@b.test"}).status, 1);
+    EXPECT_EQ(Run({"account", "list", "example.test"}).status, 1);
+    const Result domain = Run({"--no-restart", "domain", "add", "neu.test"});
+    EXPECT_EQ(domain.status, 0) << domain.err;
+    EXPECT_EQ(ReadBytes(config + "/aliases"), before["aliases"]);
+}
+
+// An address that leads somewhere already is led elsewhere only on --replace; an import, a
+// deliberate bulk change, replaces and reports the row as changed.
+TEST_F(Ctl, AnAliasReplacesAnAddressOnlyWhenToldTo) {
+    const Result refused = Run({"alias", "add", "info@example.test", "x@elsewhere.test"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("\"info.example.test\""), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--replace"), std::string::npos) << refused.err;
+    ExpectNothingWritten();
+
+    ASSERT_EQ(Run({"--no-restart", "alias", "add", "vertrieb@example.test", "x@elsewhere.test",
+                   "--replace"})
+                  .status,
+              0);
+    EXPECT_NE(ReadBytes(config + "/aliases").find("vertrieb@example.test:\tx@elsewhere.test"),
+              std::string::npos);
+    // The same target again changes nothing and needs nothing.
+    EXPECT_EQ(
+        Run({"--no-restart", "alias", "add", "vertrieb@example.test", "x@elsewhere.test"}).status,
+        0);
+
+    WriteBytes(dir / "aliases.csv", "alias,target\r\nvertrieb@example.test,y@elsewhere.test\r\n");
+    const Result imported = Run({"--no-restart", "import", "aliases", dir / "aliases.csv"});
+    EXPECT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.out.find("0 angelegt, 1 geändert"), std::string::npos) << imported.out;
 }
 
 // Another program's save holds the directory: reading goes on beside a reader, a change waits

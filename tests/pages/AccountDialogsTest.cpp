@@ -148,6 +148,12 @@ TEST(AccountDialogs, DomainNamesThatCannotWorkAreRefused) {
     EXPECT_FALSE(dialog.OnOk(user));
     dialog.SetValue(CAddDomainDlg::kDomainName, "Example.TEST"); // the page lowers it
     EXPECT_TRUE(dialog.OnOk(user));
+    // A name the page knows already is refused in the dialog, whatever its letter case.
+    dialog.SetExisting([](const std::string& name) { return name == "example.test"; });
+    user.ExpectMessage(142, MessageKind::Error, Answer::Ok);
+    EXPECT_FALSE(dialog.OnOk(user));
+    dialog.SetValue(CAddDomainDlg::kDomainName, "other.test");
+    EXPECT_TRUE(dialog.OnOk(user));
 }
 
 TEST(AccountDialogs, PasswordsThePasswordFileCannotKeepAreRefused) {
@@ -156,8 +162,13 @@ TEST(AccountDialogs, PasswordsThePasswordFileCannotKeepAreRefused) {
     dialog.SetValue(CAddAccountDlg::kLocalPart, "info");
     dialog.SetValue(D::kPassword, "geheim");
     EXPECT_TRUE(dialog.OnOk(user));
+    // An empty password is refused by the dialog, which then stays open with what was typed.
     dialog.SetValue(D::kPassword, "");
-    EXPECT_TRUE(dialog.OnOk(user)); // the page says 147 for that
+    user.ExpectMessage(147, MessageKind::Error, Answer::Ok);
+    EXPECT_FALSE(dialog.OnOk(user));
+    CChangeAccountDlg emptied("info@example.test", "info.example.test");
+    user.ExpectMessage(150, MessageKind::Error, Answer::Ok);
+    EXPECT_FALSE(emptied.OnOk(user));
 
     dialog.SetValue(D::kPassword, "s\xFC\xDF");
     user.ExpectText("Das Passwort darf nur Zeichen des ASCII");
@@ -186,6 +197,7 @@ TEST(AccountDialogs, LocalPartsThatCannotBeStoredAreRefused) {
         user.VerifyAllMet();
     }
     CAddAliasDlg alias("example.test");
+    alias.SetValue(CAddAliasDlg::kTarget, "info@example.test");
     for (const char* bad : {"", "a b", "a@b"}) {
         alias.SetValue(CAddAliasDlg::kLocalPart, bad);
         user.ExpectText("Alias-Adresse ohne Leerzeichen");
@@ -193,12 +205,21 @@ TEST(AccountDialogs, LocalPartsThatCannotBeStoredAreRefused) {
     }
     alias.SetValue(CAddAliasDlg::kLocalPart, "*");
     EXPECT_TRUE(alias.OnOk(user));
+    // In a domain the target must be an address; at the root an account name will do.
+    alias.SetValue(CAddAliasDlg::kTarget, "info.example.test");
+    user.ExpectMessage(149, MessageKind::Error, Answer::Ok);
+    EXPECT_FALSE(alias.OnOk(user));
+    CAddAliasDlg rootAlias("*");
+    rootAlias.SetValue(CAddAliasDlg::kLocalPart, "info");
+    rootAlias.SetValue(CAddAliasDlg::kTarget, "info.example.test");
+    EXPECT_TRUE(rootAlias.OnOk(user));
 }
 
 TEST(AccountDialogs, ColonsAndWildcardsOnlyWhereTheyMeanSomething) {
     // A ":" would cut the key of an "aliases" line short, in any of the three names.
     CScriptedPrompter user;
     CAddAliasDlg alias("example.test");
+    alias.SetValue(CAddAliasDlg::kTarget, "info@example.test");
     alias.SetValue(CAddAliasDlg::kLocalPart, "a:b");
     user.ExpectText("\":\"");
     EXPECT_FALSE(alias.OnOk(user));

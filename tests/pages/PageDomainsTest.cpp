@@ -28,7 +28,16 @@ namespace {
 using P = CPageDomains;
 using D = CAccountDlgBase;
 
-using CUser = CScriptedPrompter; // it notes the kind of every message box too
+// The scripted user, which notes the kind of every message box, and here its text too (a
+// numbered message may carry a reason after the table's text).
+class CUser : public CScriptedPrompter {
+public:
+    Answer ShowMessage(const PromptMessage& message) override {
+        texts.push_back(message.text);
+        return CScriptedPrompter::ShowMessage(message);
+    }
+    std::vector<std::string> texts;
+};
 
 class PageDomainsTest : public testing::Test {
 protected:
@@ -203,8 +212,36 @@ TEST_F(PageDomainsTest, SpoolThatVanishedEmptiesTheListWithAMessage) {
     user.ExpectMessage(108, MessageKind::Error, Answer::Ok);
     Select("Domains");
     EXPECT_EQ(Page().Rows().RowCount(), 0u);
+    // Why, and where to set it right.
+    EXPECT_NE(user.texts.back().find("\"" + spool + "\" ist nicht vorhanden"), std::string::npos)
+        << user.texts.back();
+    EXPECT_NE(user.texts.back().find("\"Verzeichnisse\""), std::string::npos);
+    Select("example.test"); // told once while it lasts
     user.ExpectMessage(146, Answer::Ok);
     Run(P::kDeleteEntry);
+}
+
+TEST_F(PageDomainsTest, AliasesLoadedWithoutTheAccountListCannotBeChanged) {
+    // What the start leaves when it could not build the account list: the entries unchecked,
+    // and the file not written back. An account made now would be reached by no saved address.
+    MakeAccount("admin");
+    config.aliases.SetAt("info@example.test", "info.example.test");
+    config.aliases.SetAccountFilter(false);
+    Select("example.test");
+    SelectRow("info@example.test");
+    for (const char* command : {P::kAddAccount, P::kAddAlias, P::kChangeAccount, P::kDeleteEntry}) {
+        user.ExpectText("nicht ge\xE4ndert werden");
+        Run(command);
+        user.VerifyAllMet();
+    }
+    CAddAccountDlg filled("example.test", "neu");
+    filled.SetValue(D::kPassword, "secret");
+    user.ExpectText("nicht ge\xE4ndert werden");
+    EXPECT_FALSE(Page().CreateAccountFrom(filled, user));
+    EXPECT_FALSE(fs::exists(Folder("neu.example.test")));
+    EXPECT_EQ(cancelLocks, 0);
+    // Nor is a postmaster offered: without the list none can be told to be missing.
+    EXPECT_FALSE(P::CheckHost(config, "example.test").noPostmaster);
 }
 
 TEST_F(PageDomainsTest, PollShowsAccountsOtherProgramsMadeAndKeepsTheSelection) {
@@ -235,14 +272,22 @@ TEST_F(PageDomainsTest, AddDomainLowersItAndRefusesADuplicateInEitherList) {
     EXPECT_TRUE(config.domains.Find("new.test"));
     EXPECT_EQ(config.domains.GetTail(), "new.test");
 
-    ExpectDomain("mx.test");
+    // A name that is there already is refused before the dialog closes: it comes back with
+    // what was typed, and the lower-case notice is not shown for a name that was refused.
+    ExpectDomain("MX.test");
     user.ExpectMessage(142, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(CAddDomainDlg::kDomainName), "MX.test");
+        return false;
+    });
     Run(P::kAddDomain);
     ExpectDomain("new.test", true);
     user.ExpectMessage(142, Answer::Ok);
+    ExpectDomain("other.test", true);
     Run(P::kAddDomain);
-    EXPECT_EQ(config.backupDomains.GetCount(), 1u);
-    EXPECT_EQ(cancelLocks, 3); // the refused ones too
+    EXPECT_EQ(config.backupDomains.GetCount(), 2u);
+    EXPECT_EQ(config.domains.GetCount(), 2u);
+    EXPECT_EQ(cancelLocks, 2); // a refusal alone changes nothing
     EXPECT_TRUE(Page().IsModified());
 }
 
@@ -338,11 +383,15 @@ TEST_F(PageDomainsTest, AccountInACapitalisedDomainIsNamedInLowerCase) {
 
 TEST_F(PageDomainsTest, AddAccountRefusalsCreateNothing) {
     Select("example.test");
-    ExpectAccount("info", "");
+    // Every refusal is told in the dialog, which stays open with what was typed: an empty
+    // password, one the password file would garble, a name no folder may have.
+    ExpectAccount("Info", "");
     user.ExpectMessage(147, MessageKind::Error, Answer::Ok);
-    Run(P::kAddAccount);
-    // A password the password file would garble, and a name no folder may have: told in the
-    // dialog, which stays open.
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(CAddAccountDlg::kLocalPart), "Info");
+        return true;
+    });
+    user.ExpectMessage(147, MessageKind::Error, Answer::Ok);
     ExpectAccount("info", "gr\xFC\xDF");
     user.ExpectText("ASCII");
     ExpectAccount("../x", "secret");
@@ -352,13 +401,33 @@ TEST_F(PageDomainsTest, AddAccountRefusalsCreateNothing) {
     EXPECT_TRUE(fs::is_empty(spool));
     EXPECT_EQ(config.aliases.GetCount(), 0u);
 
-    // A folder that an address reaches already is another account: refused.
+    // A folder that an address reaches already is another account: refused with the reason,
+    // the dialog back with the name as typed, and no lower-case notice before the refusal.
     MakeAccount("info.example.test");
     config.aliases.SetAt("old@example.test", "info.example.test");
-    ExpectAccount("info", "secret");
+    ExpectAccount("INFO", "secret");
     user.ExpectMessage(148, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(CAddAccountDlg::kLocalPart), "INFO");
+        return false;
+    });
     Run(P::kAddAccount);
     EXPECT_EQ(config.aliases.GetCount(), 1u);
+    EXPECT_NE(user.texts.back().find("bereits vorhanden; die Adresse \"old@example.test\""),
+              std::string::npos)
+        << user.texts.back();
+
+    // A spool that cannot take the folder: the cause is named.
+    fs::permissions(spool, fs::perms::owner_read | fs::perms::owner_exec);
+    if (!CAccountStore(config.mdad).CreateAccount("probe", "x", {})) { // root writes anyway
+        ExpectAccount("neu", "secret");
+        user.ExpectMessage(148, Answer::Ok);
+        user.ExpectDialog([](CDialogModel&) { return false; });
+        Run(P::kAddAccount);
+        EXPECT_NE(user.texts.back().find("Keine Schreibberechtigung"), std::string::npos)
+            << user.texts.back();
+    }
+    fs::permissions(spool, fs::perms::owner_all);
 }
 
 TEST_F(PageDomainsTest, AFolderNoAddressReachesIsTakenOverWithItsMail) {
@@ -389,6 +458,7 @@ TEST_F(PageDomainsTest, AliasInADomainMustForwardToAnAddressAtTheRootNeedNot) {
     Select("example.test");
     ExpectAlias("sales", "bob");
     user.ExpectMessage(149, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel&) { return false; });
     Run(P::kAddAlias);
     EXPECT_EQ(config.aliases.GetCount(), 0u);
 
@@ -402,6 +472,51 @@ TEST_F(PageDomainsTest, AliasInADomainMustForwardToAnAddressAtTheRootNeedNot) {
     Run(P::kAddAlias);
     EXPECT_EQ(Rows(), std::vector<std::string>{"chef | bob | 2"});
     EXPECT_EQ(cancelLocks, 2);
+}
+
+TEST_F(PageDomainsTest, AnAliasReplacesWhatItsAddressLedToOnlyWhenConfirmed) {
+    MakeAccount("info.example.test");
+    config.aliases.SetAt("info@example.test", "info.example.test");
+    config.aliases.SetAt("verkauf@example.test", "bob@elsewhere.test");
+    Select("example.test");
+    // "Nein", the default, keeps the account's address and brings the dialog back as typed;
+    // the lower-case notice waits for a value that is taken.
+    ExpectAlias("Info", "bob@elsewhere.test");
+    user.ExpectText("\"info@example.test\" f\xFChrt bereits zu \"info.example.test\"", Answer::No);
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(CAddAliasDlg::kLocalPart), "Info");
+        return false;
+    });
+    Run(P::kAddAlias);
+    std::string target;
+    ASSERT_TRUE(config.aliases.Lookup("info@example.test", target));
+    EXPECT_EQ(target, "info.example.test");
+    EXPECT_EQ(cancelLocks, 0);
+
+    // Yes replaces; the same target again asks nothing.
+    ExpectAlias("verkauf", "carol@elsewhere.test");
+    user.ExpectText("\"carol@elsewhere.test\"", Answer::Yes);
+    Run(P::kAddAlias);
+    ExpectAlias("verkauf", "carol@elsewhere.test");
+    Run(P::kAddAlias);
+    ASSERT_TRUE(config.aliases.Lookup("verkauf@example.test", target));
+    EXPECT_EQ(target, "carol@elsewhere.test");
+
+    // A new account asks the same before its address leaves a forward.
+    ExpectAccount("verkauf", "secret");
+    user.ExpectText("\"verkauf@example.test\" f\xFChrt bereits zu \"carol@elsewhere.test\"",
+                    Answer::No);
+    user.ExpectDialog([](CDialogModel&) { return false; });
+    Run(P::kAddAccount);
+    EXPECT_FALSE(fs::exists(Folder("verkauf.example.test")));
+
+    // Callers without a dialog to come back to say beforehand whether to replace.
+    CAddAliasDlg filled("example.test");
+    filled.SetValue(CAddAliasDlg::kLocalPart, "info");
+    filled.SetValue(CAddAliasDlg::kTarget, "x@elsewhere.test");
+    EXPECT_EQ(Page().AddAliasFrom(filled, user, false, true), "info@example.test");
+    ASSERT_TRUE(config.aliases.Lookup("info@example.test", target));
+    EXPECT_EQ(target, "x@elsewhere.test");
 }
 
 TEST_F(PageDomainsTest, DeletingAnAddressKeepsTheAccountWhileAnotherReachesIt) {
@@ -594,6 +709,7 @@ TEST_F(ChangeAccountTest, RefusalsOfTheChangeFlow) {
         return true;
     });
     user.ExpectMessage(150, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel&) { return false; });
     Run(P::kChangeAccount);
 
     config.aliases.SetAt("sales@example.test", "bob@elsewhere.test");
@@ -611,6 +727,10 @@ TEST_F(ChangeAccountTest, ConfigThatIsAFolderFailsWithoutWritingTheTemplate) {
     fs::create_directory(Folder("info.example.test/config"));
     ExpectReply(true, "x", "y");
     user.ExpectMessage(151, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(D::kReplySubject), "x"); // back as typed
+        return false;
+    });
     Run(P::kChangeAccount);
     EXPECT_FALSE(fs::exists(Folder("info.example.test/reply.emt")));
     EXPECT_EQ(cancelLocks, 0);
@@ -705,6 +825,7 @@ TEST_F(PageDomainsTest, PostmasterWithoutPasswordCreatesNothing) {
     user.ExpectText(kPostmasterQuestion, Answer::Yes);
     user.ExpectDialog([](CDialogModel&) { return true; });
     user.ExpectMessage(147, MessageKind::Error, Answer::Ok);
+    user.ExpectDialog([](CDialogModel&) { return false; });
     Page().OnFirstShow(user);
     EXPECT_TRUE(fs::is_empty(spool));
     EXPECT_EQ(cancelLocks, 0);

@@ -5,9 +5,11 @@
 #include "pages/BrowseForFolder.h"
 #include "platform/DefaultPaths.h"
 #include "tests/ScriptedPrompter.h"
+#include "tests/TestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -204,6 +206,8 @@ TEST_F(PageFoldersTest, ApplyWritesEveryCopyInOrderAndLocksCancel) {
     page.SetValue(P::kSpoolDir, "/new/spool");
     page.SetValue(P::kQueueDir, "/new/queue");
     page.SetModified();
+    // Missing folders are offered for creation, in screen order; "Nein" writes them as typed.
+    user.ExpectText("\"/new/queue\"", Answer::No).ExpectText("\"/new/spool\"", Answer::No);
     EXPECT_TRUE(page.OnApply(user));
     EXPECT_EQ(cancelLocks, 1);
     EXPECT_FALSE(page.IsModified());
@@ -222,7 +226,7 @@ TEST_F(PageFoldersTest, ApplyWritesEveryCopyInOrderAndLocksCancel) {
                                                            "ErrorDir", "FilterDir"}));
     EXPECT_EQ(config.mdad.GetString("ErrorDir", ""), platform::kDefaultErrorDir);
     EXPECT_TRUE(config.syslogd.IsEmpty());
-    EXPECT_TRUE(user.events().empty());
+    EXPECT_EQ(user.events().size(), 2u);
 }
 
 TEST_F(PageFoldersTest, ApplyLeavesLockedKeysUntouchedInEveryFile) {
@@ -233,6 +237,7 @@ TEST_F(PageFoldersTest, ApplyLeavesLockedKeysUntouchedInEveryFile) {
     user.ExpectMessage(57347).ExpectMessage(57348);
     P& page = Shown();
     page.SetValue(P::kErrorDir, "/new/error");
+    user.ExpectText("\"/new/error\"", Answer::No);
     EXPECT_TRUE(page.OnApply(user));
 
     EXPECT_EQ(config.smtpd.GetString("SpoolDir", ""), "/smtp/spool");
@@ -260,15 +265,18 @@ TEST_F(PageFoldersTest, ClashTypedInAfterwardsIsReportedOnApplyButStillWritten) 
     P& page = Shown();
     page.SetValue(P::kOutgoingDir, "/data/mail");
     page.SetValue(P::kSpoolDir, "/DATA/mail");
+    user.ExpectText("\"/data/mail\"", Answer::No).ExpectText("\"/DATA/mail\"", Answer::No);
     user.ExpectMessage(57350, MessageKind::Error, Answer::Ok);
     EXPECT_TRUE(page.OnApply(user));
     EXPECT_EQ(config.mdad.GetString("OutgoingDir", ""), "/data/mail");
     EXPECT_EQ(config.pop3d.GetString("SpoolDir", ""), "/DATA/mail");
     user.VerifyAllMet();
 
-    // Told once: applying again is silent, until the clash goes and comes back.
+    // Told once: applying again is silent, until the clash goes and comes back. A folder the
+    // user chose not to create is not offered again.
     EXPECT_TRUE(page.OnApply(user));
     page.SetValue(P::kSpoolDir, "/data/spool");
+    user.ExpectText("\"/data/spool\"", Answer::No);
     EXPECT_TRUE(page.OnApply(user));
     page.SetValue(P::kSpoolDir, "/data/mail");
     user.ExpectMessage(57350);
@@ -327,7 +335,11 @@ TEST_F(PageFoldersTest, ChosenFolderReplacesTheFieldAndMarksThePageChanged) {
 
 TEST_F(PageFoldersTest, RelativeOrOverlongFoldersAreNotTaken) {
     P& page = Shown();
-    user.ExpectFolder("mail/outgoing").ExpectFolder("");
+    // A relative folder is refused with a word; a picker that names no path says nothing.
+    user.ExpectFolder("mail/outgoing")
+        .ExpectText("\"mail/outgoing\" (Ausgehendes Warteschlangenverzeichnis) ist kein "
+                    "vollst\xE4ndiger Pfad")
+        .ExpectFolder("");
     page.OnCommand(P::kBrowseOutgoingDir, user);
     page.OnCommand(P::kBrowseOutgoingDir, user);
     EXPECT_EQ(page.Value(P::kOutgoingDir), platform::kDefaultOutgoingDir);
@@ -340,6 +352,44 @@ TEST_F(PageFoldersTest, RelativeOrOverlongFoldersAreNotTaken) {
     page.OnCommand(P::kBrowseOutgoingDir, user);
     EXPECT_EQ(page.Value(P::kOutgoingDir), platform::kDefaultOutgoingDir);
     EXPECT_FALSE(page.IsModified());
+}
+
+TEST_F(PageFoldersTest, ARelativeOrMissingFolderTypedInIsRefusedOrOfferedForCreation) {
+    testutil::TempDir dir;
+    P& page = Shown();
+    page.SetValue(P::kSpoolDir, "spool");
+    user.ExpectText("\"spool\" (Spoolverzeichnis f\xFCr Mailkonten) ist kein vollst\xE4ndiger "
+                    "Pfad");
+    EXPECT_FALSE(page.OnApply(user)); // the sheet stays open, nothing written
+    EXPECT_FALSE(config.mdad.Contains("SpoolDir"));
+    EXPECT_EQ(cancelLocks, 0);
+    user.VerifyAllMet();
+#ifndef _WIN32
+    page.SetValue(P::kSpoolDir, "c:\\mail\\spool"); // a drive means nothing here
+    user.ExpectText("kein vollst\xE4ndiger Pfad");
+    EXPECT_FALSE(page.OnApply(user));
+#endif
+
+    // "Ja" creates the folder with the folders above it that are missing.
+    const std::string spool = dir / "new/spool";
+    page.SetValue(P::kSpoolDir, spool);
+    user.ExpectText("\"" + spool + "\" (Spoolverzeichnis f\xFCr Mailkonten) ist nicht vorhanden",
+                    Answer::Yes);
+    EXPECT_TRUE(page.OnApply(user));
+    EXPECT_TRUE(std::filesystem::is_directory(spool));
+    EXPECT_EQ(config.pop3d.GetString("SpoolDir", ""), spool);
+
+    // A creation that fails is said, and nothing is written; a file is no folder.
+    const std::string file = dir / "file";
+    testutil::WriteBytes(file, "x");
+    page.SetValue(P::kErrorDir, file + "/error");
+    user.ExpectText("\"" + file + "/error\"", Answer::Yes)
+        .ExpectText("konnte nicht angelegt werden");
+    EXPECT_FALSE(page.OnApply(user));
+    EXPECT_EQ(config.mdad.GetString("ErrorDir", ""), platform::kDefaultErrorDir); // as before
+    page.SetValue(P::kErrorDir, file);
+    user.ExpectText("ist kein Verzeichnis");
+    EXPECT_FALSE(page.OnApply(user));
 }
 
 TEST_F(PageFoldersTest, LockedDirectoryCannotBeBrowsed) {

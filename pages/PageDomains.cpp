@@ -299,8 +299,7 @@ void CPageDomains::OnFirstShow(CPrompter& prompter) {
     UpdateStates();
 }
 
-CPageDomains::HostCheck CPageDomains::CheckHost(const CConfigSet& config,
-                                                const std::string& name) {
+CPageDomains::HostCheck CPageDomains::CheckHost(const CConfigSet& config, const std::string& name) {
     HostCheck check;
     // A name without a domain, or one in the ".local" pseudo-domain, cannot be reached by mail
     // from outside; nothing else is worth asking about then.
@@ -501,7 +500,7 @@ void CPageDomains::DeleteDomain(CPrompter& prompter) {
         return;
     m_selectedName = m_tree.Text(node);
     m_hasSelectedName = true;
-    if (prompter.AskDefaultNo(kReallyDeleteDomain) == Answer::Yes) {
+    if (prompter.AskDefaultNo(kReallyDeleteDomain, MessageKind::QuestionWarning) == Answer::Yes) {
         // The root node is never a domain, even when a domain of that name exists. The alias
         // entries of the domain stay; the next load drops them with the domain gone.
         const bool root = m_tree.Parent(node) == CTreeModel::kNone;
@@ -676,8 +675,8 @@ std::optional<std::string> CPageDomains::AddAliasFrom(CAddAliasDlg& dialog, CPro
     return key;
 }
 
-// The questions before a deletion have "Nein" as their default button: a Return pressed out of
-// habit must not take a mailbox with it.
+// The questions before a deletion warn (the exclamation icon) and have "Nein" as their default
+// button: a Return pressed out of habit must not take a mailbox with it.
 void CPageDomains::DeleteEntry(CPrompter& prompter) {
     const auto row = m_rows.Selected();
     if (!row) {
@@ -693,14 +692,16 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
 
     if (!HasAt(name) && AtRoot()) {
         // A root row: an account without an address, or a domain-independent alias.
-        if (prompter.AskDefaultNo(kReallyDeleteAccount) == Answer::Yes) {
+        if (prompter.AskDefaultNo(kReallyDeleteAccount, MessageKind::QuestionWarning) ==
+            Answer::Yes) {
             const bool removed = found ? aliases.RemoveKey(name) : RemoveAccountFolder(name);
             if (!removed)
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
     } else if (!HasAt(target)) {
         // The address of an account: the account goes with its last address.
-        if (prompter.AskDefaultNo(kReallyDeleteAccount) == Answer::Yes) {
+        if (prompter.AskDefaultNo(kReallyDeleteAccount, MessageKind::QuestionWarning) ==
+            Answer::Yes) {
             std::string other;
             if (!aliases.RemoveKey(name))
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
@@ -709,7 +710,8 @@ void CPageDomains::DeleteEntry(CPrompter& prompter) {
             else if (!RemoveAccountFolder(target))
                 prompter.Show(kAccountNotRemoved, MessageKind::Error);
         }
-    } else if (prompter.AskDefaultNo(kReallyDeleteForward) == Answer::Yes &&
+    } else if (prompter.AskDefaultNo(kReallyDeleteForward, MessageKind::QuestionWarning) ==
+                   Answer::Yes &&
                !aliases.RemoveKey(name)) {
         prompter.Show(kAccountNotRemoved, MessageKind::Error);
     }
@@ -738,12 +740,13 @@ bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dial
                               .kind = MessageKind::Error});
         return false;
     }
-    prompter.ShowText(strings::Literal("Der Ordner des Kontos \"%s\" war schon vorhanden, aber keine "
-                                       "Adresse führte dorthin. Er wurde als Konto übernommen: "
-                                       "Passwort und Einstellungen sind neu, die Mails darin "
-                                       "bleiben.",
-                                       account),
-                      MessageKind::Information);
+    prompter.ShowText(
+        strings::Literal("Der Ordner des Kontos \"%s\" war schon vorhanden, aber keine "
+                         "Adresse führte dorthin. Er wurde als Konto übernommen: "
+                         "Passwort und Einstellungen sind neu, die Mails darin "
+                         "bleiben.",
+                         account),
+        MessageKind::Information);
     return true;
 }
 

@@ -317,7 +317,7 @@ TEST_F(PageDomainsTest, BackupDomainHasADisabledListAndNoAccounts) {
 TEST_F(PageDomainsTest, DeleteDomainAsksAndTheRootIsNeverRemoved) {
     config.domains.AddTail("domains"); // a domain of the root's name
     Select("example.test");
-    user.ExpectMessage(166, MessageKind::Question, Answer::No);
+    user.ExpectMessage(166, MessageKind::QuestionWarning, Answer::No);
     Run(P::kDeleteDomain);
     EXPECT_TRUE(config.domains.Find("example.test"));
     EXPECT_EQ(cancelLocks, 1); // whatever the answer
@@ -525,7 +525,7 @@ TEST_F(PageDomainsTest, DeletingAnAddressKeepsTheAccountWhileAnotherReachesIt) {
     config.aliases.SetAt("kontakt@example.test", "info.example.test");
     Select("example.test");
     SelectRow("kontakt@example.test");
-    user.ExpectMessage(144, MessageKind::Question, Answer::Yes)
+    user.ExpectMessage(144, MessageKind::QuestionWarning, Answer::Yes)
         .ExpectMessage(57346, MessageKind::Warning, Answer::Ok);
     Run(P::kDeleteEntry);
     EXPECT_TRUE(fs::is_directory(Folder("info.example.test")));
@@ -543,7 +543,7 @@ TEST_F(PageDomainsTest, DeleteEntryAsksByKindAndLocksEvenOnNo) {
     Run(P::kDeleteEntry);
     EXPECT_EQ(cancelLocks, 0);
     SelectRow("sales@example.test");
-    user.ExpectMessage(145, MessageKind::Question, Answer::No);
+    user.ExpectMessage(145, MessageKind::QuestionWarning, Answer::No);
     Run(P::kDeleteEntry);
     EXPECT_EQ(config.aliases.GetCount(), 1u);
     EXPECT_EQ(cancelLocks, 1);

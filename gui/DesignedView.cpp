@@ -2,11 +2,6 @@
 
 #include "gui/RowItemModels.h"
 #include "gui/TextCodec.h"
-#include "pages/PageDelivery.h"
-#include "pages/PageDomains.h"
-#include "pages/PageListener.h"
-#include "pages/PageSyslog.h"
-#include "pages/TransportRules.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -19,28 +14,12 @@
 
 namespace {
 
-// The command that deletes the selected row of a list, the one its button or menu item runs:
-// the Delete key on the row runs it too, with the same question. A pair counts for a model that
-// has both the list and the command.
-struct DeleteKey {
-    const char* list;
-    const char* command;
-};
-constexpr DeleteKey kDeleteKeys[] = {
-    {CPageDomains::kDomainTree, CPageDomains::kDeleteDomain},
-    {CPageDomains::kAddressList, CPageDomains::kDeleteEntry},
-    {CPageConfigListener::kInterfaces, CPageConfigListener::kRemoveInterface},
-    {CPageConfigListener::kAllowList, CPageConfigListener::kAllowRemove},
-    {CPageConfigSMTP::kRelayList, CPageConfigSMTP::kRelayRemove},
-    {CPageConfigSyslog::kAllowList, CPageConfigSyslog::kAllowRemove},
-    {CPageConfigMDA::kTimes, CPageConfigMDA::kRemoveTime},
-    {CTransportRulesDlg::kRules, CTransportRulesDlg::kRemove},
-};
-
+// The command the Delete key runs on a selected row of list: the one its table places there.
 const char* DeleteCommandOf(const CFieldModel& model, const CListSpec& list) {
-    for (const DeleteKey& key : kDeleteKeys)
-        if (list.id == std::string_view(key.list) && model.FindCommand(key.command))
-            return key.command;
+    for (const CCommandSpec& command : model.Commands())
+        if ((command.places & kPlaceDeleteKey) && command.listId &&
+            list.id == std::string_view(command.listId))
+            return command.id;
     return nullptr;
 }
 

@@ -77,6 +77,9 @@ enum CommandPlace : unsigned {
     kPlaceButton = 1,  // a push button of the form (beside its field, or of its own)
     kPlaceToolbar = 2, // the page's toolbar, in the order of ToolbarLayout
     kPlaceMenu = 4,    // the context menu of the list named by listId, in table order
+    // The Delete key on a selected row of the list named by listId: the command that deletes
+    // that row, so the key asks the same question as the button or menu item.
+    kPlaceDeleteKey = 8,
 };
 
 // A command of a model: a button, a toolbar button, a menu item, a list's double click.

@@ -66,7 +66,10 @@ constexpr std::array<CFieldSpec, 11> kFields{{
 constexpr std::array<CCommandSpec, 4> kCommands{{
     // The question about the "Schedule" service comes before the time fields are checked.
     {.id = P::kAddTime, .label = "Hin&zufügen", .takesFields = false},
-    {.id = P::kRemoveTime, .label = "Ent&fernen"},
+    {.id = P::kRemoveTime,
+     .label = "Ent&fernen",
+     .places = kPlaceButton | kPlaceDeleteKey,
+     .listId = P::kTimes},
     {.id = P::kRules, .label = "&Regeln..."},
     {.id = P::kAdvanced, .label = "&Erweitert..."},
 }};

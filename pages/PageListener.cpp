@@ -108,19 +108,29 @@ constexpr std::array<CFieldSpec, 9> kSmtpFields{{
 
 #define LISTENER_COMMANDS                                                                     \
     {.id = P::kAddInterface, .label = "&Hinzufügen..."},                                      \
-        {.id = P::kRemoveInterface, .label = "Ent&fernen"},                                   \
+        {.id = P::kRemoveInterface,                                                           \
+         .label = "Ent&fernen",                                                               \
+         .places = kPlaceButton | kPlaceDeleteKey,                                            \
+         .listId = P::kInterfaces},                                                           \
         {.id = P::kEditInterface,                                                             \
          .label = "&Bearbeiten...",                                                           \
          .listId = P::kInterfaces,                                                            \
          .doubleClick = true},                                                                \
-        {.id = P::kAllowAdd, .label = ">"}, {.id = P::kAllowRemove, .label = "<"},            \
+        {.id = P::kAllowAdd, .label = ">"},                                                   \
+        {.id = P::kAllowRemove,                                                               \
+         .label = "<",                                                                        \
+         .places = kPlaceButton | kPlaceDeleteKey,                                            \
+         .listId = P::kAllowList},                                                            \
         {.id = P::kAdvanced, .label = "&Erweitert..."}
 
 constexpr std::array<CCommandSpec, 6> kCommands{{LISTENER_COMMANDS}};
 constexpr std::array<CCommandSpec, 8> kSmtpCommands{{
     LISTENER_COMMANDS,
     {.id = S::kRelayAdd, .label = ">"},
-    {.id = S::kRelayRemove, .label = "<"},
+    {.id = S::kRelayRemove,
+     .label = "<",
+     .places = kPlaceButton | kPlaceDeleteKey,
+     .listId = S::kRelayList},
 }};
 #undef LISTENER_COMMANDS
 

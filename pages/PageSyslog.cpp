@@ -47,7 +47,10 @@ constexpr std::array<CFieldSpec, 4> kFields{{
 
 constexpr std::array<CCommandSpec, 2> kCommands{{
     {.id = P::kAllowAdd, .label = ">"},
-    {.id = P::kAllowRemove, .label = "<"},
+    {.id = P::kAllowRemove,
+     .label = "<",
+     .places = kPlaceButton | kPlaceDeleteKey,
+     .listId = P::kAllowList},
 }};
 
 constexpr std::array<CListSpec, 1> kLists{{{.id = P::kAllowList, .kind = CListSpec::Kind::List}}};

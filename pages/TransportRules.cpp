@@ -127,7 +127,10 @@ constexpr std::array<const char*, 2> kRowIcons{{"rule-sender", "rule-recipient"}
 
 constexpr std::array<CCommandSpec, 3> kListCommands{{
     {.id = CTransportRulesDlg::kAdd, .label = "&Hinzufügen..."},
-    {.id = CTransportRulesDlg::kRemove, .label = "Ent&fernen"},
+    {.id = CTransportRulesDlg::kRemove,
+     .label = "Ent&fernen",
+     .places = kPlaceButton | kPlaceDeleteKey,
+     .listId = CTransportRulesDlg::kRules},
     {.id = CTransportRulesDlg::kEdit,
      .label = "&Bearbeiten...",
      .listId = CTransportRulesDlg::kRules,

@@ -113,7 +113,7 @@ private:
          .icon = "add-domain"},
         {.id = "deleteDomain",
          .label = "&Löschen",
-         .places = kPlaceToolbar | kPlaceMenu,
+         .places = kPlaceToolbar | kPlaceMenu | kPlaceDeleteKey,
          .listId = "domainTree",
          .icon = "delete-domain"},
         {.id = "changeAccount",

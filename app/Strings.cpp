@@ -28,10 +28,19 @@ const std::string& Text(unsigned id) {
 }
 
 std::string Literal(std::string_view utf8, std::string_view argument) {
+    return Literal(utf8, {argument});
+}
+
+std::string Literal(std::string_view utf8, std::initializer_list<std::string_view> arguments) {
     std::string text = ansi::FromUtf8(utf8);
-    const auto at = text.find("%s");
-    if (at != std::string::npos)
+    std::size_t from = 0;
+    for (std::string_view argument : arguments) {
+        const std::size_t at = text.find("%s", from);
+        if (at == std::string::npos)
+            break;
         text.replace(at, 2, argument);
+        from = at + argument.size(); // an argument that holds "%s" itself stays as it is
+    }
     return text;
 }
 

@@ -2,6 +2,7 @@
 // texts have always had; tests and the help refer to them.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,8 @@ const std::string& Text(unsigned id);
 // A text of the program written in UTF-8 in the source, in the 8-bit code page message boxes
 // take, with its one "%s" (if any) replaced by argument, which is already in that code page.
 std::string Literal(std::string_view utf8, std::string_view argument = {});
+// The same with several "%s", replaced in turn by the arguments.
+std::string Literal(std::string_view utf8, std::initializer_list<std::string_view> arguments);
 
 // Every number in the table, ascending.
 std::vector<unsigned> AllIds();

@@ -129,28 +129,14 @@ void TellLowered(bool lowered, CPrompter& prompter) {
         prompter.Show(kLowerCased, MessageKind::Warning);
 }
 
-// A literal text with its "%s" replaced in turn by the arguments (in the code page already).
-std::string Formatted(std::string_view utf8, std::initializer_list<std::string_view> arguments) {
-    std::string text = ansi::FromUtf8(utf8);
-    std::size_t from = 0;
-    for (std::string_view argument : arguments) {
-        const std::size_t at = text.find("%s", from);
-        if (at == std::string::npos)
-            break;
-        text.replace(at, 2, argument);
-        from = at + argument.size();
-    }
-    return text;
-}
-
 // The question before address, which leads to old, is led to target instead.
 std::string ReplaceQuestion(const std::string& address, const std::string& old,
                             const std::string& target) {
-    std::string question = Formatted("Die Adresse \"%s\" führt bereits zu \"%s\".\n\nSoll sie "
+    std::string question = strings::Literal("Die Adresse \"%s\" führt bereits zu \"%s\".\n\nSoll sie "
                                      "stattdessen zu \"%s\" führen?",
                                      {address, old, target});
     if (!HasAt(old))
-        question += Formatted("\n\nDas Konto \"%s\" bleibt mit seinen Mails bestehen, ist über "
+        question += strings::Literal("\n\nDas Konto \"%s\" bleibt mit seinen Mails bestehen, ist über "
                               "diese Adresse aber nicht mehr erreichbar.",
                               {old});
     return question;
@@ -615,20 +601,20 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
 
 std::string CPageDomains::CreationFailure(const std::string& account, int error) const {
     if (!IsValidAccountName(account))
-        return Formatted("Der Name \"%s\" kann keinen Kontoordner bezeichnen.", {account});
+        return strings::Literal("Der Name \"%s\" kann keinen Kontoordner bezeichnen.", {account});
     if (m_store.AccountFolder(account) || m_config.users.Contains(account)) {
         std::string address;
         if (m_config.aliases.FindAddressOf(account, address))
-            return Formatted("Das Konto \"%s\" ist bereits vorhanden; die Adresse \"%s\" führt "
+            return strings::Literal("Das Konto \"%s\" ist bereits vorhanden; die Adresse \"%s\" führt "
                              "dorthin.",
                              {account, address});
-        return Formatted("Das Konto \"%s\" ist bereits vorhanden.", {account});
+        return strings::Literal("Das Konto \"%s\" ist bereits vorhanden.", {account});
     }
     const std::string cause =
         platform::WriteFailureCause(PathJoin(m_store.GetSpoolDir(), account), error);
     if (!cause.empty())
         return cause;
-    return Formatted("Der Ordner \"%s\" konnte nicht angelegt werden.",
+    return strings::Literal("Der Ordner \"%s\" konnte nicht angelegt werden.",
                      {PathJoin(m_store.GetSpoolDir(), account)});
 }
 
@@ -729,7 +715,7 @@ bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dial
     if (!m_store.ChangeAccount(account, dialog.Value(CAddAccountDlg::kPassword), settings)) {
         const int error = platform::LastError();
         std::string text = strings::Text(kAccountNotCreated) + " " +
-                           Formatted("Sein Ordner \"%s\" war schon vorhanden, aber Passwort und "
+                           strings::Literal("Sein Ordner \"%s\" war schon vorhanden, aber Passwort und "
                                      "Einstellungen konnten darin nicht geschrieben werden.",
                                      {account});
         const auto folder = m_store.AccountFolder(account);

@@ -40,7 +40,7 @@ inline constexpr const char* kHostNameIncomplete =
 inline constexpr const char* kStartingScheduler = "Starte den Schedule-Dienst...";
 #else
 inline constexpr const char* kHostNameIncomplete =
-    "Der vom Betriebssystem gemeldete DNS-Name Ihres Server '%s' scheint unvollständig oder "
+    "Der vom Betriebssystem gemeldete DNS-Name Ihres Servers '%s' scheint unvollständig oder "
     "inkorrekt zu sein. Bitte korrigieren Sie diese Einstellung um einen einwandfreien Betrieb "
     "zu gewährleisten!\n\nTragen Sie bitte mit \"hostnamectl set-hostname\" den vollständig "
     "qualifizierten DNS-Namen ein (zum Beispiel \"hostnamectl set-hostname mail.example.test\") "

@@ -44,8 +44,12 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
         help->setText(QStringLiteral("&Hilfe"));
     layout->addWidget(m_buttons);
     connect(m_buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (m_view->TakeFields() && m_model.OnOk(m_prompter))
+        if (!m_view->TakeFields())
+            return;
+        if (m_model.OnOk(m_prompter))
             accept();
+        else if (const auto field = m_model.TakeRefusedField())
+            m_view->FocusField(*field); // the refused value, to be corrected where it stands
     });
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_buttons, &QDialogButtonBox::helpRequested, this, &CDialogView::RequestHelp);

@@ -429,6 +429,17 @@ void CFieldBinder::ShowStates() {
     m_loading = false;
 }
 
+void CFieldBinder::FocusField(std::string_view id) {
+    QWidget* control = ControlOf(id);
+    if (!control)
+        return;
+    control->setFocus();
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->selectAll();
+    else if (auto* spin = qobject_cast<QSpinBox*>(control))
+        spin->selectAll();
+}
+
 bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
     const auto refused = m_model.TakeFields(
         [this](const CFieldSpec& field) {
@@ -440,13 +451,7 @@ bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
         prompter);
     if (!refused)
         return true;
-    if (QWidget* control = ControlOf(*refused)) {
-        control->setFocus();
-        if (auto* edit = qobject_cast<QLineEdit*>(control))
-            edit->selectAll();
-        else if (auto* spin = qobject_cast<QSpinBox*>(control))
-            spin->selectAll();
-    }
+    FocusField(*refused);
     return false;
 }
 

@@ -49,6 +49,8 @@ public:
     // Controls to fields with the model's checks. On a refusal the prompter has shown it, the
     // focus is on the refused control, and the result is false.
     bool ControlsToModel(CPrompter& prompter);
+    // Puts the focus on the control of field id, its text selected, as a refusal does.
+    void FocusField(std::string_view id);
     // The controls' texts into the model unchecked, for a command that takes its fields itself
     // (CCommandSpec::takesFields).
     void HandOverControls();

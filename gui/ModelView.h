@@ -23,6 +23,8 @@ public:
     virtual void ShowStates() = 0;
     // Takes the fields from the controls; false, with the focus on the control, on a refusal.
     bool TakeFields() { return m_binder->ControlsToModel(m_prompter); }
+    // The focus on the control of a field the model refused.
+    void FocusField(std::string_view id) { m_binder->FocusField(id); }
     // What a command needs before it runs: the fields taken, or, for one that takes them
     // itself, the controls' texts handed over unchecked.
     bool PrepareCommand(const CCommandSpec& command) {

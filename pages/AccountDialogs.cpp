@@ -156,11 +156,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-bool Refuse(CPrompter& prompter, const std::string& text) {
-    prompter.ShowText(text, MessageKind::Error);
-    return false;
-}
-
 bool IsAscii(std::string_view text) {
     for (char c : text) {
         const unsigned char u = static_cast<unsigned char>(c);
@@ -202,13 +197,11 @@ bool CAddDomainDlg::OnOk(CPrompter& prompter) {
     // Such a name would stand in "domains" and the tree, but no address could ever reach it, and
     // an empty line would be a domain nobody can select again.
     if (auto refusal = accountdlg::DomainNameRefusal(Value(kDomainName)))
-        return Refuse(prompter, *refusal);
+        return RefuseField(prompter, kDomainName, *refusal);
     // Refused here rather than after the dialog has closed, so that what was typed stays to
     // be corrected.
-    if (m_exists && m_exists(ansi::ToLower(Value(kDomainName)))) {
-        prompter.Show(142, MessageKind::Error);
-        return false;
-    }
+    if (m_exists && m_exists(ansi::ToLower(Value(kDomainName))))
+        return RefuseField(prompter, kDomainName, 142);
     return true;
 }
 
@@ -233,14 +226,12 @@ bool CAddAliasDlg::OnOk(CPrompter& prompter) {
     for (char c : local)
         unusable = unusable || IsBlank(c) || IsControl(c) || c == '@' || c == ':';
     if (unusable)
-        return Refuse(prompter,
-                      strings::Literal("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
-                                       "Steuerzeichen, \"@\" und \":\" an."));
+        return RefuseField(prompter, kLocalPart,
+                           strings::Literal("Bitte geben Sie eine Alias-Adresse ohne Leerzeichen, "
+                                            "Steuerzeichen, \"@\" und \":\" an."));
     // At the root a bare account name is a valid target too.
-    if (Value(kDomain) != "*" && Value(kTarget).find('@') == std::string::npos) {
-        prompter.Show(149, MessageKind::Error);
-        return false;
-    }
+    if (Value(kDomain) != "*" && Value(kTarget).find('@') == std::string::npos)
+        return RefuseField(prompter, kTarget, 149);
     return true;
 }
 
@@ -271,21 +262,19 @@ bool CAccountDlgBase::OnOk(CPrompter& prompter) {
     // The services read the password file through the same encoding; a byte it cannot carry
     // would lock the user out with a password that looks accepted.
     const std::string& password = Value(kPassword);
-    if (password.empty()) {
-        prompter.Show(EmptyPasswordMessage(), MessageKind::Error);
-        return false;
-    }
+    if (password.empty())
+        return RefuseField(prompter, kPassword, EmptyPasswordMessage());
     const std::string account = AccountName();
     if (PasswordSurvivesEncoding(account, password))
         return true;
     if (!IsAscii(password))
-        return Refuse(
-            prompter,
+        return RefuseField(
+            prompter, kPassword,
             strings::Literal("Das Passwort darf nur Zeichen des ASCII-Zeichensatzes enthalten, "
                              "keine Umlaute oder anderen Sonderzeichen: der Mailserver könnte es "
                              "sonst nicht lesen."));
-    return Refuse(
-        prompter,
+    return RefuseField(
+        prompter, kPassword,
         strings::Literal("Für das Konto \"%s\" kann kein Passwort gespeichert werden, das der "
                          "Mailserver lesen kann, da sein Name Umlaute oder andere Sonderzeichen "
                          "enthält. Bitte verwenden Sie nur Zeichen des ASCII-Zeichensatzes.",
@@ -319,7 +308,8 @@ bool CAddAccountDlg::OnOk(CPrompter& prompter) {
     // not learn what to type instead.
     const std::string& local = Value(kLocalPart);
     if (local.empty())
-        return Refuse(prompter, strings::Literal("Bitte geben Sie eine Adresse an."));
+        return RefuseField(prompter, kLocalPart,
+                           strings::Literal("Bitte geben Sie eine Adresse an."));
     // "*" alone is the account of the domain itself. Anywhere else a "*" or "?" would turn the
     // account's address into a pattern that takes other addresses' mail, and a ":" would cut
     // the key of its "aliases" line short. At the root no domain stands behind a "*".
@@ -337,7 +327,7 @@ bool CAddAccountDlg::OnOk(CPrompter& prompter) {
         if (!AtRoot())
             text += strings::Literal(" Nur \"*\" allein ist erlaubt: es steht für die Domain "
                                      "selbst.");
-        return Refuse(prompter, text);
+        return RefuseField(prompter, kLocalPart, text);
     }
     return CAccountDlgBase::OnOk(prompter);
 }

@@ -195,6 +195,18 @@ void CPageModel::LockCancel() {
         m_lockCancel();
 }
 
+bool CDialogModel::RefuseField(CPrompter& prompter, const char* field, std::string_view text) {
+    prompter.ShowText(text, MessageKind::Error);
+    m_refusedField = field;
+    return false;
+}
+
+bool CDialogModel::RefuseField(CPrompter& prompter, const char* field, unsigned message) {
+    prompter.Show(message, MessageKind::Error);
+    m_refusedField = field;
+    return false;
+}
+
 bool RunDialogAccepted(CPrompter& prompter, CDialogModel& dialog) {
     while (prompter.RunDialog(dialog))
         if (dialog.OnOk(prompter))

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class CRowModel;
@@ -244,6 +245,19 @@ public:
     // OK was pressed and the fields were taken; false keeps the dialog open. It may be asked
     // twice for one OK (see RunDialogAccepted), so what it writes must come out the same.
     virtual bool OnOk(CPrompter& /*prompter*/) { return true; }
+
+    // The field the last refusal of OnOk was about, once: the view puts the focus there, so
+    // that the user corrects what was typed instead of looking for it.
+    std::optional<std::string> TakeRefusedField() { return std::exchange(m_refusedField, {}); }
+
+protected:
+    // A refusal of OnOk: shows the message (a text, or a string-table number), notes field for
+    // the focus, and gives false.
+    bool RefuseField(CPrompter& prompter, const char* field, std::string_view text);
+    bool RefuseField(CPrompter& prompter, const char* field, unsigned message);
+
+private:
+    std::optional<std::string> m_refusedField;
 };
 
 // Runs the dialog until the user cancels or its OnOk accepts the values. The Qt view asks OnOk

@@ -166,6 +166,8 @@ TEST(AccountDialogs, PasswordsThePasswordFileCannotKeepAreRefused) {
     dialog.SetValue(D::kPassword, "");
     user.ExpectMessage(147, MessageKind::Error, Answer::Ok);
     EXPECT_FALSE(dialog.OnOk(user));
+    EXPECT_EQ(dialog.TakeRefusedField(), D::kPassword) << "the view puts the focus there";
+    EXPECT_EQ(dialog.TakeRefusedField(), std::nullopt);
     CChangeAccountDlg emptied("info@example.test", "info.example.test");
     user.ExpectMessage(150, MessageKind::Error, Answer::Ok);
     EXPECT_FALSE(emptied.OnOk(user));

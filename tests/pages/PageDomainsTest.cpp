@@ -760,7 +760,7 @@ TEST_F(PageDomainsTest, HostNameWithoutDomainEndsTheChecks) {
         PageDomainsTest::host = name;
         CPageDomains page(config, [&] { return platform::HostIdentity{host, "0.0.0.0"}; });
         user.kinds.clear();
-        user.ExpectText(std::string("Server '") + name + "'", Answer::Ok);
+        user.ExpectText(std::string("'") + name + "' scheint", Answer::Ok);
         page.OnFirstShow(user);
         user.VerifyAllMet();
         EXPECT_EQ(user.kinds, std::vector<MessageKind>{MessageKind::Error});

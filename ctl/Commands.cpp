@@ -37,13 +37,9 @@ bool TakeFilled(CDialogModel& dialog, CPrompter& prompter) {
         const auto refusal = CFieldModel::Refusal(field, dialog.Value(field.id));
         if (!refusal)
             continue;
-        // The label names the field as the window does, without its mnemonic and colon.
-        std::string label = field.label;
-        std::erase(label, '&');
-        if (!label.empty() && label.back() == ':')
-            label.pop_back();
-        prompter.ShowText(label.empty() ? *refusal : ansi::FromUtf8(label + ": ") + *refusal,
-                          MessageKind::Error);
+        // The label names the field as the window does.
+        const std::string label = LabelText(field);
+        prompter.ShowText(label.empty() ? *refusal : label + ": " + *refusal, MessageKind::Error);
         return false;
     }
     return true;

@@ -1,11 +1,20 @@
 #include "pages/FieldModel.h"
 
+#include "Common/Ansi.h"
 #include "Common/MapEx.h"
 #include "Common/TextFile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+
+std::string LabelText(const CFieldSpec& field) {
+    std::string label = field.label ? field.label : "";
+    std::erase(label, '&');
+    if (!label.empty() && label.back() == ':')
+        label.pop_back();
+    return ansi::FromUtf8(label);
+}
 
 const CFieldSpec* CFieldModel::FindField(std::string_view id) const {
     for (const CFieldSpec& field : Fields())

@@ -72,6 +72,10 @@ struct CFieldSpec {
     const char* olderKey = nullptr;
 };
 
+// A field's label as a message names it: without its mnemonic "&" and its trailing colon, in
+// the code page of the texts handed to the prompter.
+std::string LabelText(const CFieldSpec& field);
+
 // Where a command appears. One command may appear in several places; each place runs the same
 // handler and shows the same enabled state.
 enum CommandPlace : unsigned {

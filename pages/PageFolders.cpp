@@ -70,20 +70,11 @@ bool IsCompletePath(std::string_view path) {
            (platform::kPathSeparator != '/' || path.front() == platform::kPathSeparator);
 }
 
-// The field's label as the message names it: without mnemonic and colon, in the code page.
-std::string LabelOf(const CFieldSpec& field) {
-    std::string label = field.label;
-    std::erase(label, '&');
-    if (!label.empty() && label.back() == ':')
-        label.pop_back();
-    return ansi::FromUtf8(label);
-}
-
 std::string RelativeRefusal(const CFieldSpec& field, const std::string& path, const char* example) {
     return strings::Literal("Das Verzeichnis \"%s\" ", path) +
            strings::Literal("(%s) ist kein vollständiger Pfad. Die Dienste laufen in einem "
                             "anderen Arbeitsverzeichnis und fänden es nicht. ",
-                            LabelOf(field)) +
+                            LabelText(field)) +
            strings::Literal("Bitte geben Sie den vollständigen Pfad an, zum Beispiel \"%s\".",
                             example);
 }
@@ -192,7 +183,7 @@ bool CPageFolders::CheckChangedFolders(CPrompter& prompter) {
                 continue;
             prompter.ShowText(
                 strings::Literal("\"%s\" ist kein Verzeichnis, sondern eine Datei. ", path) +
-                    strings::Literal("Bitte wählen Sie ein Verzeichnis (%s).", LabelOf(field)),
+                    strings::Literal("Bitte wählen Sie ein Verzeichnis (%s).", LabelText(field)),
                 MessageKind::Error);
             return false;
         }
@@ -203,7 +194,7 @@ bool CPageFolders::CheckChangedFolders(CPrompter& prompter) {
             strings::Literal("(%s) ist nicht vorhanden.\n\nSoll es jetzt angelegt werden? Mit "
                              "\"Nein\" wird es trotzdem eingetragen; die Dienste brauchen es, "
                              "sobald sie es verwenden.",
-                             LabelOf(field));
+                             LabelText(field));
         if (prompter.ShowText(question, MessageKind::Question) != Answer::Yes) {
             m_leftMissing.insert(path);
             continue;

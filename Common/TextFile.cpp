@@ -85,17 +85,20 @@ constexpr unsigned kBackupFileMode = 0600;
 // A new file bound to a map or list: the services, running under their own accounts, read it.
 constexpr unsigned kNewFileMode = 0644;
 
-// "-%y%m%d-%H%M%S", the suffix MakeBackup gives a copy.
+// "-%y%m%d-%H%M%S", the suffix MakeBackup gives a copy, with "-N" behind it for a later copy
+// of the same second.
 bool IsBackupSuffix(std::string_view suffix) {
     constexpr std::string_view kShape = "-dddddd-dddddd";
-    if (suffix.size() != kShape.size())
+    if (suffix.size() < kShape.size())
         return false;
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
         const bool digit = suffix[i] >= '0' && suffix[i] <= '9';
         if (kShape[i] == 'd' ? !digit : suffix[i] != kShape[i])
             return false;
     }
-    return true;
+    const std::string_view number = suffix.substr(kShape.size());
+    return number.empty() || (number.size() > 1 && number[0] == '-' &&
+                              number.find_first_not_of("0123456789", 1) == std::string_view::npos);
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -207,7 +210,14 @@ void CBoundFile::MakeBackup(std::string_view backupBase) const {
     platform::LargeString content;
     if (!ReadAll(content))
         return;
-    const std::string name = base + platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
+    // The first copy of a second keeps the plain name; a later save in the same second must not
+    // replace it (the state before the first of two quick saves would be gone), so its copy
+    // gets "-2", "-3" and so on.
+    const std::string stamped = base + platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
+    std::string name = stamped;
+    for (int number = 2;
+         number < 100000 && platform::QueryPathKind(name) != platform::PathKind::Missing; ++number)
+        name = stamped + "-" + std::to_string(number);
     if (root.empty())
         (void)platform::ReplaceFileAtomic(name, content, kBackupFileMode);
     else

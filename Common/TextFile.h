@@ -117,9 +117,10 @@ struct CBoundFile {
     // link out of root).
     bool ReadAll(platform::LargeString& text) const;
     // Before the file is overwritten: copies it to backupBase (or to its own path when the base
-    // is empty) followed by the local time as "-%y%m%d-%H%M%S". The copy is written like the
-    // file itself, atomically: an existing copy of that name (an earlier save in the same
-    // second) is replaced whole, and a copy that fails or is killed on the way leaves nothing.
+    // is empty) followed by the local time as "-%y%m%d-%H%M%S"; a later copy in the same second
+    // gets "-2", "-3" and so on behind that, so no save's copy replaces another's. The copy is
+    // written like the file itself, atomically: one that fails or is killed on the way leaves
+    // nothing.
     // A copy that fails, for example because the file does not exist yet, is not an error.
     void MakeBackup(std::string_view backupBase) const;
     // Replaces the file by text atomically (the old file stays whole on failure) and takes the

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,6 +200,19 @@ TEST_F(StorableMapFile, SaveWithBackupCopiesTheOldFileUnderATimeStamp) {
     // Without a base the copy goes beside the file.
     ASSERT_TRUE(map.Save(true));
     EXPECT_EQ(FilesIn(dir.path()).size(), 3u);
+
+    // Quick saves, most likely within one second, each keep their copy: a later one of the same
+    // second is named with "-2", "-3".
+    for (const char* value : {"x", "y"}) {
+        map.SetString("A", value);
+        ASSERT_TRUE(map.Save(true, backups + "/test.cfg"));
+    }
+    std::set<std::string> copies;
+    for (const std::string& name : FilesIn(backups)) {
+        EXPECT_THAT(name, testing::MatchesRegex("test\\.cfg-[0-9]{6}-[0-9]{6}(-[0-9]+)?"));
+        copies.insert(ReadBytes(backups + "/" + name));
+    }
+    EXPECT_EQ(copies, (std::set<std::string>{"A: old\n", Crlf("A:\tnew\n"), Crlf("A:\tx\n")}));
 }
 
 TEST_F(StorableMapFile, SaveWithBackupOfANewFileStillWritesIt) {

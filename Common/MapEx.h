@@ -216,7 +216,10 @@ public:
     // Writes the map to the bound file, after copying the old file to backupBase followed by
     // the local time (the file's own path when backupBase is empty) if makeBackup is set. The
     // file is replaced atomically: on failure the old file is untouched.
-    virtual bool Save(bool makeBackup, std::string_view backupBase = {});
+    virtual bool Save(bool makeBackup, std::string_view backupBase = {},
+                      std::string_view moment = {});
+    // The exact bytes Save would write now: what a preview of the save compares with the file.
+    std::string TextToSave() const { return Serialize(); }
     // Also the saved file keeps the entry's line where it stood, with the comment block above
     // it.
     bool RenameKey(std::string_view from, std::string_view to) override;

@@ -315,9 +315,9 @@ std::string CStorableList::Serialize() const {
     return out.Take();
 }
 
-bool CStorableList::Save(bool makeBackup, std::string_view backupBase) {
+bool CStorableList::Save(bool makeBackup, std::string_view backupBase, std::string_view moment) {
     if (makeBackup)
-        m_file.MakeBackup(backupBase);
+        (void)m_file.MakeBackup(backupBase, moment);
     return textfile::FalseOnMemoryError([&] {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (!m_file.Replace(Serialize()))

@@ -129,7 +129,10 @@ public:
     bool Load(const std::string& path, textfile::CReadAhead&& ahead);
     // Writes the list, after a time-stamped backup copy when makeBackup is set; the file is
     // replaced atomically, so a failure leaves the old one untouched.
-    virtual bool Save(bool makeBackup, std::string_view backupBase = {});
+    virtual bool Save(bool makeBackup, std::string_view backupBase = {},
+                      std::string_view moment = {});
+    // The exact bytes Save would write now: what a preview of the save compares with the file.
+    std::string TextToSave() const { return Serialize(); }
     // Binds and loads PathJoin(value of the variable, fileName); the path stays bound when the
     // file is missing, so a later Save creates it.
     bool LoadFromEnv(const std::string& fileName, const char* variable = "MAILCONFIGDIR");

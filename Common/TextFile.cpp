@@ -1,5 +1,7 @@
 #include "Common/TextFile.h"
 
+#include "Common/BackupFolder.h"
+
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -84,22 +86,6 @@ namespace {
 constexpr unsigned kBackupFileMode = 0600;
 // A new file bound to a map or list: the services, running under their own accounts, read it.
 constexpr unsigned kNewFileMode = 0644;
-
-// "-%y%m%d-%H%M%S", the suffix MakeBackup gives a copy, with "-N" behind it for a later copy
-// of the same second.
-bool IsBackupSuffix(std::string_view suffix) {
-    constexpr std::string_view kShape = "-dddddd-dddddd";
-    if (suffix.size() < kShape.size())
-        return false;
-    for (std::size_t i = 0; i < kShape.size(); ++i) {
-        const bool digit = suffix[i] >= '0' && suffix[i] <= '9';
-        if (kShape[i] == 'd' ? !digit : suffix[i] != kShape[i])
-            return false;
-    }
-    const std::string_view number = suffix.substr(kShape.size());
-    return number.empty() || (number.size() > 1 && number[0] == '-' &&
-                              number.find_first_not_of("0123456789", 1) == std::string_view::npos);
-}
 
 std::string DirectoryOf(const std::string& path) {
     auto slash = path.find_last_of(platform::kPathSeparator);
@@ -198,30 +184,51 @@ bool CBoundFile::ReadAll(platform::LargeString& text) const {
                         : platform::ReadWholeFileWithin(path, root, text);
 }
 
-void CBoundFile::MakeBackup(std::string_view backupBase) const {
+bool CBoundFile::MakeBackup(std::string_view backupBase, std::string_view moment) const {
     const std::string base = backupBase.empty() ? path : std::string(backupBase);
+    const std::string folder = DirectoryOf(base);
+    const std::string file = platform::BaseName(base);
     // A copy has a new name every second, so the cleaning each save does for its own name
     // would never meet the temporary file of a copy killed in an earlier second: clean for
     // every copy of this base.
-    platform::RemoveStaleTemporaries(
-        DirectoryOf(base), [prefix = platform::BaseName(base)](std::string_view target) {
-            return target.starts_with(prefix) && IsBackupSuffix(target.substr(prefix.size()));
-        });
+    platform::RemoveStaleTemporaries(folder, [&file](std::string_view target) {
+        return target.starts_with(file) &&
+               backupfolder::IsMomentSuffix(target.substr(file.size()));
+    });
     platform::LargeString content;
     if (!ReadAll(content))
-        return;
-    // The first copy of a second keeps the plain name; a later save in the same second must not
-    // replace it (the state before the first of two quick saves would be gone), so its copy
-    // gets "-2", "-3" and so on.
-    const std::string stamped = base + platform::FormatLocalTimeNow("-%y%m%d-%H%M%S");
-    std::string name = stamped;
-    for (int number = 2;
-         number < 100000 && platform::QueryPathKind(name) != platform::PathKind::Missing; ++number)
-        name = stamped + "-" + std::to_string(number);
-    if (root.empty())
-        (void)platform::ReplaceFileAtomic(name, content, kBackupFileMode);
-    else
-        (void)platform::ReplaceFileAtomicWithin(name, root, content, kBackupFileMode);
+        return false;
+    // The copies of one save share the moment the save chose; without one, the first copy of a
+    // second keeps the plain name and a later save in the same second must not replace it (the
+    // state before the first of two quick saves would be gone), so its copy gets "-2", "-3".
+    std::string name = base + "-" + std::string(moment);
+    if (moment.empty() || platform::QueryPathKind(name) != platform::PathKind::Missing) {
+        const std::string stamped =
+            base + "-" + (moment.empty() ? platform::FormatLocalTimeNow("%y%m%d-%H%M%S")
+                                         : std::string(moment));
+        name = stamped;
+        for (int number = 2; number < 100000 &&
+                             platform::QueryPathKind(name) != platform::PathKind::Missing;
+             ++number)
+            name = stamped + "-" + std::to_string(number);
+    }
+    // Most saves change one file of the set: the copies of the others are the same bytes as
+    // their copies of the save before, and share that copy's storage instead of filling the
+    // disk with a full set per save. A copy is never written in place afterwards (neither by
+    // a save nor by a restore), so the shared bytes cannot change under the other name.
+    if (root.empty()) {
+        if (const auto previous = backupfolder::NewestCopy(folder, file)) {
+            platform::LargeString earlier;
+            const auto status = platform::StatPath(*previous);
+            if (status && !status->isDirectory && status->size == content.size() &&
+                platform::ReadWholeFile(*previous, earlier) &&
+                std::string_view(earlier) == std::string_view(content) &&
+                platform::MakeHardLink(*previous, name))
+                return true;
+        }
+        return platform::ReplaceFileAtomic(name, content, kBackupFileMode);
+    }
+    return platform::ReplaceFileAtomicWithin(name, root, content, kBackupFileMode);
 }
 
 bool CBoundFile::Replace(std::string_view text) {

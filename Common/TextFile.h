@@ -117,12 +117,15 @@ struct CBoundFile {
     // link out of root).
     bool ReadAll(platform::LargeString& text) const;
     // Before the file is overwritten: copies it to backupBase (or to its own path when the base
-    // is empty) followed by the local time as "-%y%m%d-%H%M%S"; a later copy in the same second
-    // gets "-2", "-3" and so on behind that, so no save's copy replaces another's. The copy is
-    // written like the file itself, atomically: one that fails or is killed on the way leaves
-    // nothing.
-    // A copy that fails, for example because the file does not exist yet, is not an error.
-    void MakeBackup(std::string_view backupBase) const;
+    // is empty) followed by "-" and moment, the stamp a save shares among all its copies (see
+    // Common/BackupFolder.h). Without a moment, or when that name is taken, the local time
+    // "%y%m%d-%H%M%S" stands there, with "-2", "-3" and so on behind it for a later copy of the
+    // same second, so no save's copy replaces another's. A copy with the same bytes as the
+    // newest earlier copy of the file is a second name (a hard link) of that copy; any other
+    // is written like the file itself, atomically: one that fails or is killed on the way
+    // leaves nothing. False when no copy was made, for example because the file does not exist
+    // yet (which is no error for a save).
+    bool MakeBackup(std::string_view backupBase, std::string_view moment = {}) const;
     // Replaces the file by text atomically (the old file stays whole on failure) and takes the
     // new time and size.
     bool Replace(std::string_view text);

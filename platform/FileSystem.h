@@ -94,6 +94,10 @@ bool RemoveEmptyDirectory(const std::string& path);
 // is flushed, so that the new name survives a crash.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
+// Gives the file existing a second name link in the same file system (a hard link: both names
+// share the bytes); never replaces anything at link. The folder is flushed as above.
+bool MakeHardLink(const std::string& existing, const std::string& link);
+
 // Why writing the file at path failed, in German for the user ("Der Datenträger ist voll."),
 // from error (an errno value of the failed write, 0 when unknown) and from what the path and
 // its folder are now: not a regular file, a read-only file system, no room left, no

@@ -279,6 +279,22 @@ bool RemoveEmptyDirectory(const std::string& path) {
     return ::rmdir(path.c_str()) == 0;
 }
 
+namespace {
+
+// Flushes the folder that holds path, so that a new name in it survives a crash.
+void SyncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         // A file system without the flag: look first, then rename. Only this program names
@@ -291,13 +307,14 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
         if (::rename(from.c_str(), to.c_str()) != 0)
             return false;
     }
-    const std::size_t slash = to.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd);
-        ::close(fd);
-    }
+    SyncFolderOf(to);
+    return true;
+}
+
+bool MakeHardLink(const std::string& existing, const std::string& link) {
+    if (::link(existing.c_str(), link.c_str()) != 0)
+        return false;
+    SyncFolderOf(link);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "app/ConfigSet.h"
 
+#include "Common/BackupFolder.h"
 #include "platform/FileSystem.h"
 
 std::array<CConfigSet::File, CConfigSet::kFileCount> CConfigSet::Files() {
@@ -105,8 +106,24 @@ CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
     entry.saved = false;
     if (entry.unreadable)
         return ListSave::KeptUnreadable;
-    entry.saved = entry.list.Save(true, backupBase);
+    // The lists one apply writes are one moment of the backup history.
+    if (m_momentRound != m_round) {
+        const std::string folder = backupBase.substr(0, backupBase.find_last_of(platform::kPathSeparator));
+        m_roundMoment = backupfolder::NewMoment(folder);
+        m_momentRound = m_round;
+    }
+    entry.saved = entry.list.Save(true, backupBase, m_roundMoment);
+    if (entry.saved)
+        journal.Record(CJournal::Kind::ListWritten, path);
     return entry.saved ? ListSave::Saved : ListSave::Failed;
+}
+
+std::vector<std::pair<std::string, const CStorableList*>> CConfigSet::SharedLists() const {
+    std::vector<std::pair<std::string, const CStorableList*>> lists;
+    for (const auto& [key, entry] : m_sharedLists)
+        if (!entry->unreadable)
+            lists.emplace_back(entry->list.GetPath(), &entry->list);
+    return lists;
 }
 
 bool CConfigSet::SharedListSaved(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include "Common/MapEx.h"
 #include "Common/StringList.h"
+#include "app/Journal.h"
 #include "accounts/AliasMap.h"
 #include "accounts/DomainList.h"
 #include "accounts/UserList.h"
@@ -46,9 +47,11 @@ struct CConfigSet {
         const void* Object() const { return map ? static_cast<const void*>(map) : list; }
         const std::string& Path() const { return map ? map->GetPath() : list->GetPath(); }
         bool ChangedOnDisk() const { return map ? map->ChangedOnDisk() : list->ChangedOnDisk(); }
-        bool Save(const std::string& backupBase) const {
-            return map ? map->Save(true, backupBase) : list->Save(true, backupBase);
+        bool Save(const std::string& backupBase, const std::string& moment = {}) const {
+            return map ? map->Save(true, backupBase, moment) : list->Save(true, backupBase, moment);
         }
+        // The exact bytes Save would write now.
+        std::string TextToSave() const { return map ? map->TextToSave() : list->TextToSave(); }
     };
     static constexpr std::size_t kFileCount = 9;
     // Files whose load failed at start-up (missing, unreadable, no configuration directory):
@@ -67,6 +70,13 @@ struct CConfigSet {
         std::string aside; // the folder's path while it is set aside
     };
     std::vector<PendingRemoval> pendingRemovals;
+    // The writes made at once, outside the save of the set (see CJournal).
+    CJournal journal;
+    // A dry run changes the set in memory only: what would be written at once (account folders,
+    // folders) is recorded in the journal as not done, and nothing is written.
+    bool dryRun = false;
+    // "aliases" was loaded without the account list, unchecked: it is not written after OK.
+    bool aliasesUnchecked = false;
     static constexpr std::size_t kAccountListAfter = 6; // built after the first six files
     std::array<File, kFileCount> Files();
 
@@ -92,6 +102,11 @@ struct CConfigSet {
     // Whether the list of path reached its file in the current round. Until it has, the older
     // keys it was seeded from are the only copy of its entries and must stay.
     bool SharedListSaved(const std::string& path);
+    // Whether an apply would write the list of path (it is not a file that could not be read).
+    bool SharedListWritable(const std::string& path) { return !Shared(path).unreadable; }
+    // The list files of the pages that the next apply would write (one that could not be read
+    // is never written), each with its list.
+    std::vector<std::pair<std::string, const CStorableList*>> SharedLists() const;
 
 private:
     struct SharedEntry {
@@ -108,6 +123,8 @@ private:
     std::map<std::string, std::unique_ptr<SharedEntry>> m_sharedLists;
     std::vector<const void*> m_applyRound; // the pages that applied in the current round
     unsigned m_round = 1;
+    std::string m_roundMoment; // the backup moment of the lists saved in the current round
+    unsigned m_momentRound = 0;
 };
 
 // path with empty and "." parts dropped and ".." taken back where a part precedes it.

@@ -2,6 +2,7 @@
 
 #include "Common/Ansi.h"
 #include "accounts/AccountStore.h"
+#include "Common/BackupFolder.h"
 #include "app/Merge.h"
 #include "app/ServiceControl.h"
 #include "app/Strings.h"
@@ -237,7 +238,7 @@ void CQuibrelApp::LoadSet() {
                 // a new installation may simply not have it yet. Only "aliases" needs the
                 // list, to drop addresses of accounts that are gone; without it every mailbox
                 // would seem gone, so the file is loaded unchecked and not written back.
-                m_aliasesUnchecked = true;
+                m_set.aliasesUnchecked = true;
                 m_env.prompter.ShowMessage({kMsgAccountListFailed,
                                             strings::Text(kMsgAccountListFailed) + " " +
                                                 SpoolFailureText(spool) + "\n\n" +
@@ -251,7 +252,7 @@ void CQuibrelApp::LoadSet() {
             // out of "aliases", and the save would write the file without them.
             const bool domainsRead = !m_set.LoadFailed(&m_set.domains);
             m_set.aliases.SetDomainFilter(domainsRead && !m_set.domains.IsEmpty());
-            m_set.aliases.SetAccountFilter(!m_aliasesUnchecked);
+            m_set.aliases.SetAccountFilter(!m_set.aliasesUnchecked);
             if (!domainsRead && directory)
                 m_env.prompter.ShowText(strings::Literal(kAliasesUnfiltered), MessageKind::Warning);
         }
@@ -294,7 +295,7 @@ bool CQuibrelApp::SaveSet() {
     auto files = m_set.Files();
     std::array<bool, CConfigSet::kFileCount> keep = m_keepOnDisk;
     for (std::size_t i = 0; i < files.size(); ++i)
-        keep[i] = keep[i] || (m_aliasesUnchecked && files[i].map == &m_set.aliases);
+        keep[i] = keep[i] || (m_set.aliasesUnchecked && files[i].map == &m_set.aliases);
     bool refused = false;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (keep[i] || !files[i].ChangedOnDisk())
@@ -330,9 +331,11 @@ bool CQuibrelApp::SaveSet() {
                 return false;
         }
     }
+    // The copies of this save share one moment of the backup history.
+    const std::string moment = backups.empty() ? std::string() : backupfolder::NewMoment(backups);
     for (std::size_t i = 0; i < files.size(); ++i) {
         const CConfigSet::File& file = files[i];
-        if (m_aliasesUnchecked && file.map == &m_set.aliases) {
+        if (m_set.aliasesUnchecked && file.map == &m_set.aliases) {
             // Untouched, there is nothing to say; a change made on it cannot be written.
             const bool changed = m_set.aliases.GetVersion() != m_aliasesLoadedVersion ||
                                  !m_set.pendingRemovals.empty();
@@ -352,7 +355,7 @@ bool CQuibrelApp::SaveSet() {
                                       strings::Literal(kKeptUnreadable));
             continue;
         }
-        if (file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name))) {
+        if (file.Save(backups.empty() ? std::string() : PathJoin(backups, file.name), moment)) {
             m_saveResults[i] = FileSave::Saved;
             continue;
         }
@@ -426,12 +429,17 @@ void CQuibrelApp::FinishRemovals(bool saved) {
 }
 
 void CQuibrelApp::RestartServices() {
-    for (const ServiceRestart& restart : kRestarts) {
-        if (!IsServiceRunning(m_env.services, restart.service))
+    RestartRunningServices(m_env.services, m_env.prompter, m_env.sleepMs);
+}
+
+void RestartRunningServices(platform::ServiceManager& services, CPrompter& prompter,
+                            const std::function<void(unsigned ms)>& sleepMs) {
+    for (const CQuibrelApp::ServiceRestart& restart : CQuibrelApp::kRestarts) {
+        if (!IsServiceRunning(services, restart.service))
             continue; // a stopped service stays stopped
-        CProgressScope progress(m_env.prompter, ansi::FromUtf8(restart.progressText));
-        if (!RequestServiceRestart(m_env.services, restart.service))
-            m_env.prompter.Show(restart.failureMessage, MessageKind::Error);
-        m_env.sleepMs(250);
+        CProgressScope progress(prompter, ansi::FromUtf8(restart.progressText));
+        if (!RequestServiceRestart(services, restart.service))
+            prompter.Show(restart.failureMessage, MessageKind::Error);
+        sleepMs(250);
     }
 }

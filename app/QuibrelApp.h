@@ -104,7 +104,7 @@ private:
     // Tells the user once when MAILCONFIGDIR is unset or names no folder.
     void CheckConfigDirectory(const std::optional<std::string>& directory);
     // Loads the set; a file that fails is said and marked, an account list that cannot be
-    // built leaves "aliases" unchecked (m_aliasesUnchecked).
+    // built leaves "aliases" unchecked (CConfigSet::aliasesUnchecked).
     void LoadSet();
     // False when nothing was saved because of another program (see ChangedFiles).
     bool SaveSet();
@@ -132,9 +132,12 @@ private:
     // Files that exist but could not be loaded: saving the empty object over them would destroy
     // the administrator's settings, so they are left alone after OK and reported instead.
     std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};
-    // "aliases" was loaded without the account list, unchecked: it is not written after OK.
-    bool m_aliasesUnchecked = false;
     std::uint64_t m_aliasesLoadedVersion = 0; // to tell whether the sheet changed it
     std::array<FileSave, CConfigSet::kFileCount> m_saveResults{};
     std::map<const void*, CStringListEx> m_listBases; // the lists as loaded, for the merge
 };
+
+// Asks each running service of the suite to restart, in the order of CQuibrelApp::kRestarts,
+// with a progress text each and a pause after each request; a stopped service stays stopped.
+void RestartRunningServices(platform::ServiceManager& services, CPrompter& prompter,
+                            const std::function<void(unsigned ms)>& sleepMs);

@@ -216,6 +216,10 @@ public:
     virtual void OnFirstShow(CPrompter& /*prompter*/) {}
     // OK or Apply for a page that has been shown: write the fields into the configuration.
     virtual bool OnApply(CPrompter& /*prompter*/) { return true; }
+    // The part of OnApply that writes the fields into the set in memory, without a question
+    // and without writing a file, so that a preview shows what OK would save. False after the
+    // message when a value is refused, as OnApply refuses it.
+    virtual bool OnStage(CPrompter& /*prompter*/) { return true; }
 
     // Any edit of the user makes the page applicable.
     void OnFieldEdited(std::string_view /*id*/) override { SetModified(); }

@@ -307,6 +307,12 @@ void CPageConfigMDA::AddDeliveryTime(CPrompter& prompter) {
     if (!IsOwnJob(m_sendmailScript) || !m_env.scheduler ||
         !m_env.scheduler->Add(jobTime, m_sendmailScript, id))
         prompter.Show(kAddFailed);
+    else {
+        char time[16];
+        std::snprintf(time, sizeof time, "%02u:%02u ", static_cast<unsigned>(Number(kHour)),
+                      static_cast<unsigned>(Number(kMinute)));
+        m_config.journal.Record(CJournal::Kind::DeliveryTimeAdded, time + m_sendmailScript);
+    }
     RefreshScheduleList(prompter);
 }
 
@@ -315,10 +321,12 @@ void CPageConfigMDA::RemoveDeliveryTime(CPrompter& prompter) {
     if (!row || *row >= m_times.RowCount())
         return;
     const unsigned long id = std::strtoul(m_times.Text(*row).c_str(), nullptr, 10);
+    const std::string described = m_times.Text(*row);
     if (!m_env.scheduler || !m_env.scheduler->Remove(static_cast<std::uint32_t>(id))) {
         prompter.Show(kRemoveFailed);
         return;
     }
+    m_config.journal.Record(CJournal::Kind::DeliveryTimeRemoved, described);
     RefreshScheduleList(prompter);
 }
 
@@ -329,8 +337,10 @@ void CPageConfigMDA::OfferToCreate(const std::string& path, unsigned question, u
     // A script that is there may hold the administrator's own changes: never written over.
     if (path.empty() || Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
         return;
-    if (!platform::WriteFileAtomic(path, ScriptBytes(textId, m_env.configDir.value_or("")),
-                                   platform::kScriptMode))
+    if (platform::WriteFileAtomic(path, ScriptBytes(textId, m_env.configDir.value_or("")),
+                                  platform::kScriptMode))
+        m_config.journal.Record(CJournal::Kind::ScriptCreated, path);
+    else
         prompter.ShowText(
             strings::Literal("Die Scriptdatei \"%s\" konnte nicht angelegt werden. Prüfen Sie, ob "
                              "das Verzeichnis vorhanden ist und beschrieben werden darf.",
@@ -342,7 +352,9 @@ void CPageConfigMDA::OfferToDelete(const std::string& path, unsigned question,
                                    CPrompter& prompter) {
     if (path.empty() || !Exists(path) || prompter.Show(question, MessageKind::Question) != Answer::Yes)
         return;
-    if (!platform::RemoveFile(path))
+    if (platform::RemoveFile(path))
+        m_config.journal.Record(CJournal::Kind::ScriptDeleted, path);
+    else
         prompter.ShowText(
             strings::Literal("Die Scriptdatei \"%s\" konnte nicht gelöscht werden. Prüfen Sie, ob "
                              "das Verzeichnis beschrieben werden darf.",
@@ -351,12 +363,27 @@ void CPageConfigMDA::OfferToDelete(const std::string& path, unsigned question,
 }
 
 bool CPageConfigMDA::OnApply(CPrompter& prompter) {
-    CConfigMap& mdad = m_config.mdad;
     // A script that cannot be created or deleted is reported and the apply goes on: the keys
     // are written all the same.
     if (Automatic()) {
         OfferToDelete(m_sendmailScript, kDeleteSendmail, prompter);
         OfferToDelete(m_newmailScript, kDeleteNewmail, prompter);
+    } else {
+        OfferToCreate(m_sendmailScript, kCreateSendmail, kSendmailText, prompter);
+        if (Number(kOnArrival) != 0)
+            OfferToCreate(m_newmailScript, kCreateNewmail, kNewmailText, prompter);
+        else
+            OfferToDelete(m_newmailScript, kDeleteNewmail, prompter);
+    }
+    (void)OnStage(prompter);
+    LockCancel();
+    SetModified(false);
+    return true;
+}
+
+bool CPageConfigMDA::OnStage(CPrompter&) {
+    CConfigMap& mdad = m_config.mdad;
+    if (Automatic()) {
         mdad.SetInt(kAutoTransport, 1);
         mdad.SetInt(kThreadsKey, static_cast<int>(Number(kThreads)));
         mdad.SetInt(kRetryKey, static_cast<int>(Number(kRetry)));
@@ -367,15 +394,7 @@ bool CPageConfigMDA::OnApply(CPrompter& prompter) {
         // The automatic mode's keys stay as they are in the file.
         mdad.SetInt(kAutoTransport, 0);
         mdad.SetInt(kParallelKey, Number(kParallel) != 0);
-        OfferToCreate(m_sendmailScript, kCreateSendmail, kSendmailText, prompter);
-        if (Number(kOnArrival) != 0)
-            OfferToCreate(m_newmailScript, kCreateNewmail, kNewmailText, prompter);
-        else
-            OfferToDelete(m_newmailScript, kDeleteNewmail, prompter);
     }
     mdad.SetString(kParallelOldKey, "");
-
-    LockCancel();
-    SetModified(false);
     return true;
 }

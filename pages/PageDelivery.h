@@ -92,6 +92,7 @@ public:
     void OnFirstShow(CPrompter& prompter) override;
     // Writes the keys of the mode and looks after the scripts, then locks cancel.
     bool OnApply(CPrompter& prompter) override;
+    bool OnStage(CPrompter& prompter) override;
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;
     // The mode decides what can be edited; the postmaster address needs its box too.
     void UpdateStates() override;

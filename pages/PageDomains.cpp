@@ -570,8 +570,19 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
     // saving its address leaves behind: adding that very address again takes it over, so that
     // a second run of a killed import or a failed add simply works.
     std::string named;
-    if (!root && m_config.users.Update() && m_config.users.Contains(account) &&
-        !m_config.aliases.FindAddressOf(account, named)) {
+    const bool adopt = !root && m_config.users.Update() && m_config.users.Contains(account) &&
+                       !m_config.aliases.FindAddressOf(account, named);
+    if (m_config.dryRun) {
+        // The set changes as it would; the folder is only noted.
+        m_config.journal.Record(adopt ? CJournal::Kind::AccountAdopted
+                                      : CJournal::Kind::AccountCreated,
+                                PathJoin(m_store.GetSpoolDir(), account), false);
+        if (!root)
+            m_config.aliases.SetAt(dialog.Address(), account);
+        TellLowered(lowered, prompter);
+        return root ? account : dialog.Address();
+    }
+    if (adopt) {
         if (!AdoptAccount(account, dialog, prompter))
             return std::nullopt;
         m_config.aliases.SetAt(dialog.Address(), account);
@@ -592,6 +603,7 @@ std::optional<std::string> CPageDomains::CreateAccountFrom(CAddAccountDlg& dialo
              .kind = MessageKind::Error});
         return std::nullopt;
     }
+    m_config.journal.Record(CJournal::Kind::AccountCreated, PathJoin(m_store.GetSpoolDir(), account));
     const std::string address = dialog.Address();
     if (!root)
         m_config.aliases.SetAt(address, account);
@@ -726,6 +738,7 @@ bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dial
                               .kind = MessageKind::Error});
         return false;
     }
+    m_config.journal.Record(CJournal::Kind::AccountAdopted, PathJoin(m_store.GetSpoolDir(), account));
     prompter.ShowText(
         strings::Literal("Der Ordner des Kontos \"%s\" war schon vorhanden, aber keine "
                          "Adresse führte dorthin. Er wurde als Konto übernommen: "
@@ -739,9 +752,15 @@ bool CPageDomains::AdoptAccount(const std::string& account, CAddAccountDlg& dial
 bool CPageDomains::RemoveAccountFolder(const std::string& account) {
     // The folder leaves the spool at once, as the list shows; its mail is deleted only after
     // the set that no longer names it has been saved (or comes back if that save fails).
+    const std::string folder = PathJoin(m_store.GetSpoolDir(), account);
+    if (m_config.dryRun) {
+        m_config.journal.Record(CJournal::Kind::AccountRemoved, folder, false);
+        return true;
+    }
     auto aside = m_store.SetAsideAccount(account);
     if (!aside)
         return false;
+    m_config.journal.Record(CJournal::Kind::AccountRemoved, folder);
     m_config.pendingRemovals.push_back({account, std::move(*aside)});
     return true;
 }
@@ -888,10 +907,16 @@ bool CPageDomains::ChangeAccountFrom(const CChangeAccountDlg& dialog, CPrompter&
     if (dryRun)
         return true;
     const std::string account = dialog.AccountName();
+    const std::string folder = PathJoin(m_store.GetSpoolDir(), account);
+    if (m_config.dryRun) {
+        m_config.journal.Record(CJournal::Kind::AccountChanged, folder, false);
+        return true;
+    }
     if (!m_store.ChangeAccount(account, newPassword, dialog.ChangeSettings())) {
         prompter.Show(kAccountNotChanged, MessageKind::Error);
         return false;
     }
+    m_config.journal.Record(CJournal::Kind::AccountChanged, folder);
     // The template's sender is what the list shows: the address, or the bare account name of
     // a root row.
     if (!StoreReply(account, dialog.Value(CChangeAccountDlg::kAddress), dialog))

@@ -199,6 +199,10 @@ bool CPageFolders::CheckChangedFolders(CPrompter& prompter) {
             m_leftMissing.insert(path);
             continue;
         }
+        if (m_config.dryRun) {
+            m_config.journal.Record(CJournal::Kind::FolderCreated, path, false);
+            continue;
+        }
         int error = 0;
         if (!MakeFolders(path, error)) {
             const std::string cause = platform::WriteFailureCause(path, error);
@@ -209,6 +213,7 @@ bool CPageFolders::CheckChangedFolders(CPrompter& prompter) {
                               MessageKind::Error);
             return false;
         }
+        m_config.journal.Record(CJournal::Kind::FolderCreated, path);
     }
     return true;
 }
@@ -238,7 +243,13 @@ bool CPageFolders::OnApply(CPrompter& prompter) {
     if (!CheckChangedFolders(prompter))
         return false;
     WarnAboutOverlaps(prompter);
+    (void)OnStage(prompter);
+    LockCancel();
+    SetModified(false);
+    return true;
+}
 
+bool CPageFolders::OnStage(CPrompter&) {
     if (!m_queueLocked) {
         const std::string& queue = Value(kQueueDir);
         m_config.smtpd.SetString(kQueueDir, queue);
@@ -254,9 +265,6 @@ bool CPageFolders::OnApply(CPrompter& prompter) {
     m_config.mdad.SetString(kOutgoingDir, Value(kOutgoingDir));
     m_config.mdad.SetString(kErrorDir, Value(kErrorDir));
     m_config.mdad.SetString(kFilterDir, Value(kFilterDir));
-
-    LockCancel();
-    SetModified(false);
     return true;
 }
 

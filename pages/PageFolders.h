@@ -43,6 +43,7 @@ public:
     // it ("Nein" writes it as it is; a creation that fails is said and writes nothing). An
     // empty directory stands for the service's default and is not looked at.
     bool OnApply(CPrompter& prompter) override;
+    bool OnStage(CPrompter& prompter) override;
     // The "Durchsuchen..." buttons. A relative folder from the picker is refused with a
     // message.
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;

@@ -606,26 +606,42 @@ void CPageConfigListener::SaveLists(CPrompter& prompter) {
 
 bool CPageConfigListener::OnApply(CPrompter& prompter) {
     m_config.BeginListApply(this);
+    StoreFields();
+    SaveLists(prompter);
+    // An older key goes once its entries are in their file; while the file could not be
+    // written, the key is their only copy.
+    DropRemovedKeys([this](const std::string& path) { return m_config.SharedListSaved(path); });
+    LockCancel();
+    return true;
+}
+
+bool CPageConfigListener::OnStage(CPrompter&) {
+    StoreFields();
+    // As if the apply's lists reached their files: one that could not be read is never written.
+    DropRemovedKeys([this](const std::string& path) { return m_config.SharedListWritable(path); });
+    return true;
+}
+
+void CPageConfigListener::StoreFields() {
     CConfigMap& file = File();
     file.SetList("Interface", m_interfaces);
     for (const char* key : kNumberKeys)
         for (const CFieldSpec& field : Fields())
             if (field.key && key == std::string_view(field.key))
                 file.SetInt(key, static_cast<int>(Number(field.id)));
-    SaveLists(prompter);
-    // An older key goes once its entries are in their file; while the file could not be
-    // written, the key is their only copy.
+}
+
+void CPageConfigListener::DropRemovedKeys(const std::function<bool(const std::string&)>& listSaved) {
+    CConfigMap& file = File();
     for (const char* key : m_table.removedKeys) {
         bool kept = false;
         for (const ListFile& entry : m_table.listFiles)
             if (entry.seedKey && key == std::string_view(entry.seedKey) &&
-                !m_config.SharedListSaved(PathJoin(m_directory, FileName(entry))))
+                !listSaved(PathJoin(m_directory, FileName(entry))))
                 kept = true;
         if (!kept)
             file.SetString(key, "");
     }
-    LockCancel();
-    return true;
 }
 
 CPageConfigPOP3::CPageConfigPOP3(CConfigSet& config, AdvancedDialogFactory advanced,

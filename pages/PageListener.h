@@ -180,6 +180,7 @@ public:
     void OnFirstShow(CPrompter& prompter) override;
     bool Poll(CPrompter& prompter) override;
     bool OnApply(CPrompter& prompter) override;
+    bool OnStage(CPrompter& prompter) override;
 
     const CStringListEx& Interfaces() const { return m_interfaces; }
     // The service's port for an interface entry without one, and for one with SSL/TLS.
@@ -195,6 +196,11 @@ public:
     std::string PathOf(std::string_view fileKey) const;
 
 private:
+    // The interfaces and numbers into the service's file.
+    void StoreFields();
+    // Drops the older keys whose entries moved into a list file, once listSaved(path) says the
+    // list reached its file.
+    void DropRemovedKeys(const std::function<bool(const std::string&)>& listSaved);
     CConfigMap& File() const { return m_config.*m_table.file; }
     std::string FileName(const listener::ListFile& file) const;
     // The interface entry the selected row shows: the first with its address and port.

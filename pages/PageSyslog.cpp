@@ -119,6 +119,13 @@ void CPageConfigSyslog::UpdateStates() {
 }
 
 bool CPageConfigSyslog::OnApply(CPrompter& prompter) {
+    if (!OnStage(prompter))
+        return false;
+    LockCancel();
+    return true;
+}
+
+bool CPageConfigSyslog::OnStage(CPrompter& prompter) {
     const std::string& address = Value(kInterface);
     const bool all = ansi::EqualNoCase(address, listener::kAllAddresses);
     // The service could not open its socket on anything but an IPv4 address; what the file
@@ -136,6 +143,5 @@ bool CPageConfigSyslog::OnApply(CPrompter& prompter) {
     file.SetString("Interface", all ? std::string() : address);
     file.SetUInt("Port", static_cast<unsigned>(Number(kPort)));
     file.SetList("AllowAccess", m_allow);
-    LockCancel();
     return true;
 }

@@ -42,6 +42,7 @@ public:
     void UpdateStates() override;
     // Refuses an address no service could listen on, then writes the three keys.
     bool OnApply(CPrompter& prompter) override;
+    bool OnStage(CPrompter& prompter) override;
 
     const CStringListEx& AllowList() const { return m_allow; }
 

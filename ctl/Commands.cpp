@@ -3,6 +3,7 @@
 
 #include "Common/Ansi.h"
 #include "app/BatchPrompter.h"
+#include "app/ChangePreview.h"
 #include "app/QuibrelApp.h"
 #include "app/Strings.h"
 #include "Common/TextFile.h"
@@ -52,6 +53,28 @@ void SetCheckedFiller(Context& c, std::function<void(CDialogModel&)> fill) {
     });
 }
 
+// A string for JSON, from UTF-8.
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (byte < 0x20) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
 namespace {
 
 struct Command {
@@ -64,9 +87,12 @@ struct Command {
     bool changes;                     // saves the set and restarts the services
     enum Password { kNoPassword, kPassword, kPasswordIfAsked } password;
     int (*handler)(Context&);
+    // Works on the backup folder alone: the set is not loaded, and the command takes the lock
+    // and restarts the services itself where it needs to.
+    bool withoutSet = false;
 };
 
-// The options every command takes.
+// The options every command takes; "dry-run" only the commands that change something.
 const char* const kGlobalOptions[] = {"config-dir", "no-restart", "wait", "help"};
 
 // --- Handlers ----------------------------------------------------------------------------------
@@ -95,7 +121,8 @@ int DomainAdd(Context& c) {
 // gave neither is refused before anything is deleted. The page's own question is then answered
 // with what was confirmed.
 bool Confirmed(Context& c, unsigned question) {
-    bool yes = c.call.Has("yes");
+    // A dry run deletes nothing, so it needs no confirmation.
+    bool yes = c.call.Has("yes") || c.set.dryRun;
     if (!yes && c.io.interactive) {
         c.io.err << Utf8(strings::Text(question)) << " [j/N] " << std::flush;
         std::string answer;
@@ -260,28 +287,6 @@ int Get(Context& c) {
                              "\" nicht gesetzt.");
     c.io.out << Utf8(*value) << '\n';
     return kOk;
-}
-
-// A string for JSON, from UTF-8.
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (byte < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
 }
 
 // The report keeps to the plug-in convention of the common monitors: one summary line, then
@@ -570,16 +575,17 @@ const std::vector<Command>& Commands() {
          Command::kNoPassword,
          Export},
         {"import",
-         "accounts|aliases DATEI.csv [--dry-run] [--all-or-nothing]",
+         "accounts|aliases DATEI.csv [--dry-run [--diff]] [--all-or-nothing]",
          "Legt Mailkonten (Spalten address, password, quota_mb, maxsize_kb, save_envelope) "
          "oder Weiterleitungen (Spalten alias, target) aus einer CSV-Datei an; ein vorhandenes "
          "Konto wird geändert, ein leeres Kennwort lässt seines. Jede Zeile wird wie im "
          "Konfigurationsprogramm geprüft; eine abgelehnte Zeile hält die anderen nicht auf, "
-         "außer mit --all-or-nothing. --dry-run zeigt nur, was geschähe. Trennzeichen Komma "
+         "außer mit --all-or-nothing. --dry-run zeigt nur, was geschähe, mit --diff auch die "
+         "Unterschiede der Dateien. Trennzeichen Komma "
          "oder Semikolon, Text in UTF-8 oder Windows-1252.",
          2,
          2,
-         {"dry-run", "all-or-nothing"},
+         {"diff", "all-or-nothing"},
          true,
          Command::kNoPassword,
          Import},
@@ -592,6 +598,56 @@ const std::vector<Command>& Commands() {
          false,
          Command::kNoPassword,
          Get},
+        {"backup list",
+         "[--format=text|json]",
+         "Zeigt die Sicherungen im Ordner \"backup.cfg\", die neueste zuerst: je Speichern "
+         "einen Zeitpunkt (die ID, mit der die anderen backup-Befehle ihn nennen) mit den "
+         "gesicherten Dateien und ihren Größen. Jede Kopie zeigt eine Datei, wie sie vor dem "
+         "Speichern war.",
+         0,
+         0,
+         {"format"},
+         false,
+         Command::kNoPassword,
+         BackupList,
+         true},
+        {"backup show",
+         "ID [DATEI]",
+         "Zeigt, was sich an den heutigen Dateien ändern würde, wenn die Sicherung ID "
+         "wiederhergestellt würde (als Unified Diff), für alle ihre Dateien oder eine.",
+         1,
+         2,
+         {},
+         false,
+         Command::kNoPassword,
+         BackupShow,
+         true},
+        {"backup restore",
+         "ID [DATEI...] [--dry-run]",
+         "Stellt die Dateien der Sicherung ID wieder her, alle oder die genannten, wie ein "
+         "Speichern: zuerst werden die heutigen Dateien gesichert (als neuer Zeitpunkt, so dass "
+         "sich die Wiederherstellung rückgängig machen lässt), dann werden alle ersetzt oder, "
+         "wenn eine nicht geschrieben werden kann, keine; danach werden die laufenden Dienste "
+         "neu gestartet, außer mit --no-restart. --dry-run zeigt nur die Unterschiede.",
+         1,
+         20,
+         {},
+         true,
+         Command::kNoPassword,
+         BackupRestore,
+         true},
+        {"backup prune",
+         "[--keep=ANZAHL] [--older-than=TAGE] [--dry-run]",
+         "Löscht alte Sicherungen: mit --keep alle außer den ANZAHL neuesten, mit --older-than "
+         "die älter als TAGE Tage, mit beiden nur die, auf die beides zutrifft. Die neueste "
+         "Sicherung bleibt immer. --dry-run zeigt nur, was gelöscht würde.",
+         0,
+         0,
+         {"keep", "older-than"},
+         true,
+         Command::kNoPassword,
+         BackupPrune,
+         true},
     };
     return commands;
 }
@@ -614,8 +670,13 @@ void PrintHelp(std::ostream& out, const Command& command) {
     out << "Aufruf: korvanectl " << command.words << (*command.usage ? " " : "") << command.usage
         << "\n\n"
         << command.help << "\n";
-    if (command.changes)
-        out << "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
+    if (command.changes && command.withoutSet)
+        out << "\nMit --dry-run wird nichts geschrieben.\n";
+    if (command.changes && !command.withoutSet)
+        out << "\nMit --dry-run wird nichts geschrieben: der Befehl zeigt als Unified Diff, was "
+               "er an den Dateien ändern würde, und welche Kontoordner er anlegen, ändern oder "
+               "löschen würde.\n"
+               "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
                "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart. "
                "Speichert gerade ein anderes Programm, wird bis zu 10 Sekunden (--wait) "
                "gewartet, bevor etwas geändert wird; bis zum Speichern kann dann kein anderes "
@@ -724,6 +785,8 @@ public:
         // What the load said has been said; a command fails for what goes wrong in it.
         m_prompter.ClearError();
         Context context{set, m_prompter, m_call, m_io, m_password};
+        const bool dryRun = m_command.changes && m_call.Has("dry-run");
+        set.dryRun = dryRun;
         if (m_command.changes)
             m_probe.Before(set);
         m_status = m_command.handler(context);
@@ -731,6 +794,19 @@ public:
             m_status = kFailed;
         if (m_command.changes)
             m_probe.After(set);
+        const bool wouldSave = context.save || dryRun;
+        if (dryRun && wouldSave && (m_status == kOk || context.saveAnyway) &&
+            (m_call.Has("diff") || m_command.handler != Import)) {
+            // What the save would write, from the same bytes it would write.
+            const auto changes = preview::OfSet(set);
+            const std::string report = preview::Report(changes, set.journal);
+            m_io.out << (report.empty() ? std::string("Keine Änderung.\n") : Utf8(report));
+        }
+        if (dryRun) {
+            if (m_command.handler != Import)
+                m_io.err << "Probelauf, nichts geschrieben.\n";
+            return false;
+        }
         return m_command.changes && context.save && (m_status == kOk || context.saveAnyway);
     }
     int Status() const { return m_status; }
@@ -804,15 +880,16 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     if (!command)
         return Usage(io, "Unbekannter Befehl \"" + words[0] +
                              (words.size() > 1 && (words[0] == "domain" || words[0] == "account" ||
-                                                   words[0] == "alias")
+                                                   words[0] == "alias" || words[0] == "backup")
                                   ? " " + words[1]
                                   : std::string()) +
                              "\".");
     for (const auto& [name, value] : call.options) {
         const bool global = std::find(std::begin(kGlobalOptions), std::end(kGlobalOptions), name) !=
                             std::end(kGlobalOptions);
-        if (!global && std::find(command->options.begin(), command->options.end(), name) ==
-                           command->options.end())
+        if (!global && !(name == "dry-run" && command->changes) &&
+            std::find(command->options.begin(), command->options.end(), name) ==
+                command->options.end())
             return Usage(io, "Unbekannte Option \"--" + name + "\".", command);
     }
     if (call.Has("help")) {
@@ -825,7 +902,8 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     if (call.args.size() > command->maxArgs)
         return Usage(io, "Zu viele Argumente.", command);
     for (const char* valued : {"config-dir", "password-file", "format", "host-name", "wait",
-                               "output", "quota-mb", "maxsize-kb", "save-envelope"})
+                               "output", "quota-mb", "maxsize-kb", "save-envelope", "keep",
+                               "older-than"})
         if (call.Has(valued) && !call.Value(valued))
             return Usage(io,
                          std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
@@ -872,6 +950,19 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         }
     }
 
+    const bool dryRun = command->changes && call.Has("dry-run");
+    if (command->withoutSet) {
+        if (command->changes && !dryRun && !platform::IsAdministrator()) {
+            io.err << "Fehler: Nur ein Administrator darf die Konfiguration ändern.\n";
+            return kFailed;
+        }
+        CBatchPrompter prompter(io.err);
+        CConfigSet none;
+        Context context{none, prompter, call, io, {}};
+        const int status = command->handler(context);
+        return status == kOk && prompter.HadError() ? kFailed : status;
+    }
+
     CBatchPrompter prompter(io.err);
     CCommandSheet sheet(*command, call, io, prompter, std::move(password));
     auto services = platform::CreateServiceManager();
@@ -879,8 +970,8 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         prompter,
         *services,
         sheet,
-        command->changes ? std::function<bool()>(platform::IsAdministrator)
-                         : std::function<bool()>([] { return true; }),
+        command->changes && !dryRun ? std::function<bool()>(platform::IsAdministrator)
+                                    : std::function<bool()>([] { return true; }),
         [] { return 0; },
         [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
     environment.restartServices = !call.Has("no-restart");
@@ -888,7 +979,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
     environment.changedFiles = CAppEnvironment::ChangedFiles::Refuse;
     // Account folders are written while the command runs, before the set is saved; a save of
     // another program in between would make ours refuse and leave them without their aliases.
-    environment.lockThroughout = command->changes;
+    environment.lockThroughout = command->changes && !dryRun;
     if (const auto wait = call.Value("wait"))
         environment.lockTimeout = std::chrono::seconds(std::atoi(wait->c_str()));
     CQuibrelApp app(std::move(environment));

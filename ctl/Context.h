@@ -126,9 +126,18 @@ inline int NoSuchDomain(Context& c, const std::string& domain) {
     return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");
 }
 
+// text (UTF-8) as a JSON string, quotes included.
+std::string JsonString(std::string_view text);
+
 // The transfer commands (Transfer.cpp).
 int Export(Context& c);
 int Import(Context& c);
 int AccountChange(Context& c);
+
+// The backup commands (Backup.cpp): they work on "backup.cfg" without loading the set.
+int BackupList(Context& c);
+int BackupShow(Context& c);
+int BackupRestore(Context& c);
+int BackupPrune(Context& c);
 
 } // namespace ctl

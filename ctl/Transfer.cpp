@@ -218,8 +218,12 @@ Tally RunRows(Context& c, const csv::ParseResult& file, const std::vector<std::s
                      << first->second << ".\n";
         } else {
             seen.emplace(key, row.line);
-            outcome = accounts ? ImportAccount(c, page, row.cells, index, dryRun, prompter)
-                               : ImportAlias(c, page, row.cells, index, dryRun, prompter);
+            // A dry run of the whole command changes the set in memory (the page journals the
+            // folders instead of writing them), so that its diff shows the rows; the check
+            // before --all-or-nothing only looks.
+            const bool onlyCheck = dryRun && !c.set.dryRun;
+            outcome = accounts ? ImportAccount(c, page, row.cells, index, onlyCheck, prompter)
+                               : ImportAlias(c, page, row.cells, index, onlyCheck, prompter);
             if (prompter.HadError())
                 outcome = Outcome::Refused;
         }

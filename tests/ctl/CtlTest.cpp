@@ -593,3 +593,77 @@ TEST_F(Ctl, ARunStoppedHalfWayCanSimplyBeRunAgain) {
     EXPECT_EQ(Run({"account", "add", "zwei@example.test", "--no-restart"}, "geheim\n").status, 0);
     EXPECT_NE(ReadBytes(config + "/aliases").find("zwei@example.test"), std::string::npos);
 }
+
+TEST_F(Ctl, ADryRunPrintsTheDiffAndWritesNothing) {
+    const Result set = Run({"set", "smtpd.cfg", "MaxThreads", "12", "--dry-run"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_NE(set.out.find("+++ smtpd.cfg (nach dem Speichern)\n"), std::string::npos);
+    EXPECT_NE(set.out.find("-MaxThreads:\t\t8\n+MaxThreads:\t\t12\n"), std::string::npos) << set.out;
+    EXPECT_NE(set.err.find("Probelauf"), std::string::npos);
+
+    const Result add = Run({"account", "add", "neu@example.test", "--dry-run"}, "geheim\n");
+    ASSERT_EQ(add.status, 0) << add.err;
+    EXPECT_NE(add.out.find("+neu@example.test:\tneu.example.test\n"), std::string::npos) << add.out;
+    EXPECT_NE(add.out.find("Kontoordner würde angelegt: " + spool + "/neu.example.test"),
+              std::string::npos);
+    // A deletion in a dry run needs no confirmation, and the mailbox stays where it is.
+    const Result remove = Run({"account", "remove", "info@example.test", "--dry-run"});
+    ASSERT_EQ(remove.status, 0) << remove.err;
+    EXPECT_NE(remove.out.find("-info@example.test:"), std::string::npos);
+    EXPECT_NE(remove.out.find("Kontoordner würde gelöscht"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(spool + "/info.example.test"));
+    EXPECT_EQ(Run({"domain", "add", "neu.test", "--dry-run"}).out.find("+neu.test\n") !=
+                  std::string::npos,
+              true);
+
+    // An import keeps its row report; --diff adds the files' differences.
+    WriteBytes(dir / "aliases.csv", "alias,target\nchef@example.test,anna@beispiel.test\n");
+    const Result import = Run({"import", "aliases", dir / "aliases.csv", "--dry-run"});
+    ASSERT_EQ(import.status, 0) << import.err;
+    EXPECT_NE(import.out.find("würde angelegt"), std::string::npos);
+    EXPECT_EQ(import.out.find("+++"), std::string::npos);
+    const Result diff = Run({"import", "aliases", dir / "aliases.csv", "--dry-run", "--diff"});
+    EXPECT_NE(diff.out.find("+chef@example.test:\tanna@beispiel.test\n"), std::string::npos)
+        << diff.out;
+    EXPECT_EQ(Run({"get", "smtpd.cfg", "MaxThreads", "--dry-run"}).status, 2); // reads only
+    ExpectNothingWritten();
+    EXPECT_FALSE(fs::exists(spool + "/neu.example.test"));
+}
+
+TEST_F(Ctl, BackupRestoreBringsBackTheBytesOfAMoment) {
+    EXPECT_EQ(Run({"backup", "list"}).status, 0); // no backups yet is no error
+    ASSERT_EQ(Run({"domain", "add", "neu.test", "--no-restart"}).status, 0);
+    ASSERT_EQ(Run({"set", "smtpd.cfg", "MaxThreads", "12", "--no-restart"}).status, 0);
+    const std::string json = Run({"backup", "list", "--format=json"}).out;
+    // The oldest moment holds the files as they were before the first command.
+    const std::size_t last = json.rfind("{\"id\":\"");
+    ASSERT_NE(last, std::string::npos) << json;
+    const std::string oldest = json.substr(last + 7, json.find('"', last + 7) - last - 7);
+    EXPECT_NE(json.find("{\"name\":\"smtpd.cfg\",\"size\":" +
+                        std::to_string(before["smtpd.cfg"].size()) + "}"),
+              std::string::npos);
+    const Result show = Run({"backup", "show", oldest, "domains"});
+    EXPECT_NE(show.out.find("-neu.test\n"), std::string::npos) << show.out;
+
+    const Result dry = Run({"backup", "restore", oldest, "--dry-run"});
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("+MaxThreads:\t\t8\n"), std::string::npos);
+    const Result restored = Run({"backup", "restore", oldest, "--no-restart"});
+    ASSERT_EQ(restored.status, 0) << restored.err;
+    for (const char* name : kNineFiles)
+        EXPECT_EQ(ReadBytes(config + "/" + name), before[name]) << name;
+    // Its message names the moment that undoes it.
+    const std::size_t undo = restored.out.find("backup restore ");
+    ASSERT_NE(undo, std::string::npos) << restored.out;
+    const std::string moment =
+        restored.out.substr(undo + 15, restored.out.find('"', undo) - undo - 15);
+    ASSERT_EQ(Run({"backup", "restore", moment, "--no-restart"}).status, 0);
+    EXPECT_NE(ReadBytes(config + "/domains").find("neu.test"), std::string::npos);
+
+    EXPECT_EQ(Run({"backup", "restore", "991231-235959"}).status, 1);
+    EXPECT_EQ(Run({"backup", "prune"}).status, 1);
+    const Result pruned = Run({"backup", "prune", "--keep=1"});
+    ASSERT_EQ(pruned.status, 0) << pruned.err;
+    EXPECT_NE(pruned.out.find("3 Sicherungen"), std::string::npos) << pruned.out;
+    EXPECT_EQ(Run({"backup", "list", "--format=json"}).out.find("},{\"id\""), std::string::npos);
+}

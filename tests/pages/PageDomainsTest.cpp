@@ -348,6 +348,11 @@ TEST_F(PageDomainsTest, AddAccountLowersTheLocalPartAndMakesFolderAndAlias) {
     EXPECT_EQ(Rows(), std::vector<std::string>{"info@example.test | info.example.test | 0"});
     EXPECT_EQ(Page().Rows().Selected(), 0u);
     EXPECT_EQ(cancelLocks, 1);
+    // The sheet's preview lists the folder among what can no longer be cancelled.
+    ASSERT_EQ(config.journal.Entries().size(), 1u);
+    EXPECT_EQ(config.journal.Entries()[0].kind, CJournal::Kind::AccountCreated);
+    EXPECT_TRUE(config.journal.Entries()[0].done);
+    EXPECT_EQ(config.journal.Entries()[0].subject, Folder("info.example.test"));
 }
 
 TEST_F(PageDomainsTest, CatchAllAccountIsTheDomainItself) {

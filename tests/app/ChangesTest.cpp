@@ -5,6 +5,7 @@
 #include "app/QuibrelApp.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
+#include "tests/app/AppDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,32 +18,17 @@ using testutil::WriteBytes;
 
 namespace {
 
-class NoServices : public platform::ServiceManager {
-public:
-    bool QueryStatus(const std::string&, platform::ServiceStatus&) override { return false; }
-    bool Start(const std::string&) override { return false; }
-    bool SendRestartRequest(const std::string&) override { return false; }
-};
-
-class EditSheet : public CSheet {
-public:
-    std::function<bool(CConfigSet&)> edit;
-    bool Run(CConfigSet& set, CPrompter&) override { return edit(set); }
-};
 
 class Changes : public testing::Test {
 protected:
     void SetUp() override {
-        fs::copy(KORVANE_SAMPLE_DIR "/config", config, fs::copy_options::recursive);
-        fs::copy(KORVANE_SAMPLE_DIR "/spool", dir / "spool", fs::copy_options::recursive);
-        std::string mdad = ReadBytes(config + "/mdad.cfg");
-        mdad.replace(mdad.find("/var/spool/korvane/spool"), 24, dir / "spool");
-        WriteBytes(config + "/mdad.cfg", mdad);
+        CopySampleInstallation(dir);
         ::setenv("KORVANE_CHANGES_CONFIG", config.c_str(), 1);
     }
     void TearDown() override { ::unsetenv("KORVANE_CHANGES_CONFIG"); }
-    AppOutcome Run(std::function<bool(CConfigSet&)> edit) {
+    AppOutcome Run(std::function<void(CConfigSet&)> edit, bool ok = true) {
         sheet.edit = std::move(edit);
+        sheet.ok = ok;
         CAppEnvironment environment{prompter, services,         sheet,
                                     [] { return true; }, [] { return 0; }, [](unsigned) {},
                                     "KORVANE_CHANGES_CONFIG"};
@@ -83,8 +69,8 @@ TEST_F(Changes, ThePreviewComparesWhatTheSaveWritesWithTheDisk) {
                   CStorableList& allow = set.SharedList(config + "/access.allow");
                   allow.AddTail("10.0.0.0/8");
                   changes = preview::OfSet(set);
-                  return false; // Cancel: the preview wrote nothing
-              }),
+              },
+              false), // Cancel: the preview wrote nothing
               AppOutcome::Cancelled);
     using State = preview::FileChange::State;
     const auto& smtpd = Of(changes, "smtpd.cfg");
@@ -112,7 +98,6 @@ TEST_F(Changes, ARestoreIsASaveThatCanItselfBeUndone) {
     ASSERT_EQ(Run([](CConfigSet& set) {
                   set.smtpd.SetInt("MaxThreads", 12);
                   set.domains.AddTail("neu.test");
-                  return true;
               }),
               AppOutcome::Saved);
     const std::string changed = ReadBytes(config + "/smtpd.cfg");
@@ -149,7 +134,6 @@ TEST_F(Changes, ARestoreIsASaveThatCanItselfBeUndone) {
 TEST_F(Changes, ARestoreRefusesWhatItCannotDoWholeAndWritesNothing) {
     ASSERT_EQ(Run([](CConfigSet& set) {
                   set.smtpd.SetInt("MaxThreads", 12);
-                  return true;
               }),
               AppOutcome::Saved);
     const backupfolder::Moment moment = History().moments.at(0);

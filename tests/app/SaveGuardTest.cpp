@@ -5,6 +5,7 @@
 #include "platform/Process.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
+#include "tests/app/AppDoubles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,30 +18,11 @@ using testutil::WriteBytes;
 
 namespace {
 
-class NoServices : public platform::ServiceManager {
-public:
-    bool QueryStatus(const std::string&, platform::ServiceStatus&) override { return false; }
-    bool Start(const std::string&) override { return false; }
-    bool SendRestartRequest(const std::string&) override { return false; }
-};
-
-class EditSheet : public CSheet {
-public:
-    std::function<void(CConfigSet&)> edit;
-    bool Run(CConfigSet& set, CPrompter&) override {
-        edit(set);
-        return true;
-    }
-};
 
 class SaveGuard : public testing::Test {
 protected:
     void SetUp() override {
-        fs::copy(KORVANE_SAMPLE_DIR "/config", config, fs::copy_options::recursive);
-        fs::copy(KORVANE_SAMPLE_DIR "/spool", dir / "spool", fs::copy_options::recursive);
-        std::string mdad = ReadBytes(config + "/mdad.cfg");
-        mdad.replace(mdad.find("/var/spool/korvane/spool"), 24, dir / "spool");
-        WriteBytes(config + "/mdad.cfg", mdad);
+        CopySampleInstallation(dir);
         ::setenv("KORVANE_GUARD_CONFIG", config.c_str(), 1);
     }
     void TearDown() override { ::unsetenv("KORVANE_GUARD_CONFIG"); }

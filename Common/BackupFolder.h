@@ -49,9 +49,9 @@ struct Moment {
     std::vector<Copy> copies; // by file name
 };
 struct Listing {
-    bool readable = false;              // the folder could be listed
-    std::vector<Moment> moments;        // newest first
-    std::vector<std::string> foreign;   // names that are no copy (shown, never touched)
+    bool readable = false;            // the folder could be listed
+    std::vector<Moment> moments;      // newest first
+    std::vector<std::string> foreign; // names that are no copy (shown, never touched)
 };
 // The copies in folder grouped by moment. (Copies written before a save shared one stamp among
 // its files have a stamp each; a save of theirs that crossed a second shows as two moments.

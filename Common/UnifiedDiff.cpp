@@ -92,8 +92,7 @@ std::vector<Edit> EditScript(const std::vector<std::string_view>& a,
 // "start,count" of a hunk's side; an empty side names the line before it, as diff does.
 std::string Range(std::size_t first, std::size_t count) {
     const std::size_t start = count == 0 ? first : first + 1;
-    return count == 1 ? std::to_string(start)
-                      : std::to_string(start) + "," + std::to_string(count);
+    return count == 1 ? std::to_string(start) : std::to_string(start) + "," + std::to_string(count);
 }
 
 } // namespace

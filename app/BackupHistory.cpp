@@ -78,8 +78,8 @@ std::string DiffWithToday(const std::string& configDir, const backupfolder::Mome
     return textdiff::Unified(std::string_view(before.data(), before.size()),
                              std::string_view(after.data(), after.size()),
                              copy.file + (missing ? " (fehlt jetzt)" : " (jetzt)"),
-                             copy.file + " (Sicherung vom " +
-                                 backupfolder::MomentText(moment.id) + ")");
+                             copy.file + " (Sicherung vom " + backupfolder::MomentText(moment.id) +
+                                 ")");
 }
 
 std::uint64_t TodaysHash(const std::string& configDir, const std::string& name) {
@@ -104,8 +104,9 @@ RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& 
             chosen.push_back(&copy);
     } else {
         for (const std::string& name : options.files) {
-            const auto it = std::find_if(moment.copies.begin(), moment.copies.end(),
-                                         [&](const backupfolder::Copy& c) { return c.file == name; });
+            const auto it =
+                std::find_if(moment.copies.begin(), moment.copies.end(),
+                             [&](const backupfolder::Copy& c) { return c.file == name; });
             if (it == moment.copies.end())
                 return refuse(kNoCopy, {when, name});
             chosen.push_back(&*it);
@@ -149,11 +150,11 @@ RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& 
     }
     if (options.dryRun) {
         for (const Planned& p : plan)
-            result.diff += textdiff::Unified(
-                std::string_view(p.today.data(), p.today.size()),
-                std::string_view(p.bytes.data(), p.bytes.size()),
-                p.copy->file + (p.existed ? " (jetzt)" : " (fehlt jetzt)"),
-                p.copy->file + " (Sicherung vom " + when + ")");
+            result.diff +=
+                textdiff::Unified(std::string_view(p.today.data(), p.today.size()),
+                                  std::string_view(p.bytes.data(), p.bytes.size()),
+                                  p.copy->file + (p.existed ? " (jetzt)" : " (fehlt jetzt)"),
+                                  p.copy->file + " (Sicherung vom " + when + ")");
         result.outcome = RestoreResult::Outcome::Restored;
         return result;
     }
@@ -183,14 +184,16 @@ RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& 
         for (std::size_t j = 0; j < i; ++j) {
             const Planned& done = plan[j];
             const bool back =
-                done.existed ? platform::WriteFileAtomic(
-                                   done.target, std::string_view(done.today.data(), done.today.size()))
-                             : platform::RemoveFile(done.target);
+                done.existed
+                    ? platform::WriteFileAtomic(
+                          done.target, std::string_view(done.today.data(), done.today.size()))
+                    : platform::RemoveFile(done.target);
             if (!back) {
                 rolledBack = false;
-                text += "\n" + strings::Literal(kRollbackFailed,
-                                                {done.target, PathJoin(folder, done.copy->file + "-" +
-                                                                                   result.moment)});
+                text += "\n" +
+                        strings::Literal(
+                            kRollbackFailed,
+                            {done.target, PathJoin(folder, done.copy->file + "-" + result.moment)});
             }
         }
         if (rolledBack)

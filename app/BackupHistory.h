@@ -56,8 +56,8 @@ RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& 
                       const RestoreOptions& options, CPrompter& prompter);
 
 struct PruneOptions {
-    std::optional<std::size_t> keep;        // keep the newest N moments
-    std::optional<unsigned> olderThanDays;  // remove moments older than this
+    std::optional<std::size_t> keep;       // keep the newest N moments
+    std::optional<unsigned> olderThanDays; // remove moments older than this
     bool dryRun = false;
     std::int64_t now = 0; // seconds since 1970
 };

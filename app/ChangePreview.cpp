@@ -23,7 +23,8 @@ FileChange OfFile(std::string name, const std::string& path, std::string_view te
         return change;
     change.diff = textdiff::Unified(before, text, change.name + " (jetzt)",
                                     change.name + " (nach dem Speichern)");
-    change.state = change.diff.empty() ? FileChange::State::LineEndsOnly : FileChange::State::Changed;
+    change.state =
+        change.diff.empty() ? FileChange::State::LineEndsOnly : FileChange::State::Changed;
     return change;
 }
 
@@ -67,8 +68,7 @@ const char* StateText(FileChange::State state) {
 
 bool AnyChange(const std::vector<FileChange>& changes) {
     for (const FileChange& change : changes)
-        if (change.state != FileChange::State::Unchanged &&
-            change.state != FileChange::State::Kept)
+        if (change.state != FileChange::State::Unchanged && change.state != FileChange::State::Kept)
             return true;
     return false;
 }
@@ -81,7 +81,8 @@ std::string Report(const std::vector<FileChange>& changes, const CJournal& journ
     for (const FileChange& change : changes) {
         if (change.state == FileChange::State::Unchanged && !withUnchanged)
             continue;
-        if (change.state == FileChange::State::Changed || change.state == FileChange::State::Created)
+        if (change.state == FileChange::State::Changed ||
+            change.state == FileChange::State::Created)
             continue;
         out += change.name + ": " + ansi::FromUtf8(StateText(change.state)) + "\n";
     }

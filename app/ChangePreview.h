@@ -13,12 +13,12 @@ namespace preview {
 
 struct FileChange {
     enum class State {
-        Unchanged,     // the save would write the same bytes
-        Changed,       // diff holds the changed lines
-        LineEndsOnly,  // the same lines, written with CR LF (or a final line end) this time
-        Created,       // no file there yet; diff shows every line as added
-        Kept,          // the save leaves the file as it is (it could not be read at the load)
-        Unreadable,    // the file on disk cannot be read now: no comparison possible
+        Unchanged,    // the save would write the same bytes
+        Changed,      // diff holds the changed lines
+        LineEndsOnly, // the same lines, written with CR LF (or a final line end) this time
+        Created,      // no file there yet; diff shows every line as added
+        Kept,         // the save leaves the file as it is (it could not be read at the load)
+        Unreadable,   // the file on disk cannot be read now: no comparison possible
     };
     std::string name; // code page: the file's name in the set, or a list file's path
     std::string path;

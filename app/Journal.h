@@ -10,14 +10,14 @@
 class CJournal {
 public:
     enum class Kind {
-        AccountCreated,  // subject: the account folder
-        AccountAdopted,  // a folder without an address taken over as the account
-        AccountChanged,  // password, settings or automatic reply
-        AccountRemoved,  // set aside, deleted once the set is saved
-        ListWritten,     // a page's list file
+        AccountCreated, // subject: the account folder
+        AccountAdopted, // a folder without an address taken over as the account
+        AccountChanged, // password, settings or automatic reply
+        AccountRemoved, // set aside, deleted once the set is saved
+        ListWritten,    // a page's list file
         ScriptCreated,
         ScriptDeleted,
-        DeliveryTimeAdded,   // subject: the time and the script
+        DeliveryTimeAdded, // subject: the time and the script
         DeliveryTimeRemoved,
         FolderCreated,
     };

@@ -81,7 +81,8 @@ int BackupList(Context& c) {
             c.io.out << (i ? "," : "") << "{\"id\":" << JsonString(moment.id)
                      << ",\"time\":" << JsonString(IsoTime(moment.time)) << ",\"files\":[";
             for (std::size_t f = 0; f < moment.copies.size(); ++f)
-                c.io.out << (f ? "," : "") << "{\"name\":" << JsonString(Utf8(moment.copies[f].file))
+                c.io.out << (f ? "," : "")
+                         << "{\"name\":" << JsonString(Utf8(moment.copies[f].file))
                          << ",\"size\":" << moment.copies[f].size << "}";
             c.io.out << "]}";
         }
@@ -219,9 +220,9 @@ int BackupPrune(Context& c) {
     for (const std::string& path : result.failed)
         c.io.err << "Fehler: Die Kopie \"" << Utf8(path) << "\" konnte nicht gelöscht werden.\n";
     c.io.out << (options.dryRun ? "Probelauf, nichts gelöscht: " : "") << result.removed.size()
-             << (result.removed.size() == 1 ? " Sicherung" : " Sicherungen") << " ("
-             << result.bytes << " Bytes)" << (options.dryRun ? " würden gelöscht" : " gelöscht")
-             << ", " << listing->moments.size() - result.removed.size() << " bleiben.\n";
+             << (result.removed.size() == 1 ? " Sicherung" : " Sicherungen") << " (" << result.bytes
+             << " Bytes)" << (options.dryRun ? " würden gelöscht" : " gelöscht") << ", "
+             << listing->moments.size() - result.removed.size() << " bleiben.\n";
     return result.failed.empty() ? kOk : kFailed;
 }
 

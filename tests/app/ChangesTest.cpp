@@ -18,7 +18,6 @@ using testutil::WriteBytes;
 
 namespace {
 
-
 class Changes : public testing::Test {
 protected:
     void SetUp() override {
@@ -29,8 +28,12 @@ protected:
     AppOutcome Run(std::function<void(CConfigSet&)> edit, bool ok = true) {
         sheet.edit = std::move(edit);
         sheet.ok = ok;
-        CAppEnvironment environment{prompter, services,         sheet,
-                                    [] { return true; }, [] { return 0; }, [](unsigned) {},
+        CAppEnvironment environment{prompter,
+                                    services,
+                                    sheet,
+                                    [] { return true; },
+                                    [] { return 0; },
+                                    [](unsigned) {},
                                     "KORVANE_CHANGES_CONFIG"};
         CQuibrelApp app(std::move(environment));
         return app.Run("");
@@ -59,18 +62,19 @@ TEST_F(Changes, ThePreviewComparesWhatTheSaveWritesWithTheDisk) {
     fs::create_directory(config + "/smarthosts"); // exists, cannot be read: never written
     std::vector<preview::FileChange> changes;
     std::string listDiff;
-    ASSERT_EQ(Run([&](CConfigSet& set) {
-                  EXPECT_FALSE(preview::AnyChange(preview::OfSet(set)) &&
-                               Of(preview::OfSet(set), "smtpd.cfg").state !=
-                                   preview::FileChange::State::Unchanged);
-                  set.smtpd.SetInt("MaxThreads", 12);
-                  set.backupDomains.AddTail("neu.test");
-                  set.aliases.SetAt("chef@example.test", "info.example.test");
-                  CStorableList& allow = set.SharedList(config + "/access.allow");
-                  allow.AddTail("10.0.0.0/8");
-                  changes = preview::OfSet(set);
-              },
-              false), // Cancel: the preview wrote nothing
+    ASSERT_EQ(Run(
+                  [&](CConfigSet& set) {
+                      EXPECT_FALSE(preview::AnyChange(preview::OfSet(set)) &&
+                                   Of(preview::OfSet(set), "smtpd.cfg").state !=
+                                       preview::FileChange::State::Unchanged);
+                      set.smtpd.SetInt("MaxThreads", 12);
+                      set.backupDomains.AddTail("neu.test");
+                      set.aliases.SetAt("chef@example.test", "info.example.test");
+                      CStorableList& allow = set.SharedList(config + "/access.allow");
+                      allow.AddTail("10.0.0.0/8");
+                      changes = preview::OfSet(set);
+                  },
+                  false), // Cancel: the preview wrote nothing
               AppOutcome::Cancelled);
     using State = preview::FileChange::State;
     const auto& smtpd = Of(changes, "smtpd.cfg");
@@ -132,10 +136,7 @@ TEST_F(Changes, ARestoreIsASaveThatCanItselfBeUndone) {
 }
 
 TEST_F(Changes, ARestoreRefusesWhatItCannotDoWholeAndWritesNothing) {
-    ASSERT_EQ(Run([](CConfigSet& set) {
-                  set.smtpd.SetInt("MaxThreads", 12);
-              }),
-              AppOutcome::Saved);
+    ASSERT_EQ(Run([](CConfigSet& set) { set.smtpd.SetInt("MaxThreads", 12); }), AppOutcome::Saved);
     const backupfolder::Moment moment = History().moments.at(0);
     const std::string today = ReadBytes(config + "/smtpd.cfg");
     using Outcome = backups::RestoreResult::Outcome;

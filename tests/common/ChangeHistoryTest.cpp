@@ -82,7 +82,8 @@ TEST(UnifiedDiff, ShowsOneChangeWithItsContextAndNumbers) {
     EXPECT_EQ(textdiff::Unified(before, after, "a", "b"),
               "--- a\n+++ b\n@@ -7,7 +7,7 @@\n k7\n k8\n k9\n-k10\n+k10 neu\n k11\n k12\n k13\n");
     // A file made new, and one emptied.
-    EXPECT_EQ(textdiff::Unified("", "x\r\ny\r\n", "a", "b"), "--- a\n+++ b\n@@ -0,0 +1,2 @@\n+x\n+y\n");
+    EXPECT_EQ(textdiff::Unified("", "x\r\ny\r\n", "a", "b"),
+              "--- a\n+++ b\n@@ -0,0 +1,2 @@\n+x\n+y\n");
     EXPECT_EQ(textdiff::Unified("x\n", "", "a", "b"), "--- a\n+++ b\n@@ -1 +0,0 @@\n-x\n");
     // Line ends alone are no changed line, but they are told apart.
     EXPECT_EQ(textdiff::Unified("a\nb", "a\r\nb\r\n", "a", "b"), "");
@@ -145,8 +146,8 @@ TEST(BackupFolder, ListsMomentsNewestFirstWithoutForeignFiles) {
     testutil::TempDir dir;
     for (const char* name :
          {"smtpd.cfg-261209-100000", "aliases-261209-100000", "smtpd.cfg-261209-100000-2",
-          "smtpd.cfg-261208-090000", "aliases-261208-090000",
-          "notes.txt", "smtpd.cfg-261209-100000.tmp-AbC123"})
+          "smtpd.cfg-261208-090000", "aliases-261208-090000", "notes.txt",
+          "smtpd.cfg-261209-100000.tmp-AbC123"})
         WriteBytes(dir / name, "x");
     fs::create_directory(dir / "old-261209-100000");
     const backupfolder::Listing listing = backupfolder::List(dir.path());
@@ -154,8 +155,8 @@ TEST(BackupFolder, ListsMomentsNewestFirstWithoutForeignFiles) {
     std::vector<std::string> ids;
     for (const auto& moment : listing.moments)
         ids.push_back(moment.id + ":" + std::to_string(moment.copies.size()));
-    EXPECT_EQ(ids, (std::vector<std::string>{"261209-100000-2:1", "261209-100000:2",
-                                             "261208-090000:2"}));
+    EXPECT_EQ(
+        ids, (std::vector<std::string>{"261209-100000-2:1", "261209-100000:2", "261208-090000:2"}));
     EXPECT_EQ(listing.foreign, (std::vector<std::string>{"notes.txt", "old-261209-100000"}));
     EXPECT_EQ(listing.moments[1].copies[0].file, "aliases");
     EXPECT_FALSE(backupfolder::List(dir / "missing").readable);
@@ -183,7 +184,8 @@ TEST(BackupFolder, ACopyLikeTheOneBeforeSharesItsBytesAndAMomentIsShared) {
     ASSERT_EQ(listing.moments.size(), 3u);
     for (const auto& moment : listing.moments)
         EXPECT_EQ(moment.copies.size(), 2u);
-    struct stat first{}, last{}, changed{};
+    struct stat first {
+    }, last{}, changed{};
     ASSERT_EQ(::stat((backups + "/b.cfg-" + moments[1]).c_str(), &first), 0);
     ASSERT_EQ(::stat((backups + "/b.cfg-" + moments[2]).c_str(), &last), 0);
     EXPECT_EQ(first.st_ino, last.st_ino); // the same bytes, stored once

@@ -1,28 +1,35 @@
 #include "gui/QuibrelDlg.h"
 
 #include "app/Strings.h"
+#include "gui/BackupsWindow.h"
+#include "gui/ChangesWindow.h"
 #include "gui/DialogView.h"
 #include "gui/ModelView.h"
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
 #include "pages/AccountDialogs.h"
-#include "pages/MdaAdvanced.h"
-#include "pages/TransportRules.h"
 #include "pages/Help.h"
 #include "pages/InterfaceDlg.h"
+#include "pages/MdaAdvanced.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
 #include "pages/ServerAdvanced.h"
+#include "pages/TransportRules.h"
+#include "platform/FileSystem.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QListWidget>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -33,6 +40,35 @@ constexpr const char* kDiscardQuestion =
 
 // How often the page in front looks for changes made outside the program.
 constexpr int kPollIntervalMs = 500;
+
+// The configuration directory, as the application cycle finds it.
+constexpr const char* kConfigVariable = "MAILCONFIGDIR";
+
+namespace {
+
+// Message boxes and dialogs asked for while one of the sheet's windows is open stand over that
+// window, not behind it over the sheet.
+class COwnerScope {
+public:
+    COwnerScope(CPrompter& prompter, QWidget* owner) : m_qt(dynamic_cast<CQtPrompter*>(&prompter)) {
+        if (m_qt) {
+            m_previous = m_qt->Owner();
+            m_qt->SetOwner(owner);
+        }
+    }
+    ~COwnerScope() {
+        if (m_qt)
+            m_qt->SetOwner(m_previous);
+    }
+    COwnerScope(const COwnerScope&) = delete;
+    COwnerScope& operator=(const COwnerScope&) = delete;
+
+private:
+    CQtPrompter* m_qt;
+    QWidget* m_previous = nullptr;
+};
+
+} // namespace
 
 // The icon lives in the resources of this static library, which Qt registers only on request.
 static void RegisterResources() {
@@ -60,6 +96,10 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     m_ok->setText(QStringLiteral("OK"));
     m_cancel->setText(QStringLiteral("Abbrechen"));
     m_apply->setEnabled(false);
+    // Secondary buttons stand at the left, apart from those that end the sheet.
+    m_changes =
+        m_buttons->addButton(FromUtf8("Änderungen anzeigen..."), QDialogButtonBox::ResetRole);
+    m_backups = m_buttons->addButton(QStringLiteral("Sicherungen..."), QDialogButtonBox::ResetRole);
     layout->addWidget(m_buttons);
 
     for (const auto& page : pages) {
@@ -83,6 +123,8 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     connect(m_ok, &QPushButton::clicked, this, &CQuibrelDlg::OnOk);
     connect(m_cancel, &QPushButton::clicked, this, &CQuibrelDlg::reject);
     connect(m_apply, &QPushButton::clicked, this, &CQuibrelDlg::Apply);
+    connect(m_changes, &QPushButton::clicked, this, &CQuibrelDlg::ShowChanges);
+    connect(m_backups, &QPushButton::clicked, this, &CQuibrelDlg::ShowBackups);
     // The page in front looks now and then for what changed outside the program (accounts
     // made by other tools). Never while a dialog or message box stands over the sheet: the
     // operation that opened it still works on the page's current rows.
@@ -147,9 +189,45 @@ bool CQuibrelDlg::Apply() {
             return false;
         page.model->SetModified(false);
         page.view->Refresh();
+        // The set in memory no longer is the one loaded: a reload would lose the apply.
+        m_applied = true;
     }
     UpdateApply();
     return true;
+}
+
+bool CQuibrelDlg::StagePages() {
+    if (!m_pages.empty() && !m_pages[static_cast<std::size_t>(m_current)].view->TakeFields())
+        return false;
+    // Staged, not applied: the pages write their values into the set, nothing reaches a file.
+    for (Page& page : m_pages)
+        if (page.shown && !page.model->OnStage(m_prompter))
+            return false;
+    return true;
+}
+
+bool CQuibrelDlg::ShowChanges() {
+    if (!m_set || !StagePages())
+        return false;
+    CChangesWindow window(CollectChanges(*m_set), m_prompter, this);
+    const COwnerScope owner(m_prompter, &window);
+    window.exec();
+    return true;
+}
+
+void CQuibrelDlg::ShowBackups() {
+    const std::string configDir = platform::GetEnvironment(kConfigVariable).value_or("");
+    CBackupsWindow window(configDir, MayReload(), m_prompter, this);
+    {
+        const COwnerScope owner(m_prompter, &window);
+        window.exec();
+    }
+    if (!window.Restored())
+        return;
+    // The files on disk are not those the pages show any more. Nothing is edited (a restore is
+    // offered only then), so the sheet closes without the discard question.
+    m_reloadRequested = true;
+    QDialog::reject();
 }
 
 void CQuibrelDlg::OnOk() {
@@ -202,11 +280,13 @@ void CQuibrelDlg::UpdateApply() {
 bool CQtSheet::Run(CConfigSet& set, CPrompter& prompter) {
     const auto pages = CreatePages(set);
     CQuibrelDlg sheet(pages, prompter);
+    sheet.SetConfigSet(&set);
     if (m_qtPrompter)
         m_qtPrompter->SetOwner(&sheet);
     const bool ok = sheet.exec() == QDialog::Accepted;
     if (m_qtPrompter)
         m_qtPrompter->SetOwner(nullptr);
+    m_reloadRequested = !ok && sheet.ReloadRequested();
     return ok;
 }
 
@@ -218,6 +298,51 @@ CTreeModel::NodeId FirstInnerNode(const CTreeModel& tree) {
         return CTreeModel::kNone;
     const CTreeModel::NodeId top = tree.Child(CTreeModel::kNone, 0);
     return tree.ChildCount(top) == 0 ? CTreeModel::kNone : tree.Child(top, 0);
+}
+
+// text with the value of key replaced (a line "key:<tabs>value"), or with the line added.
+std::string WithValue(std::string text, const std::string& key, const std::string& value) {
+    const std::string head = key + ":";
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        if (text.compare(start, head.size(), head) == 0) {
+            std::size_t from = start + head.size();
+            while (from < end && (text[from] == '\t' || text[from] == ' '))
+                ++from;
+            std::size_t to = end;
+            if (to > from && text[to - 1] == '\r')
+                --to;
+            return text.replace(from, to - from, value);
+        }
+        start = end + 1;
+    }
+    return text + head + "\t\t" + value + "\r\n";
+}
+
+bool WriteFile(const QString& path, const std::string& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+               static_cast<qint64>(bytes.size());
+}
+
+// A configuration directory of two files with the history of two saves, made from the sample
+// set in a folder of its own: the sample has no backups, and rendering writes nothing into the
+// configuration.
+bool WriteSampleHistory(const QString& folder, CConfigSet& set) {
+    const std::string smtpd = set.smtpd.TextToSave();
+    const std::string mdad = set.mdad.TextToSave();
+    const QString backups = folder + QStringLiteral("/backup.cfg");
+    const QString older = QStringLiteral("-261120-091512");
+    const QString newer = QStringLiteral("-261204-163045");
+    return QDir().mkpath(backups) && WriteFile(folder + QStringLiteral("/smtpd.cfg"), smtpd) &&
+           WriteFile(folder + QStringLiteral("/mdad.cfg"), mdad) &&
+           WriteFile(backups + QStringLiteral("/smtpd.cfg") + older,
+                     WithValue(WithValue(smtpd, "MaxThreads", "4"), "TimeOut", "120")) &&
+           WriteFile(backups + QStringLiteral("/mdad.cfg") + older, mdad) &&
+           WriteFile(backups + QStringLiteral("/smtpd.cfg") + newer,
+                     WithValue(smtpd, "MaxThreads", "6"));
 }
 
 } // namespace
@@ -322,16 +447,11 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
             server->SetValue(CServerSettingsDlg::kCertificate, certificates.front().value);
     }
     const std::pair<CDialogModel*, const char*> dialogs[] = {
-        {&addDomain, "add-domain"},
-        {&addAlias, "add-alias"},
-        {&addAccount, "add-account"},
-        {&changeAccount, "change-account"},
-        {&transportRules, "transport-rules"},
-        {&transportRule, "transport-rule"},
-        {&mdaAdvanced, "delivery-advanced"},
-        {&interfaceDlg, "interface"},
-        {&smtpAdvanced, "smtp-advanced"},
-        {&pop3Advanced, "pop3-advanced"},
+        {&addDomain, "add-domain"},           {&addAlias, "add-alias"},
+        {&addAccount, "add-account"},         {&changeAccount, "change-account"},
+        {&transportRules, "transport-rules"}, {&transportRule, "transport-rule"},
+        {&mdaAdvanced, "delivery-advanced"},  {&interfaceDlg, "interface"},
+        {&smtpAdvanced, "smtp-advanced"},     {&pop3Advanced, "pop3-advanced"},
         {&imap4Advanced, "imap4-advanced"},
     };
     for (const auto& [model, name] : dialogs) {
@@ -339,6 +459,30 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         CDialogView dialog(*model, prompter, &sheet);
         dialog.show();
         save(dialog, QStringLiteral("dialog-%1").arg(QLatin1String(name)));
+    }
+
+    // The sheet's own windows: what OK would write after one edit a user might make (in memory
+    // only), and the backups of a made-up history.
+    sheet.SetConfigSet(&set);
+    if (sheet.StagePages()) {
+        set.smtpd.SetInt("MaxThreads", 12);
+        CChangesWindow changes(CollectChanges(set), prompter, &sheet);
+        changes.show();
+        save(changes, QStringLiteral("changes-window"));
+    }
+    QTemporaryDir history;
+    if (history.isValid() && WriteSampleHistory(history.path(), set)) {
+        CBackupsWindow backups(ToAnsi(history.path()), true, prompter, &sheet);
+        QTreeWidget* moments = backups.momentList();
+        // The older save, on the copy that differs from today.
+        if (moments->topLevelItemCount() > 1)
+            moments->setCurrentItem(moments->topLevelItem(1));
+        const auto differing =
+            backups.copyList()->findItems(QStringLiteral("smtpd.cfg"), Qt::MatchExactly);
+        if (!differing.isEmpty())
+            backups.copyList()->setCurrentItem(differing.front());
+        backups.show();
+        save(backups, QStringLiteral("backups-window"));
     }
     return false; // Cancel: rendering writes nothing
 }

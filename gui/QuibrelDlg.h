@@ -29,6 +29,8 @@ public:
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* applyButton() const { return m_apply; }
+    QPushButton* changesButton() const { return m_changes; }
+    QPushButton* backupsButton() const { return m_backups; }
     CModelView* view(int index) const { return m_pages.at(static_cast<std::size_t>(index)).view; }
     bool IsCancelLocked() const { return m_cancelLocked; }
     bool WasShown(int index) const { return m_pages.at(static_cast<std::size_t>(index)).shown; }
@@ -43,6 +45,23 @@ public:
     void reject() override;
     // Whether a page holds edits that were not applied.
     bool HasUnsavedEdits() const;
+    // Whether the sheet holds nothing a reload of the set from disk would lose: no edit, nothing
+    // applied since it opened, nothing written that cannot be taken back.
+    bool MayReload() const { return !HasUnsavedEdits() && !m_cancelLocked && !m_applied; }
+
+    // The set the pages work on, for the preview of a save and the backups; without it the two
+    // buttons do nothing.
+    void SetConfigSet(CConfigSet* set) { m_set = set; }
+    // "Änderungen anzeigen...": StagePages, then the window of what OK would write. False when
+    // a page refused a value.
+    bool ShowChanges();
+    // Takes the fields as Übernehmen does and stages every shown page into the set in memory;
+    // nothing is written and nothing is applied. False when a page refused a value.
+    bool StagePages();
+    // "Sicherungen...": the backup copies; after a restore the sheet closes like Abbrechen and
+    // ReloadRequested() tells the caller to load the set anew.
+    void ShowBackups();
+    bool ReloadRequested() const { return m_reloadRequested; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -67,8 +86,13 @@ private:
     QPushButton* m_ok;
     QPushButton* m_cancel;
     QPushButton* m_apply;
+    QPushButton* m_changes;
+    QPushButton* m_backups;
+    CConfigSet* m_set = nullptr;
     int m_current = 0;
     bool m_cancelLocked = false;
+    bool m_applied = false;
+    bool m_reloadRequested = false;
     bool m_firstShowDone = false;
 };
 
@@ -77,14 +101,20 @@ class CQtSheet : public CSheet {
 public:
     explicit CQtSheet(CQtPrompter* qtPrompter = nullptr) : m_qtPrompter(qtPrompter) {}
     bool Run(CConfigSet& set, CPrompter& prompter) override;
+    // The last run ended because a backup was restored: the program loads the set anew and
+    // shows the sheet again.
+    bool ReloadRequested() const { return m_reloadRequested; }
 
 private:
     CQtPrompter* m_qtPrompter;
+    bool m_reloadRequested = false;
 };
 
 // Renders every page of the sheet to PNG files in a folder (sheet-NN.png; a page with a tree
 // also as sheet-NN-selected.png, its first inner node selected) and the dialogs of the pages,
-// filled with sample values (dialog-<name>.png), and ends with Cancel, so nothing is written:
+// filled with sample values (dialog-<name>.png), the preview of a save after one edit
+// (changes-window.png) and the backups of a made-up history beside the sample
+// (backups-window.png), and ends with Cancel, so nothing is written:
 // for documentation, and to look at the pages without a display.
 // Shows the sheet until it is drawn, with the first page's checks done, and ends with Cancel:
 // the whole start as the administrator waits for it, for measuring it.

@@ -2,9 +2,9 @@
 //
 //   korvane-configurator                  the configurator on the directory in MAILCONFIGDIR
 //   korvane-configurator /RunOnce         starts the program anew and ends
-//   korvane-configurator --render FOLDER  renders every page of the sheet and the pages'
-//                                         dialogs to PNG files in FOLDER and ends without
-//                                         writing anything
+//   korvane-configurator --render FOLDER  renders every page of the sheet, the pages'
+//                                         dialogs and the sheet's windows to PNG files in
+//                                         FOLDER and ends without writing anything
 //   korvane-configurator --show-and-exit  starts as usual, ends as soon as the sheet is drawn
 //                                         (messages go to standard error, nothing is written):
 //                                         for measuring the start
@@ -22,8 +22,10 @@
 #include <QLocale>
 #include <QThread>
 #include <QTranslator>
+#include <QWidget>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -71,18 +73,32 @@ int main(int argc, char* argv[]) {
     }
 
     CQtPrompter prompter;
-    // The help window belongs to the sheet; it is made on the first request, and the router
-    // goes before the application does.
-    CHelpRouter help(
-        prompter, ProgramHelpFolder(),
-        [&prompter] { return std::make_unique<CQtHelpViewer>(prompter.Owner()); }, HelpWaitCursor);
-    prompter.SetHelpHandler(
-        [&help](unsigned command, unsigned long data) { help.WinHelp(data, command); });
-    CQtSheet sheet(&prompter);
-    CQuibrelApp quibrel(CAppEnvironment{prompter, *services, sheet, platform::IsAdministrator,
-                                        RelaunchOwnExecutable,
-                                        [](unsigned ms) { QThread::msleep(ms); }});
     // The switch is compared with the whole command line, as it was typed.
-    quibrel.Run(ToAnsi(arguments.join(QLatin1Char(' '))));
+    const std::string commandLine = ToAnsi(arguments.join(QLatin1Char(' ')));
+    // A backup restored from the sheet changed the files under it: the whole cycle runs again,
+    // so that the pages show what is on disk now.
+    for (bool again = true; again;) {
+        // The help window belongs to the sheet of this cycle, also when the first request comes
+        // from a window over it (which owns the message boxes while it is open); it is made on
+        // the first request, and the router goes before the application does.
+        CHelpRouter help(
+            prompter, ProgramHelpFolder(),
+            [&prompter] {
+                QWidget* sheet = prompter.Owner();
+                while (sheet && sheet->parentWidget())
+                    sheet = sheet->parentWidget();
+                return std::make_unique<CQtHelpViewer>(sheet);
+            },
+            HelpWaitCursor);
+        prompter.SetHelpHandler(
+            [&help](unsigned command, unsigned long data) { help.WinHelp(data, command); });
+        CQtSheet sheet(&prompter);
+        CQuibrelApp quibrel(CAppEnvironment{prompter, *services, sheet, platform::IsAdministrator,
+                                            RelaunchOwnExecutable,
+                                            [](unsigned ms) { QThread::msleep(ms); }});
+        quibrel.Run(commandLine);
+        prompter.SetHelpHandler({});
+        again = sheet.ReloadRequested();
+    }
     return 0;
 }

@@ -32,6 +32,8 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kPop3Advanced), "pop3-advanced.html"},
     {ContextOf(resource::kImap4Advanced), "imap4-advanced.html"},
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
+    {ContextOf(resource::kChangesWindow), "changes.html"},
+    {ContextOf(resource::kBackupsWindow), "backups.html"},
 };
 
 bool IsDirectory(const std::string& path) {

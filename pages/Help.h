@@ -62,6 +62,9 @@ inline constexpr unsigned kImap4Advanced = 147;
 inline constexpr unsigned kTransportRules = 148;
 inline constexpr unsigned kTransportRule = 149;
 inline constexpr unsigned kDeliveryAdvanced = 150;
+// The sheet's windows beside the pages: what OK would save, and the backup copies.
+inline constexpr unsigned kChangesWindow = 151;
+inline constexpr unsigned kBackupsWindow = 152;
 } // namespace resource
 
 constexpr unsigned long ContextOf(unsigned resourceNumber) {

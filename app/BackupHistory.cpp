@@ -89,6 +89,16 @@ std::uint64_t TodaysHash(const std::string& configDir, const std::string& name) 
     return textfile::ContentHash(std::string_view(text.data(), text.size()));
 }
 
+bool SameAsToday(const std::string& configDir, const backupfolder::Copy& copy) {
+    platform::LargeString today, copied;
+    const std::string target = TargetOf(configDir, copy.file);
+    const auto status = platform::StatPath(target);
+    return status && !status->isDirectory && status->size == copy.size &&
+           platform::ReadWholeFile(target, today) && platform::ReadWholeFile(copy.path, copied) &&
+           std::string_view(today.data(), today.size()) ==
+               std::string_view(copied.data(), copied.size());
+}
+
 RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& moment,
                       const RestoreOptions& options, CPrompter& prompter) {
     RestoreResult result;

@@ -32,6 +32,9 @@ std::string DiffWithToday(const std::string& configDir, const backupfolder::Mome
 // A hash of today's file (0 for a missing or unreadable one), for the check that the file a
 // user looked at is still the one a restore replaces.
 std::uint64_t TodaysHash(const std::string& configDir, const std::string& name);
+// Whether the copy holds exactly today's file (false when either cannot be read or the file
+// is missing).
+bool SameAsToday(const std::string& configDir, const backupfolder::Copy& copy);
 
 struct RestoreOptions {
     std::vector<std::string> files; // the file names to restore; empty: every copy of the moment

@@ -21,6 +21,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -30,6 +31,7 @@ constexpr const char* kNoFolder =
 constexpr const char* kFolderUnreadable =
     "Der Ordner der Sicherungen „%s“ kann nicht gelesen werden.";
 constexpr const char* kNoDifference = "Keine Unterschiede zur heutigen Datei.";
+constexpr const char* kSameAsToday = " (wie heute)";
 constexpr const char* kCopyUnreadable = "Die Kopie kann nicht gelesen werden.";
 constexpr const char* kNewestKept =
     "Die neueste Sicherung kann nicht gelöscht werden: Sie enthält den Stand vor dem letzten "
@@ -198,21 +200,30 @@ const backupfolder::Moment* CBackupsWindow::SelectedMoment() const {
 void CBackupsWindow::ShowMoment() {
     const backupfolder::Moment* moment = SelectedMoment();
     m_expected.clear();
+    int firstDiffering = -1;
     {
         const QSignalBlocker block(m_copies);
         m_copies->clear();
         if (moment) {
             for (const backupfolder::Copy& copy : moment->copies) {
-                auto* item = new QListWidgetItem(FromAnsi(copy.file), m_copies);
+                // A copy like today's file would change nothing: it is named so, and the first
+                // copy that differs is the one shown.
+                const bool same = backups::SameAsToday(m_configDir, copy);
+                auto* item = new QListWidgetItem(
+                    FromAnsi(copy.file) + (same ? FromUtf8(kSameAsToday) : QString()), m_copies);
                 item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
                 item->setCheckState(Qt::Checked);
                 item->setToolTip(FromAnsi(copy.path));
+                if (same)
+                    item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+                else if (firstDiffering < 0)
+                    firstDiffering = m_copies->count() - 1;
                 m_expected[copy.file] = backups::TodaysHash(m_configDir, copy.file);
             }
         }
     }
     if (m_copies->count() > 0)
-        m_copies->setCurrentRow(0);
+        m_copies->setCurrentRow(std::max(firstDiffering, 0));
     ShowCopy();
     UpdateButtons();
 }

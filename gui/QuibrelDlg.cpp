@@ -478,7 +478,7 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         if (moments->topLevelItemCount() > 1)
             moments->setCurrentItem(moments->topLevelItem(1));
         const auto differing =
-            backups.copyList()->findItems(QStringLiteral("smtpd.cfg"), Qt::MatchExactly);
+            backups.copyList()->findItems(QStringLiteral("smtpd.cfg"), Qt::MatchStartsWith);
         if (!differing.isEmpty())
             backups.copyList()->setCurrentItem(differing.front());
         backups.show();

@@ -682,7 +682,7 @@ CStorableMap::KeyLine CStorableMap::MakeKeyLine(std::string_view key, bool inTex
                    static_cast<std::uint32_t>(entry)};
 }
 
-std::string CStorableMap::Serialize() const {
+platform::LargeString CStorableMap::Serialize() const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     // All values start in one column: tab stops every 8 columns, T tabs after the widest key.
     std::size_t widest = 0;
@@ -698,7 +698,7 @@ std::string CStorableMap::Serialize() const {
 
     textfile::CrlfText out;
     out.Reserve(bytes + bytes / 4);
-    std::string& raw = out.Raw();
+    platform::LargeString& raw = out.Raw();
     std::string line;
     auto writeEntry = [&](std::string_view key, std::string_view value) {
         const std::string_view pad(tabString.data(), tabs - std::min(tabs, (key.size() + 1) / 8));

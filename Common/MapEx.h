@@ -219,7 +219,7 @@ public:
     virtual bool Save(bool makeBackup, std::string_view backupBase = {},
                       std::string_view moment = {});
     // The exact bytes Save would write now: what a preview of the save compares with the file.
-    std::string TextToSave() const { return Serialize(); }
+    platform::LargeString TextToSave() const { return Serialize(); }
     // Also the saved file keeps the entry's line where it stood, with the comment block above
     // it.
     bool RenameKey(std::string_view from, std::string_view to) override;
@@ -256,7 +256,7 @@ protected:
     virtual void HintEntries(const LineHint&, const LineHint&) const {}
 
     // The text Save writes for the current content.
-    std::string Serialize() const;
+    platform::LargeString Serialize() const;
 
     bool m_loaded = false;
     bool m_keepComments = true;

@@ -302,7 +302,7 @@ void CStorableList::Parse(std::string_view content) {
         m_comments.SetAt("#", pending);
 }
 
-std::string CStorableList::Serialize() const {
+platform::LargeString CStorableList::Serialize() const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     textfile::CrlfText out;
     for (const std::string& item : m_items) {

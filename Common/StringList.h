@@ -132,7 +132,7 @@ public:
     virtual bool Save(bool makeBackup, std::string_view backupBase = {},
                       std::string_view moment = {});
     // The exact bytes Save would write now: what a preview of the save compares with the file.
-    std::string TextToSave() const { return Serialize(); }
+    platform::LargeString TextToSave() const { return Serialize(); }
     // Binds and loads PathJoin(value of the variable, fileName); the path stays bound when the
     // file is missing, so a later Save creates it.
     bool LoadFromEnv(const std::string& fileName, const char* variable = "MAILCONFIGDIR");
@@ -152,7 +152,7 @@ protected:
     virtual bool BeforeParse() { return true; }
     virtual bool AfterParse() { return true; }
 
-    std::string Serialize() const;
+    platform::LargeString Serialize() const;
 
     bool m_loaded = false;
     bool m_modified = false;

@@ -121,7 +121,7 @@ CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
 std::vector<std::pair<std::string, const CStorableList*>> CConfigSet::SharedLists() const {
     std::vector<std::pair<std::string, const CStorableList*>> lists;
     for (const auto& [key, entry] : m_sharedLists)
-        if (!entry->unreadable)
+        if (entry->staged && !entry->unreadable)
             lists.emplace_back(entry->list.GetPath(), &entry->list);
     return lists;
 }

@@ -51,7 +51,7 @@ struct CConfigSet {
             return map ? map->Save(true, backupBase, moment) : list->Save(true, backupBase, moment);
         }
         // The exact bytes Save would write now.
-        std::string TextToSave() const { return map ? map->TextToSave() : list->TextToSave(); }
+        platform::LargeString TextToSave() const { return map ? map->TextToSave() : list->TextToSave(); }
     };
     static constexpr std::size_t kFileCount = 9;
     // Files whose load failed at start-up (missing, unreadable, no configuration directory):
@@ -104,8 +104,11 @@ struct CConfigSet {
     bool SharedListSaved(const std::string& path);
     // Whether an apply would write the list of path (it is not a file that could not be read).
     bool SharedListWritable(const std::string& path) { return !Shared(path).unreadable; }
-    // The list files of the pages that the next apply would write (one that could not be read
-    // is never written), each with its list.
+    // A shown page staged its fields (CPageModel::OnStage): its apply will write the list.
+    void StageSharedList(const std::string& path) { Shared(path).staged = true; }
+    // The list files that the next apply would write, each with its list: those of the pages
+    // that were staged (a page never shown is not applied, and the command line applies none),
+    // without those that could not be read (never written).
     std::vector<std::pair<std::string, const CStorableList*>> SharedLists() const;
 
 private:
@@ -114,6 +117,7 @@ private:
         bool seedable = false;
         bool seededByDefault = false; // holds only a page's default, no entries of a key
         bool unreadable = false;
+        bool staged = false;
         unsigned savedRound = 0;
         bool saved = false; // the outcome of the save in savedRound
     };

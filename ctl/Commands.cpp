@@ -803,6 +803,8 @@ public:
             m_io.out << (report.empty() ? std::string("Keine Änderung.\n") : Utf8(report));
         }
         if (dryRun) {
+            // The diff first, whole, then the note, even when both go to one file.
+            m_io.out << std::flush;
             if (m_command.handler != Import)
                 m_io.err << "Probelauf, nichts geschrieben.\n";
             return false;

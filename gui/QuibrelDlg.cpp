@@ -331,8 +331,10 @@ bool WriteFile(const QString& path, const std::string& bytes) {
 // set in a folder of its own: the sample has no backups, and rendering writes nothing into the
 // configuration.
 bool WriteSampleHistory(const QString& folder, CConfigSet& set) {
-    const std::string smtpd = set.smtpd.TextToSave();
-    const std::string mdad = set.mdad.TextToSave();
+    const auto smtpdText = set.smtpd.TextToSave();
+    const auto mdadText = set.mdad.TextToSave();
+    const std::string smtpd(smtpdText.data(), smtpdText.size());
+    const std::string mdad(mdadText.data(), mdadText.size());
     const QString backups = folder + QStringLiteral("/backup.cfg");
     const QString older = QStringLiteral("-261120-091512");
     const QString newer = QStringLiteral("-261204-163045");

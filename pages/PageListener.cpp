@@ -617,6 +617,8 @@ bool CPageConfigListener::OnApply(CPrompter& prompter) {
 
 bool CPageConfigListener::OnStage(CPrompter&) {
     StoreFields();
+    for (const ListFile& entry : m_table.listFiles)
+        m_config.StageSharedList(PathJoin(m_directory, FileName(entry)));
     // As if the apply's lists reached their files: one that could not be read is never written.
     DropRemovedKeys([this](const std::string& path) { return m_config.SharedListWritable(path); });
     return true;

@@ -72,6 +72,9 @@ TEST_F(Changes, ThePreviewComparesWhatTheSaveWritesWithTheDisk) {
                       set.aliases.SetAt("chef@example.test", "info.example.test");
                       CStorableList& allow = set.SharedList(config + "/access.allow");
                       allow.AddTail("10.0.0.0/8");
+                      // Lists appear once a page staged them; the command line stages none.
+                      set.SharedList(config + "/access.relay");
+                      set.StageSharedList(config + "/access.allow");
                       changes = preview::OfSet(set);
                   },
                   false), // Cancel: the preview wrote nothing
@@ -89,6 +92,7 @@ TEST_F(Changes, ThePreviewComparesWhatTheSaveWritesWithTheDisk) {
     EXPECT_NE(Of(changes, "aliases").diff.find("+chef@example.test:\tinfo.example.test\n"),
               std::string::npos);
     EXPECT_NE(Of(changes, config + "/access.allow").diff.find("+10.0.0.0/8\n"), std::string::npos);
+    EXPECT_THROW(Of(changes, config + "/access.relay"), std::runtime_error);
     EXPECT_FALSE(fs::exists(config + "/backup.cfg"));
     EXPECT_FALSE(fs::exists(config + "/backupdomains"));
     // The report for a terminal names what is not a diff.

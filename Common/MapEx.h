@@ -214,8 +214,9 @@ public:
     // holds for later loads and saves until the next Load(path) or LoadWithin.
     bool LoadWithin(const std::string& path, const std::string& root);
     // Writes the map to the bound file, after copying the old file to backupBase followed by
-    // the local time (the file's own path when backupBase is empty) if makeBackup is set. The
-    // file is replaced atomically: on failure the old file is untouched.
+    // the save's moment, or the local time without one (the file's own path when backupBase is
+    // empty), if makeBackup is set (see CBoundFile::MakeBackup). The file is replaced
+    // atomically: on failure the old file is untouched.
     virtual bool Save(bool makeBackup, std::string_view backupBase = {},
                       std::string_view moment = {});
     // The exact bytes Save would write now: what a preview of the save compares with the file.

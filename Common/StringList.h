@@ -127,8 +127,9 @@ public:
     virtual bool Load(const std::string& path);
     // Like Load(path), with the file's time, size and bytes read ahead by ReadAhead.
     bool Load(const std::string& path, textfile::CReadAhead&& ahead);
-    // Writes the list, after a time-stamped backup copy when makeBackup is set; the file is
-    // replaced atomically, so a failure leaves the old one untouched.
+    // Writes the list, after a backup copy stamped with moment (or the time) when makeBackup is
+    // set, as CStorableMap::Save; the file is replaced atomically, so a failure leaves the old
+    // one untouched.
     virtual bool Save(bool makeBackup, std::string_view backupBase = {},
                       std::string_view moment = {});
     // The exact bytes Save would write now: what a preview of the save compares with the file.

@@ -95,15 +95,70 @@ std::string Range(std::size_t first, std::size_t count) {
     return count == 1 ? std::to_string(start) : std::to_string(start) + "," + std::to_string(count);
 }
 
+// Where two texts differ, cut to whole lines: the bytes before begin are the same in both and
+// end at a line end, and so are the last tail bytes of each, which begin at a line start; each
+// side keeps up to context lines of them around what differs. lines is the number of lines
+// before begin.
+struct Region {
+    std::size_t begin = 0;
+    std::size_t tail = 0;
+    std::size_t lines = 0;
+};
+
+Region DifferingRegion(std::string_view a, std::string_view b, std::size_t context) {
+    Region region;
+    const std::size_t shorter = std::min(a.size(), b.size());
+    const std::size_t same = static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(shorter), b.begin())
+            .first -
+        a.begin());
+    // Back to the start of the line the first difference is in, then context lines further.
+    std::size_t begin = a.substr(0, same).rfind('\n');
+    begin = begin == std::string_view::npos ? 0 : begin + 1;
+    for (std::size_t n = 0; n < context && begin > 0; ++n) {
+        const std::size_t previous = a.substr(0, begin - 1).rfind('\n');
+        begin = previous == std::string_view::npos ? 0 : previous + 1;
+    }
+    // The common tail, never reaching into the line the head was cut at.
+    std::size_t tail = 0;
+    while (tail < shorter - begin && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+        ++tail;
+    // Forward to a line start in both: the byte before the tail differs (or is the head), so the
+    // tail begins at a line start only right after a line end of its own.
+    std::size_t at = a.size() - tail;
+    if (tail > 0 && !(at > begin && a[at - 1] == '\n' && b[b.size() - tail - 1] == '\n')) {
+        const std::size_t end = a.find('\n', at);
+        at = end == std::string_view::npos ? a.size() : end + 1;
+    }
+    for (std::size_t n = 0; n < context && at < a.size(); ++n) {
+        const std::size_t end = a.find('\n', at);
+        at = end == std::string_view::npos ? a.size() : end + 1;
+    }
+    region.begin = begin;
+    region.tail = a.size() - at;
+    region.lines = static_cast<std::size_t>(
+        std::count(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(begin), '\n'));
+    return region;
+}
+
 } // namespace
 
 std::string Unified(std::string_view before, std::string_view after, std::string_view beforeLabel,
                     std::string_view afterLabel, const Options& options) {
-    const std::vector<std::string_view> a = SplitLines(before);
-    const std::vector<std::string_view> b = SplitLines(after);
+    // A save mostly changes a few lines of a long file: only the lines around what differs are
+    // split and compared, the rest is passed over at the speed of a byte comparison.
+    const Region region = DifferingRegion(before, after, options.context);
+    const std::vector<std::string_view> a =
+        SplitLines(before.substr(region.begin, before.size() - region.tail - region.begin));
+    const std::vector<std::string_view> b =
+        SplitLines(after.substr(region.begin, after.size() - region.tail - region.begin));
     if (a == b)
         return {};
-    const std::vector<Edit> edits = EditScript(a, b, options);
+    std::vector<Edit> edits = EditScript(a, b, options);
+    for (Edit& edit : edits) {
+        edit.before += region.lines;
+        edit.after += region.lines;
+    }
     std::string out;
     out.append("--- ").append(beforeLabel).append("\n+++ ").append(afterLabel).append("\n");
     std::size_t i = 0;

@@ -108,7 +108,8 @@ CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
         return ListSave::KeptUnreadable;
     // The lists one apply writes are one moment of the backup history.
     if (m_momentRound != m_round) {
-        const std::string folder = backupBase.substr(0, backupBase.find_last_of(platform::kPathSeparator));
+        const std::string folder =
+            backupBase.substr(0, backupBase.find_last_of(platform::kPathSeparator));
         m_roundMoment = backupfolder::NewMoment(folder);
         m_momentRound = m_round;
     }

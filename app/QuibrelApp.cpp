@@ -1,8 +1,8 @@
 #include "app/QuibrelApp.h"
 
 #include "Common/Ansi.h"
-#include "accounts/AccountStore.h"
 #include "Common/BackupFolder.h"
+#include "accounts/AccountStore.h"
 #include "app/Merge.h"
 #include "app/ServiceControl.h"
 #include "app/Strings.h"

@@ -94,26 +94,29 @@ TEST(UnifiedDiff, ShowsOneChangeWithItsContextAndNumbers) {
 TEST(UnifiedDiff, EveryDiffTurnsTheOldTextIntoTheNew) {
     // Random edits of short texts from a few distinct lines (many equal lines make the edit
     // script ambiguous, which is where hunk numbers go wrong), with and without the search.
+    // Lines that end alike, so that equal bytes at the end of a file reach into changed lines.
+    const char* const kLines[] = {"a", "ba", "cba", "b", "ab", "x"};
     std::mt19937 random(7);
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 2000; ++round) {
         std::vector<std::string> a, b;
-        const int length = static_cast<int>(random() % 30);
+        const int length = static_cast<int>(random() % 40);
         for (int i = 0; i < length; ++i)
-            a.push_back(std::string(1, static_cast<char>('a' + random() % 4)));
+            a.push_back(kLines[random() % 4]);
         b = a;
         for (int edits = static_cast<int>(random() % 5); edits > 0; --edits) {
             const std::size_t at = b.empty() ? 0 : random() % (b.size() + 1);
             if (random() % 2 == 0 && at < b.size())
                 b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
             else
-                b.insert(b.begin() + static_cast<std::ptrdiff_t>(at),
-                         std::string(1, static_cast<char>('a' + random() % 5)));
+                b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), kLines[random() % 6]);
         }
         std::string before, after;
         for (const auto& line : a)
             before += line + "\n";
+        // Mostly the same line ends on both sides, where most of a file is passed over as equal
+        // bytes; now and then CR LF against LF, where every line differs as bytes.
         for (const auto& line : b)
-            after += line + "\r\n";
+            after += line + (round % 4 == 0 ? "\r\n" : "\n");
         textdiff::Options options;
         options.context = random() % 4;
         options.searchLimit = round % 3 == 0 ? 2 : 50000;

@@ -648,6 +648,15 @@ TEST_F(Ctl, BackupRestoreBringsBackTheBytesOfAMoment) {
     const Result dry = Run({"backup", "restore", oldest, "--dry-run"});
     ASSERT_EQ(dry.status, 0) << dry.err;
     EXPECT_NE(dry.out.find("+MaxThreads:\t\t8\n"), std::string::npos);
+    {
+        // Another program saving: the restore waits for it, and gives up writing nothing.
+        platform::DirectoryLock other;
+        ASSERT_TRUE(other.Acquire(config, platform::DirectoryLock::Mode::Shared,
+                                  std::chrono::milliseconds(0)));
+        const std::string domains = ReadBytes(config + "/domains");
+        EXPECT_EQ(Run({"--wait=0", "backup", "restore", oldest}).status, 1);
+        EXPECT_EQ(ReadBytes(config + "/domains"), domains);
+    }
     const Result restored = Run({"backup", "restore", oldest, "--no-restart"});
     ASSERT_EQ(restored.status, 0) << restored.err;
     for (const char* name : kNineFiles)

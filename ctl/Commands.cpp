@@ -660,6 +660,8 @@ void PrintOverview(std::ostream& out) {
            "Konfigurationsprogramm.\n\nBefehle:\n";
     for (const Command& command : Commands())
         out << "  " << command.words << (*command.usage ? " " : "") << command.usage << '\n';
+    out << "\nJeder Befehl, der etwas ändert, zeigt mit --dry-run nur, was er ändern würde (als "
+           "Unified Diff), und schreibt nichts.\n";
     out << "\n\"korvanectl BEFEHL --help\" beschreibt einen Befehl. Ende mit 0 bei Erfolg, 1 "
            "bei einer Ablehnung oder einem Fehler (die Änderung ist dann nicht gespeichert), 2 "
            "bei falschem Aufruf, 3 wenn die Änderung gespeichert ist, aber eine andere Datei "

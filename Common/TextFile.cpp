@@ -219,8 +219,11 @@ bool CBoundFile::MakeBackup(std::string_view backupBase, std::string_view moment
     if (root.empty()) {
         if (const auto previous = backupfolder::NewestCopy(folder, file)) {
             platform::LargeString earlier;
+            // Only a plain file: a second name for a link would be a link, whose bytes are
+            // wherever it points.
             const auto status = platform::StatPath(*previous);
-            if (status && !status->isDirectory && status->size == content.size() &&
+            if (platform::QueryPathKind(*previous) == platform::PathKind::File && status &&
+                status->size == content.size() &&
                 platform::ReadWholeFile(*previous, earlier) &&
                 std::string_view(earlier) == std::string_view(content) &&
                 platform::MakeHardLink(*previous, name))

@@ -131,7 +131,9 @@ RestoreResult Restore(const std::string& configDir, const backupfolder::Moment& 
     std::vector<Planned> plan;
     for (const backupfolder::Copy* copy : chosen) {
         Planned p{copy, TargetOf(configDir, copy->file), {}, false, {}};
-        if (!platform::ReadWholeFile(copy->path, p.bytes))
+        // A copy is a plain file the program wrote; a link in its place is not restored from.
+        if (platform::QueryPathKind(copy->path) != platform::PathKind::File ||
+            !platform::ReadWholeFile(copy->path, p.bytes))
             return refuse(kCopyUnreadable, {copy->path});
         const platform::PathKind kind = platform::QueryPathKind(p.target);
         const auto status = platform::StatPath(p.target);

@@ -148,6 +148,7 @@ TEST_F(Changes, ARestoreRefusesWhatItCannotDoWholeAndWritesNothing) {
     prompter.ExpectText("seit der Anzeige")
         .ExpectText("nicht.da")
         .ExpectText(dir / "gone")
+        .ExpectText(dir / "link")
         .ExpectText("ist keine Datei");
     // The file changed since the user looked at it.
     backups::RestoreOptions seen;
@@ -159,6 +160,10 @@ TEST_F(Changes, ARestoreRefusesWhatItCannotDoWholeAndWritesNothing) {
     EXPECT_EQ(backups::Restore(config, moment, other, prompter).outcome, Outcome::Refused);
     backupfolder::Moment broken = moment;
     broken.copies.back().path = dir / "gone";
+    EXPECT_EQ(backups::Restore(config, broken, {}, prompter).outcome, Outcome::Refused);
+    // A link in a copy's place is no copy, wherever it points.
+    fs::create_symlink(config + "/pop3d.cfg", dir / "link");
+    broken.copies.back().path = dir / "link";
     EXPECT_EQ(backups::Restore(config, broken, {}, prompter).outcome, Outcome::Refused);
     // A folder where the file belongs.
     fs::remove(config + "/smarthosts");

@@ -123,10 +123,13 @@ Region DifferingRegion(std::string_view a, std::string_view b, std::size_t conte
     std::size_t tail = 0;
     while (tail < shorter - begin && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
-    // Forward to a line start in both: the byte before the tail differs (or is the head), so the
-    // tail begins at a line start only right after a line end of its own.
+    // Forward to a line start in both. begin is one in both texts, and the tail may begin there
+    // (in the shorter text); anywhere else it begins at a line start only right after a line end.
+    const auto lineStart = [begin](std::string_view text, std::size_t at) {
+        return at == begin || text[at - 1] == '\n';
+    };
     std::size_t at = a.size() - tail;
-    if (tail > 0 && !(at > begin && a[at - 1] == '\n' && b[b.size() - tail - 1] == '\n')) {
+    if (tail > 0 && !(lineStart(a, at) && lineStart(b, b.size() - tail))) {
         const std::size_t end = a.find('\n', at);
         at = end == std::string_view::npos ? a.size() : end + 1;
     }

@@ -85,6 +85,9 @@ TEST(UnifiedDiff, ShowsOneChangeWithItsContextAndNumbers) {
     EXPECT_EQ(textdiff::Unified("", "x\r\ny\r\n", "a", "b"),
               "--- a\n+++ b\n@@ -0,0 +1,2 @@\n+x\n+y\n");
     EXPECT_EQ(textdiff::Unified("x\n", "", "a", "b"), "--- a\n+++ b\n@@ -1 +0,0 @@\n-x\n");
+    // The whole of the shorter text is the longer one's tail.
+    EXPECT_EQ(textdiff::Unified("a\nb\n", "b\n", "a", "b"),
+              "--- a\n+++ b\n@@ -1,2 +1 @@\n-a\n b\n");
     // Line ends alone are no changed line, but they are told apart.
     EXPECT_EQ(textdiff::Unified("a\nb", "a\r\nb\r\n", "a", "b"), "");
     EXPECT_TRUE(textdiff::LineEndsOnly("a\nb", "a\r\nb\r\n"));

@@ -83,7 +83,7 @@ public:
             Fail("cannot load smtpd.cfg");
         WriteAsSaved(smtpd, "smtpd.cfg", Path("smtpd.cfg"));
 
-        WriteLargeServiceFile(Path("large.cfg"), 200000);
+        bench::WriteServiceFile(Path("large.cfg"), 200000);
         if (!large.Load(Path("large.cfg")))
             Fail("cannot load large.cfg");
         WriteAsSaved(large, "large.cfg", Path("large.cfg"));
@@ -107,23 +107,6 @@ private:
         if (!platform::ReadWholeFile(std::string(KORVANE_SAMPLE_CONFIG) + "/smtpd.cfg", text) ||
             !platform::WriteFileAtomic(Path("smtpd.cfg"), text))
             Fail("cannot copy the sample's smtpd.cfg");
-    }
-
-    // Service-file shaped, as the storage benchmark's: dotted keys, mixed values, a comment
-    // block every tenth entry, a trailing comment every fiftieth, a blank line every hundredth.
-    static void WriteLargeServiceFile(const std::string& path, int entries) {
-        std::ofstream out(path, std::ios::binary);
-        for (int i = 0; i < entries; ++i) {
-            if (i % 100 == 0)
-                out << "\r\n";
-            if (i % 10 == 0)
-                out << "# Setting number " << i << " of the generated service file\r\n";
-            out << "Section" << i % 97 << ".Key" << i << ": value-" << i * 7919
-                << ", c:\\mail\\spool\\" << i;
-            if (i % 50 == 0)
-                out << " # trailing";
-            out << "\r\n";
-        }
     }
 
     // kMoments saves an hour apart, each with a small copy of every file of the set.

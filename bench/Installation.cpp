@@ -86,4 +86,19 @@ int WriteInstallation(const std::string& configDir, const std::string& spoolDir)
     return WriteAliases(configDir);
 }
 
+void WriteServiceFile(const std::string& path, int entries) {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < entries; ++i) {
+        if (i % 100 == 0)
+            out << "\r\n";
+        if (i % 10 == 0)
+            out << "# Setting number " << i << " of the generated service file\r\n";
+        out << "Section" << i % 97 << ".Key" << i << ": value-" << i * 7919
+            << ", c:\\mail\\spool\\" << i;
+        if (i % 50 == 0)
+            out << " # trailing";
+        out << "\r\n";
+    }
+}
+
 } // namespace bench

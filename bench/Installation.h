@@ -35,4 +35,9 @@ std::string Account(int u, int d);
 // in spoolDir (created when missing). Returns the number of alias lines.
 int WriteInstallation(const std::string& configDir, const std::string& spoolDir);
 
+// Writes a service file of entries keys at path, shaped like a real one: dotted keys, mixed
+// values, a comment block every tenth entry, a trailing comment every fiftieth, a blank line
+// every hundredth.
+void WriteServiceFile(const std::string& path, int entries);
+
 } // namespace bench

@@ -1,5 +1,6 @@
 // Load and save of large configuration files against the bare cost of reading their bytes.
 // The files are generated once per run in a temporary folder on the disk that holds /tmp.
+#include "Installation.h"
 #include "Common/MapEx.h"
 #include "Common/StringList.h"
 #include "platform/FileSystem.h"
@@ -21,7 +22,7 @@ public:
         if (::mkdtemp(pattern) == nullptr)
             std::abort();
         m_folder = pattern;
-        WriteKeyValueFile(m_folder + "/big.cfg", 200000);
+        bench::WriteServiceFile(m_folder + "/big.cfg", 200000);
         WriteListFile(m_folder + "/big.lst", 100000);
     }
     ~Files() {
@@ -33,22 +34,6 @@ public:
     std::string scratch(const char* name) const { return m_folder + "/" + name; }
 
 private:
-    // Service-file shaped: dotted keys, mixed values, a comment block every tenth entry, a
-    // trailing comment every fiftieth, a blank line every hundredth.
-    static void WriteKeyValueFile(const std::string& path, int entries) {
-        std::ofstream out(path, std::ios::binary);
-        for (int i = 0; i < entries; ++i) {
-            if (i % 100 == 0)
-                out << "\r\n";
-            if (i % 10 == 0)
-                out << "# Setting number " << i << " of the generated service file\r\n";
-            out << "Section" << i % 97 << ".Key" << i << ": value-" << i * 7919
-                << ", c:\\mail\\spool\\" << i;
-            if (i % 50 == 0)
-                out << " # trailing";
-            out << "\r\n";
-        }
-    }
     static void WriteListFile(const std::string& path, int lines) {
         std::ofstream out(path, std::ios::binary);
         for (int i = 0; i < lines; ++i) {

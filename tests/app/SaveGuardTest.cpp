@@ -18,7 +18,6 @@ using testutil::WriteBytes;
 
 namespace {
 
-
 class SaveGuard : public testing::Test {
 protected:
     void SetUp() override {

@@ -249,13 +249,12 @@ PruneResult Prune(const backupfolder::Listing& listing, const PruneOptions& opti
     return RemoveMoments(doomed, options.dryRun);
 }
 
-PruneResult Delete(const backupfolder::Listing& listing, const std::vector<std::string>& ids,
-                   bool dryRun) {
+PruneResult Delete(const backupfolder::Listing& listing, const std::vector<std::string>& ids) {
     std::vector<const backupfolder::Moment*> doomed;
     for (std::size_t i = 1; i < listing.moments.size(); ++i)
         if (std::find(ids.begin(), ids.end(), listing.moments[i].id) != ids.end())
             doomed.push_back(&listing.moments[i]);
-    return RemoveMoments(doomed, dryRun);
+    return RemoveMoments(doomed, false);
 }
 
 } // namespace backups

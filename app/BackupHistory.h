@@ -73,7 +73,6 @@ struct PruneResult {
 // olderThanDays (so that both limits keep what either keeps). The newest moment always stays.
 PruneResult Prune(const backupfolder::Listing& listing, const PruneOptions& options);
 // Deletes the copies of the moments with the given ids; the newest moment is never deleted.
-PruneResult Delete(const backupfolder::Listing& listing, const std::vector<std::string>& ids,
-                   bool dryRun = false);
+PruneResult Delete(const backupfolder::Listing& listing, const std::vector<std::string>& ids);
 
 } // namespace backups

@@ -73,15 +73,13 @@ bool AnyChange(const std::vector<FileChange>& changes) {
     return false;
 }
 
-std::string Report(const std::vector<FileChange>& changes, const CJournal& journal,
-                   bool withUnchanged) {
+std::string Report(const std::vector<FileChange>& changes, const CJournal& journal) {
     std::string out;
     for (const FileChange& change : changes)
         out += change.diff;
     for (const FileChange& change : changes) {
-        if (change.state == FileChange::State::Unchanged && !withUnchanged)
-            continue;
-        if (change.state == FileChange::State::Changed ||
+        if (change.state == FileChange::State::Unchanged ||
+            change.state == FileChange::State::Changed ||
             change.state == FileChange::State::Created)
             continue;
         out += change.name + ": " + ansi::FromUtf8(StateText(change.state)) + "\n";

@@ -37,10 +37,9 @@ std::vector<FileChange> OfSet(CConfigSet& set);
 const char* StateText(FileChange::State state);
 
 // The whole preview as text for a terminal (code page): each changed file's diff, then one line
-// per unchanged or kept file, then the journal's entries. Unchanged files are left out unless
-// withUnchanged.
-std::string Report(const std::vector<FileChange>& changes, const CJournal& journal,
-                   bool withUnchanged = false);
+// per file that is neither changed nor unchanged (kept, line ends only, unreadable), then the
+// journal's entries.
+std::string Report(const std::vector<FileChange>& changes, const CJournal& journal);
 
 // Whether any file would change.
 bool AnyChange(const std::vector<FileChange>& changes);

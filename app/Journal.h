@@ -31,7 +31,6 @@ public:
         m_entries.push_back({kind, std::move(subject), done});
     }
     const std::vector<Entry>& Entries() const { return m_entries; }
-    bool IsEmpty() const { return m_entries.empty(); }
 
     // The entry in a German sentence for the user, in the code page.
     static std::string Describe(const Entry& entry);

@@ -174,6 +174,11 @@ int BackupRestore(Context& c) {
         return kOk;
     }
     c.io.out << "Wiederhergestellt aus " << moment->id << ": " << files << ".\n";
+    std::string same;
+    for (const std::string& file : result.unchanged)
+        same += (same.empty() ? "" : ", ") + Utf8(file);
+    if (!same.empty())
+        c.io.out << "Schon wie in der Sicherung, nicht geschrieben: " << same << ".\n";
     if (!result.moment.empty())
         c.io.out << "Die vorigen Dateien liegen in der Sicherung " << result.moment
                  << "; \"korvanectl backup restore " << result.moment

@@ -108,20 +108,54 @@ bool MomentBefore(std::string_view a, std::string_view b) {
     return Sequence(a) < Sequence(b);
 }
 
+namespace {
+
+// What NewMoment found, for the copies of the save it chose the moment for: with a thousand
+// moments in the folder, a listing per copied file would cost more than the save itself. Only
+// ever a hint: a copy is linked to an earlier one after their bytes were compared.
+struct MomentMemo {
+    std::string folder;
+    std::string moment;
+    std::map<std::string, std::string, std::less<>> newest; // file -> moment of its newest copy
+};
+thread_local MomentMemo t_memo;
+
+} // namespace
+
 std::string NewMoment(const std::string& folder) {
+    // Temporary files of copies a killed save left behind go here, once for the whole save.
+    platform::RemoveStaleTemporaries(
+        folder, [](std::string_view target) { return ParseCopyName(target).has_value(); });
     const std::string stamp = platform::FormatLocalTimeNow("%y%m%d-%H%M%S");
     long highest = 0;
+    MomentMemo memo{folder, {}, {}};
     platform::DirectoryListing listing(folder);
     platform::DirectoryEntry entry;
     while (listing.Next(entry)) {
-        const auto copy = ParseCopyName(entry.name);
-        if (copy && copy->moment.compare(0, stamp.size(), stamp) == 0)
+        const auto copy = entry.isDirectory ? std::nullopt : ParseCopyName(entry.name);
+        if (!copy)
+            continue;
+        if (copy->moment.compare(0, stamp.size(), stamp) == 0)
             highest = std::max(highest, Sequence(copy->moment));
+        const auto known = memo.newest.find(copy->file);
+        if (known == memo.newest.end())
+            memo.newest.emplace(copy->file, copy->moment);
+        else if (MomentBefore(known->second, copy->moment))
+            known->second = copy->moment;
     }
-    return highest == 0 ? stamp : stamp + "-" + std::to_string(highest + 1);
+    memo.moment = highest == 0 ? stamp : stamp + "-" + std::to_string(highest + 1);
+    t_memo = std::move(memo);
+    return t_memo.moment;
 }
 
-std::optional<std::string> NewestCopy(const std::string& folder, std::string_view file) {
+std::optional<std::string> NewestCopy(const std::string& folder, std::string_view file,
+                                      std::string_view moment) {
+    if (!moment.empty() && t_memo.moment == moment && t_memo.folder == folder) {
+        const auto known = t_memo.newest.find(file);
+        if (known == t_memo.newest.end())
+            return std::nullopt;
+        return PathJoin(folder, std::string(file) + "-" + known->second);
+    }
     std::optional<std::string> newest;
     std::string newestMoment;
     platform::DirectoryListing listing(folder);

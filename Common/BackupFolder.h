@@ -31,12 +31,16 @@ std::string MomentText(std::string_view moment);
 // Orders moments by time, a later moment of the same second after the earlier one.
 bool MomentBefore(std::string_view a, std::string_view b);
 
-// A moment for a save that is about to copy files into folder: the local time now, with the
-// smallest number behind it that no copy in the folder has yet.
+// A moment for a save that is about to copy files into folder: the local time now, with a
+// number behind it higher than any moment of that second in the folder. Also removes the
+// temporary files of copies a killed save left there.
 std::string NewMoment(const std::string& folder);
 
-// The newest copy of file in folder (its full path), or nothing.
-std::optional<std::string> NewestCopy(const std::string& folder, std::string_view file);
+// The newest copy of file in folder (its full path), or nothing. For the moment the last
+// NewMoment of this thread chose for folder, the answer is what that listing found (copies
+// made meanwhile by another program are not seen), without listing the folder again.
+std::optional<std::string> NewestCopy(const std::string& folder, std::string_view file,
+                                      std::string_view moment = {});
 
 struct Copy {
     std::string file; // the name of the file it is a copy of

@@ -190,11 +190,12 @@ bool CBoundFile::MakeBackup(std::string_view backupBase, std::string_view moment
     const std::string file = platform::BaseName(base);
     // A copy has a new name every second, so the cleaning each save does for its own name
     // would never meet the temporary file of a copy killed in an earlier second: clean for
-    // every copy of this base.
-    platform::RemoveStaleTemporaries(folder, [&file](std::string_view target) {
-        return target.starts_with(file) &&
-               backupfolder::IsMomentSuffix(target.substr(file.size()));
-    });
+    // every copy of this base (a save that chose a moment had them cleaned with it).
+    if (moment.empty())
+        platform::RemoveStaleTemporaries(folder, [&file](std::string_view target) {
+            return target.starts_with(file) &&
+                   backupfolder::IsMomentSuffix(target.substr(file.size()));
+        });
     platform::LargeString content;
     if (!ReadAll(content))
         return false;
@@ -204,11 +205,11 @@ bool CBoundFile::MakeBackup(std::string_view backupBase, std::string_view moment
     std::string name = base + "-" + std::string(moment);
     if (moment.empty() || platform::QueryPathKind(name) != platform::PathKind::Missing) {
         const std::string stamped =
-            base + "-" + (moment.empty() ? platform::FormatLocalTimeNow("%y%m%d-%H%M%S")
-                                         : std::string(moment));
+            base + "-" +
+            (moment.empty() ? platform::FormatLocalTimeNow("%y%m%d-%H%M%S") : std::string(moment));
         name = stamped;
-        for (int number = 2; number < 100000 &&
-                             platform::QueryPathKind(name) != platform::PathKind::Missing;
+        for (int number = 2;
+             number < 100000 && platform::QueryPathKind(name) != platform::PathKind::Missing;
              ++number)
             name = stamped + "-" + std::to_string(number);
     }
@@ -217,14 +218,13 @@ bool CBoundFile::MakeBackup(std::string_view backupBase, std::string_view moment
     // disk with a full set per save. A copy is never written in place afterwards (neither by
     // a save nor by a restore), so the shared bytes cannot change under the other name.
     if (root.empty()) {
-        if (const auto previous = backupfolder::NewestCopy(folder, file)) {
+        if (const auto previous = backupfolder::NewestCopy(folder, file, moment)) {
             platform::LargeString earlier;
             // Only a plain file: a second name for a link would be a link, whose bytes are
             // wherever it points.
             const auto status = platform::StatPath(*previous);
             if (platform::QueryPathKind(*previous) == platform::PathKind::File && status &&
-                status->size == content.size() &&
-                platform::ReadWholeFile(*previous, earlier) &&
+                status->size == content.size() && platform::ReadWholeFile(*previous, earlier) &&
                 std::string_view(earlier) == std::string_view(content) &&
                 platform::MakeHardLink(*previous, name))
                 return true;

@@ -302,6 +302,9 @@ int Check(Context& c) {
         environment.hostName = platform::QueryHostIdentity().name;
     environment.configDir = platform::GetEnvironment("MAILCONFIGDIR").value_or("");
     environment.now = platform::CurrentTime();
+    // The machine's own addresses and delivery times, as the window sees them.
+    environment.localAddresses = &platform::QueryLocalAddresses;
+    environment.scheduler = &platform::CreateTaskScheduler;
     const std::vector<CFinding> findings = CheckConfiguration(c.set, environment);
     std::size_t critical = 0;
     for (const CFinding& finding : findings)
@@ -336,15 +339,8 @@ int Trace(Context& c) {
     const auto address = FromArgument(c, c.call.args[0]);
     if (!address)
         return kFailed;
-    // Only what could stand in an envelope: one "@" at most, a usable domain after it.
-    const std::size_t at = address->find('@');
-    const bool blank = std::any_of(address->begin(), address->end(),
-                                   [](char ch) { return static_cast<unsigned char>(ch) <= ' '; });
-    if (address->empty() || blank || at == 0 ||
-        (at != std::string::npos &&
-         (address->find('@', at + 1) != std::string::npos ||
-          accountdlg::DomainNameRefusal(std::string_view(*address).substr(at + 1)))))
-        return Refuse(c, "\"" + c.call.args[0] + "\" ist keine gültige E-Mail-Adresse.");
+    if (const auto refusal = TraceAddressRefusal(*address))
+        return Refuse(c, Utf8(*refusal));
     const CTrace trace = TraceAddress(c.set, *address);
     for (std::size_t i = 0; i < trace.steps.size(); ++i)
         c.io.out << i + 1 << ". " << trace.steps[i].text << "\n   (" << trace.steps[i].decidedBy

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -86,6 +87,16 @@ CDesignedView::CDesignedView(CFieldModel& model, CPrompter& prompter, FormSetup 
         const char* id = command.id;
         connect(button, &QPushButton::clicked, this, [this, id] { RunCommand(id); });
         m_buttons.emplace_back(&command, button);
+    }
+    // Ctrl+F: the first search of the model, as in every program that searches.
+    for (const CFieldSpec& field : model.Fields()) {
+        if (!(field.flags & kFieldSearch))
+            continue;
+        auto* find = new QShortcut(QKeySequence::Find, this);
+        find->setContext(Qt::WidgetWithChildrenShortcut);
+        const char* id = field.id;
+        connect(find, &QShortcut::activated, this, [this, id] { m_binder->FocusField(id); });
+        break;
     }
     Refresh();
 }

@@ -6,6 +6,7 @@
 #include "pages/Help.h"
 
 #include <QDialogButtonBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -33,13 +34,19 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
     auto* layout = new QVBoxLayout(this);
     m_view = CreateModelView(model, prompter, this);
     layout->addWidget(m_view);
-    auto kinds = QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
+    QDialogButtonBox::StandardButtons kinds = model.CloseOnly()
+                                                  ? QDialogButtonBox::Close
+                                                  : QDialogButtonBox::Ok | QDialogButtonBox::Cancel;
     if (model.HelpContext() != 0)
         kinds |= QDialogButtonBox::Help;
     m_buttons = new QDialogButtonBox(kinds, this);
     // The program's own words, whether or not Qt's German catalogue is loaded.
-    m_buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
-    m_buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+    if (QPushButton* ok = m_buttons->button(QDialogButtonBox::Ok))
+        ok->setText(QStringLiteral("OK"));
+    if (QPushButton* cancel = m_buttons->button(QDialogButtonBox::Cancel))
+        cancel->setText(QStringLiteral("Abbrechen"));
+    if (QPushButton* close = m_buttons->button(QDialogButtonBox::Close))
+        close->setText(QString::fromUtf8("Schließen"));
     if (QPushButton* help = m_buttons->button(QDialogButtonBox::Help))
         help->setText(QStringLiteral("&Hilfe"));
     layout->addWidget(m_buttons);
@@ -52,6 +59,11 @@ CDialogView::CDialogView(CDialogModel& model, CPrompter& prompter, QWidget* owne
             m_view->FocusField(*field); // the refused value, to be corrected where it stands
     });
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // A command that completes the dialog closes it as OK; the model outlives this window.
+    model.SetEndHandler([window = QPointer<CDialogView>(this)] {
+        if (window)
+            window->accept();
+    });
     connect(m_buttons, &QDialogButtonBox::helpRequested, this, &CDialogView::RequestHelp);
     // F1 asks for the help of this window, not of the sheet beneath it: the sheet's shortcut
     // does not reach into a dialog of its own.

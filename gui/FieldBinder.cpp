@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -52,6 +53,30 @@ void RemoveLengthLimit(QLineEdit& edit) {
     edit.setMaxLength(INT_MAX);
 }
 
+// A search field clears on Escape while it holds text; an empty one leaves Escape to the
+// window (the sheet's Abbrechen).
+class CEscapeClears : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit && event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !edit->text().isEmpty()) {
+            edit->clear();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// What a search field hands the model: the code page text, or the substitute character in place
+// of it when the code page cannot hold what was typed, so that nothing matches.
+std::string SearchText(const QString& text) {
+    return ToAnsiExact(text).value_or(std::string(1, '\x1A'));
+}
+
 const CControlKind kLineEdit{
     .fits =
         [](const CFieldSpec& field, QWidget* control) {
@@ -64,6 +89,12 @@ const CControlKind kLineEdit{
             RemoveLengthLimit(*edit);
             if (b.field->flags & kFieldMasked)
                 edit->setEchoMode(QLineEdit::Password);
+            if (b.field->flags & kFieldSearch) {
+                // The label is the hint inside the empty field; a search needs no label beside.
+                edit->setPlaceholderText(FromUtf8(b.field->label));
+                edit->setClearButtonEnabled(true);
+                edit->installEventFilter(new CEscapeClears(edit));
+            }
             const bool readOnly = (b.field->flags & kFieldReadOnly) != 0;
             edit->setReadOnly(readOnly);
             if (readOnly) {
@@ -80,12 +111,34 @@ const CControlKind kLineEdit{
         [](const Binding& b, Report report) {
             // textEdited: the user's typing only, not the redraws from the model.
             auto* edit = As<QLineEdit>(b);
+            if (b.field->flags & kFieldSearch) {
+                // Every change, the clear button's and Escape's included, narrows at once.
+                QObject::connect(edit, &QLineEdit::textChanged, edit,
+                                 [report](const QString& text) { report(SearchText(text)); });
+                return;
+            }
             const bool immediate = (b.field->flags & kFieldImmediate) != 0;
             QObject::connect(edit, &QLineEdit::textEdited, edit, [report, edit, immediate] {
                 report(immediate ? std::optional<std::string>(ToAnsi(edit->text())) : std::nullopt);
             });
         },
     .ownsLabel = false,
+    .hasSuggestions = false,
+};
+
+// A line the model writes and nobody types in: a label named after a read-only text field.
+const CControlKind kLabel{
+    .fits =
+        [](const CFieldSpec& field, QWidget* control) {
+            return qobject_cast<QLabel*>(control) && field.type == FieldType::Text &&
+                   (field.flags & kFieldReadOnly);
+        },
+    .limit = [](const Binding&) {},
+    .write = [](const Binding& b,
+                const std::string& value) { As<QLabel>(b)->setText(FromAnsi(value)); },
+    .read = [](const Binding& b) { return ToAnsi(As<QLabel>(b)->text()); },
+    .notify = [](const Binding&, Report) {},
+    .ownsLabel = true,
     .hasSuggestions = false,
 };
 
@@ -300,8 +353,9 @@ const CControlKind kRadioGroup{
     .hasSuggestions = false,
 };
 
-const CControlKind* const kKinds[] = {&kLineEdit,    &kPlainTextEdit, &kSpinBox,   &kCheckBox,
-                                      &kChoiceCombo, &kEditableCombo, &kRadioGroup};
+const CControlKind* const kKinds[] = {&kLineEdit,    &kLabel,         &kPlainTextEdit,
+                                      &kSpinBox,     &kCheckBox,      &kChoiceCombo,
+                                      &kEditableCombo, &kRadioGroup};
 
 const CControlKind* KindOf(const CFieldSpec& field, QWidget* control) {
     for (const CControlKind* kind : kKinds)
@@ -419,6 +473,10 @@ void CFieldBinder::ModelToControls() {
 void CFieldBinder::ShowStates() {
     m_loading = true;
     for (const Binding& binding : m_bindings) {
+        // Nobody types in a read-only field: what the model wrote there while the user worked
+        // elsewhere (a count, a summary) is shown at once.
+        if (binding.field->flags & kFieldReadOnly)
+            binding.kind->write(binding, m_model.Value(binding.field->id));
         const bool enabled = m_model.IsEnabled(binding.field->id);
         const bool visible = m_model.IsVisible(binding.field->id);
         for (QWidget* control : binding.controls)
@@ -458,7 +516,7 @@ bool CFieldBinder::ControlsToModel(CPrompter& prompter) {
 void CFieldBinder::HandOverControls() {
     // Check boxes and choices reached the model as they changed; the texts wait for a take.
     for (const Binding& binding : m_bindings)
-        if (!(binding.field->flags & kFieldReadOnly) &&
+        if (!(binding.field->flags & (kFieldReadOnly | kFieldSearch)) &&
             (binding.field->type == FieldType::Text || binding.field->type == FieldType::Number))
             m_model.SetValue(binding.field->id, binding.kind->read(binding));
 }

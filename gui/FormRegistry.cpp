@@ -3,6 +3,7 @@
 #include "ui_AddAccountDlg.h"
 #include "ui_AddAliasDlg.h"
 #include "ui_AddDomainDlg.h"
+#include "ui_CheckDlg.h"
 #include "ui_ChangeAccountDlg.h"
 #include "ui_InterfaceDlg.h"
 #include "ui_MdaAdvancedDlg.h"
@@ -13,6 +14,7 @@
 #include "ui_PageSyslog.h"
 #include "ui_ServerCertificateDlg.h"
 #include "ui_SmtpAdvancedDlg.h"
+#include "ui_TraceDlg.h"
 #include "ui_TransportRuleDlg.h"
 #include "ui_TransportRulesDlg.h"
 
@@ -45,6 +47,8 @@ const Entry kForms[] = {
     {"SmtpAdvancedDlg", &Setup<Ui::SmtpAdvancedDlg>},
     {"ServerCertificateDlg", &Setup<Ui::ServerCertificateDlg>},
     {"PageDelivery", &Setup<Ui::PageDelivery>},
+    {"TraceDlg", &Setup<Ui::TraceDlg>},
+    {"CheckDlg", &Setup<Ui::CheckDlg>},
 };
 
 } // namespace

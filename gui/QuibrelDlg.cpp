@@ -1,5 +1,6 @@
 #include "gui/QuibrelDlg.h"
 
+#include "Common/Ansi.h"
 #include "app/Strings.h"
 #include "gui/BackupsWindow.h"
 #include "gui/ChangesWindow.h"
@@ -8,14 +9,20 @@
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
 #include "pages/AccountDialogs.h"
+#include "pages/CheckDlg.h"
 #include "pages/Help.h"
 #include "pages/InterfaceDlg.h"
 #include "pages/MdaAdvanced.h"
+#include "pages/PageListener.h"
 #include "pages/Pages.h"
 #include "pages/RowModel.h"
 #include "pages/ServerAdvanced.h"
+#include "pages/SheetCheck.h"
+#include "pages/TraceDlg.h"
 #include "pages/TransportRules.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/HostIdentity.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -23,6 +30,8 @@
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QShortcut>
@@ -97,9 +106,17 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     m_cancel->setText(QStringLiteral("Abbrechen"));
     m_apply->setEnabled(false);
     // Secondary buttons stand at the left, apart from those that end the sheet.
+    m_checkButton =
+        m_buttons->addButton(FromUtf8("Prüfen..."), QDialogButtonBox::ResetRole);
     m_changes =
         m_buttons->addButton(FromUtf8("Änderungen anzeigen..."), QDialogButtonBox::ResetRole);
     m_backups = m_buttons->addButton(QStringLiteral("Sicherungen..."), QDialogButtonBox::ResetRole);
+    // The check's summary, a link to its window; empty until the check has run.
+    m_summary = new QLabel(this);
+    m_summary->setTextFormat(Qt::RichText);
+    m_summary->setObjectName(QStringLiteral("checkSummary"));
+    layout->addWidget(m_summary);
+    connect(m_summary, &QLabel::linkActivated, this, [this] { ShowCheck(); });
     layout->addWidget(m_buttons);
 
     for (const auto& page : pages) {
@@ -109,6 +126,17 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
         CPageModel* model = page.get();
         model->SetModifiedHandler([this](bool) { UpdateApply(); });
         model->SetLockCancelHandler([this] { LockCancel(); });
+        // A page that changes the set at once (the domains page) is checked again right after
+        // the command, once the event loop is back.
+        model->SetSetChangedHandler([this] {
+            if (!m_check || m_checkPending)
+                return;
+            m_checkPending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_checkPending = false;
+                RefreshCheck(false);
+            });
+        });
         m_pages.push_back({model, view, false});
     }
     connect(m_tabs, &QTabWidget::currentChanged, this, &CQuibrelDlg::OnTabChanged);
@@ -122,7 +150,11 @@ CQuibrelDlg::CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, 
     });
     connect(m_ok, &QPushButton::clicked, this, &CQuibrelDlg::OnOk);
     connect(m_cancel, &QPushButton::clicked, this, &CQuibrelDlg::reject);
-    connect(m_apply, &QPushButton::clicked, this, &CQuibrelDlg::Apply);
+    connect(m_apply, &QPushButton::clicked, this, [this] {
+        if (Apply() && m_check)
+            RefreshCheck(false);
+    });
+    connect(m_checkButton, &QPushButton::clicked, this, &CQuibrelDlg::ShowCheck);
     connect(m_changes, &QPushButton::clicked, this, &CQuibrelDlg::ShowChanges);
     connect(m_backups, &QPushButton::clicked, this, &CQuibrelDlg::ShowBackups);
     // The page in front looks now and then for what changed outside the program (accounts
@@ -149,7 +181,12 @@ void CQuibrelDlg::showEvent(QShowEvent* event) {
     if (!m_firstShowDone && !m_pages.empty()) {
         m_firstShowDone = true;
         // After the sheet has appeared, so that a warning of the first page stands over it.
-        QTimer::singleShot(0, this, [this] { ShowPage(m_tabs->currentIndex()); });
+        // The check's first run follows: it stands for the set as loaded.
+        QTimer::singleShot(0, this, [this] {
+            ShowPage(m_tabs->currentIndex());
+            if (m_check && !m_check->HasRun())
+                RefreshCheck(false);
+        });
     }
 }
 
@@ -231,8 +268,92 @@ void CQuibrelDlg::ShowBackups() {
 }
 
 void CQuibrelDlg::OnOk() {
+    // Asked before anything is applied: the listener pages write their lists at the apply, and
+    // "Nein" must leave everything as it is.
+    if (m_check) {
+        if (!RefreshCheck(true))
+            return;
+        if (const auto question = m_check->SaveQuestion();
+            question && m_prompter.AskDefaultNo(ansi::FromUtf8(*question)) != Answer::Yes)
+            return;
+    }
     if (Apply())
         accept();
+}
+
+CQuibrelDlg::~CQuibrelDlg() = default;
+
+const std::vector<CFinding>& CQuibrelDlg::checkFindings() const {
+    static const std::vector<CFinding> none;
+    return m_check ? m_check->Findings() : none;
+}
+
+void CQuibrelDlg::SetConfigSet(CConfigSet* set, std::optional<CheckEnvironment> check) {
+    m_set = set;
+    if (!set) {
+        m_check.reset();
+        return;
+    }
+    if (!check) {
+        check.emplace();
+        check->hostName = platform::QueryHostIdentity().name;
+        check->configDir = platform::GetEnvironment(kConfigVariable).value_or("");
+        check->now = platform::CurrentTime();
+    }
+    m_check = std::make_unique<CSheetCheck>(std::move(*check));
+}
+
+bool CQuibrelDlg::RefreshCheck(bool stage) {
+    if (!m_check || !m_set || (stage && !StagePages()))
+        return false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::vector<CFinding>& findings = m_check->Run(*m_set);
+    QApplication::restoreOverrideCursor();
+    const bool critical = std::any_of(findings.begin(), findings.end(), [](const CFinding& f) {
+        return f.severity == Severity::Critical;
+    });
+    const QString summary = FromUtf8(FindingsSummary(findings).c_str()).toHtmlEscaped();
+    m_summary->setText(
+        FromUtf8("Prüfung: ") +
+        (critical ? QStringLiteral("<a href=\"check\" style=\"color:#b00020\"><b>%1</b></a>")
+                  : QStringLiteral("<a href=\"check\">%1</a>"))
+            .arg(summary));
+    return true;
+}
+
+bool CQuibrelDlg::ShowCheck() {
+    if (!RefreshCheck(true))
+        return false;
+    CCheckDlg dialog(m_check->Findings());
+    m_prompter.RunDialog(dialog);
+    if (const auto chosen = dialog.Chosen())
+        GoTo(*chosen);
+    return true;
+}
+
+bool CQuibrelDlg::GoTo(const CFinding& finding) {
+    // The findings speak UTF-8; the pages, like the files, the code page.
+    const std::string file = ansi::FromUtf8(finding.file);
+    const std::string key = ansi::FromUtf8(finding.key);
+    for (std::size_t i = 0; i < m_pages.size(); ++i) {
+        Page& page = m_pages[i];
+        const auto control = page.model->ShowKey(file, key, m_prompter);
+        if (!control)
+            continue;
+        const int index = static_cast<int>(i);
+        m_tabs->setCurrentIndex(index);
+        if (m_tabs->currentIndex() != index)
+            return false; // the page in front refused a value and keeps the user there
+        ShowPage(index);
+        page.view->Refresh();
+        if (auto* widget = page.view->findChild<QWidget*>(QString::fromStdString(*control))) {
+            widget->setFocus(Qt::OtherFocusReason);
+            if (auto* edit = qobject_cast<QLineEdit*>(widget))
+                edit->selectAll();
+        }
+        return true;
+    }
+    return false;
 }
 
 bool CQuibrelDlg::HasUnsavedEdits() const {
@@ -471,7 +592,27 @@ bool CRenderSheet::Run(CConfigSet& set, CPrompter& prompter) {
         CChangesWindow changes(CollectChanges(set), prompter, &sheet);
         changes.show();
         save(changes, QStringLiteral("changes-window"));
+        // The check after two more edits of that kind: a relay entry for every address, and
+        // VRFY switched on.
+        CPageConfigSMTP smtp(set);
+        smtp.ListOf("AccessRelayFile").AddTail("0.0.0.0/0.0.0.0");
+        set.smtpd.SetString("Vrfy.Enable", "1");
+        CheckEnvironment environment;
+        environment.hostName = "example.test";
+        environment.configDir = platform::GetEnvironment(kConfigVariable).value_or("");
+        environment.now = platform::CurrentTime();
+        CCheckDlg check(CheckConfiguration(set, environment));
+        check.OnOpen(prompter);
+        CDialogView checkView(check, prompter, &sheet);
+        checkView.show();
+        save(checkView, QStringLiteral("check-window"));
     }
+    // Where mail to the sample's first address goes.
+    CTraceDlg trace(set, "info@example.test");
+    trace.OnOpen(prompter);
+    CDialogView traceView(trace, prompter, &sheet);
+    traceView.show();
+    save(traceView, QStringLiteral("trace-window"));
     QTemporaryDir history;
     if (history.isValid() && WriteSampleHistory(history.path(), set)) {
         CBackupsWindow backups(ToAnsi(history.path()), true, prompter, &sheet);

@@ -6,14 +6,18 @@
 #pragma once
 
 #include "app/QuibrelApp.h"
+#include "pages/ConfigCheck.h"
 #include "pages/FieldModel.h"
 
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CModelView;
+class CSheetCheck;
+class QLabel;
 class CQtPrompter;
 class QDialogButtonBox;
 class QPushButton;
@@ -24,6 +28,7 @@ class CQuibrelDlg : public QDialog {
 public:
     CQuibrelDlg(const std::vector<std::unique_ptr<CPageModel>>& pages, CPrompter& prompter,
                 QWidget* parent = nullptr);
+    ~CQuibrelDlg() override;
 
     QTabWidget* tabs() const { return m_tabs; }
     QPushButton* okButton() const { return m_ok; }
@@ -31,6 +36,10 @@ public:
     QPushButton* applyButton() const { return m_apply; }
     QPushButton* changesButton() const { return m_changes; }
     QPushButton* backupsButton() const { return m_backups; }
+    QPushButton* checkButton() const { return m_checkButton; }
+    // The one line at the bottom that sums up the check's findings, and those findings.
+    QLabel* checkSummary() const { return m_summary; }
+    const std::vector<CFinding>& checkFindings() const;
     CModelView* view(int index) const { return m_pages.at(static_cast<std::size_t>(index)).view; }
     bool IsCancelLocked() const { return m_cancelLocked; }
     bool WasShown(int index) const { return m_pages.at(static_cast<std::size_t>(index)).shown; }
@@ -49,9 +58,10 @@ public:
     // applied since it opened, nothing written that cannot be taken back.
     bool MayReload() const { return !HasUnsavedEdits() && !m_cancelLocked && !m_applied; }
 
-    // The set the pages work on, for the preview of a save and the backups; without it the two
-    // buttons do nothing.
-    void SetConfigSet(CConfigSet* set) { m_set = set; }
+    // The set the pages work on, for the preview of a save, the backups and the check; without
+    // it the three buttons do nothing and OK asks nothing. check: the machine the check looks
+    // at (this one unless a test gives its own).
+    void SetConfigSet(CConfigSet* set, std::optional<CheckEnvironment> check = std::nullopt);
     // "Änderungen anzeigen...": StagePages, then the window of what OK would write. False when
     // a page refused a value.
     bool ShowChanges();
@@ -62,6 +72,15 @@ public:
     // ReloadRequested() tells the caller to load the set anew.
     void ShowBackups();
     bool ReloadRequested() const { return m_reloadRequested; }
+    // "Prüfen...": StagePages, the check on the set in memory, and its window; a finding chosen
+    // there leads to its page and field (GoTo). False when a page refused a value.
+    bool ShowCheck();
+    // Checks the set in memory again and shows the summary; with stage the shown pages' fields
+    // are staged first (a refused value is said then, and nothing is checked).
+    bool RefreshCheck(bool stage);
+    // The page and control that show the finding's key, brought into view with the focus;
+    // false when no page shows it.
+    bool GoTo(const CFinding& finding);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -88,7 +107,11 @@ private:
     QPushButton* m_apply;
     QPushButton* m_changes;
     QPushButton* m_backups;
+    QPushButton* m_checkButton;
+    QLabel* m_summary;
     CConfigSet* m_set = nullptr;
+    std::unique_ptr<CSheetCheck> m_check;
+    bool m_checkPending = false; // a look after a change is queued
     int m_current = 0;
     bool m_cancelLocked = false;
     bool m_applied = false;
@@ -113,8 +136,9 @@ private:
 // Renders every page of the sheet to PNG files in a folder (sheet-NN.png; a page with a tree
 // also as sheet-NN-selected.png, its first inner node selected) and the dialogs of the pages,
 // filled with sample values (dialog-<name>.png), the preview of a save after one edit
-// (changes-window.png) and the backups of a made-up history beside the sample
-// (backups-window.png), and ends with Cancel, so nothing is written:
+// (changes-window.png), the check after two more such edits (check-window.png), the trace of
+// the sample's first address (trace-window.png) and the backups of a made-up history beside the
+// sample (backups-window.png), and ends with Cancel, so nothing is written:
 // for documentation, and to look at the pages without a display.
 // Shows the sheet until it is drawn, with the first page's checks done, and ends with Cancel:
 // the whole start as the administrator waits for it, for measuring it.

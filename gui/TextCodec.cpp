@@ -10,6 +10,14 @@ std::string ToAnsi(const QString& text) {
     return ansi::FromUtf8(text.toStdString());
 }
 
+std::optional<std::string> ToAnsiExact(const QString& text) {
+    bool representable = true;
+    std::string result = ansi::FromUtf8(text.toStdString(), &representable);
+    if (!representable)
+        return std::nullopt;
+    return result;
+}
+
 QString FromAnsiLines(std::string_view text) {
     QString result = FromAnsi(text);
     result.replace(QLatin1String("\r\n"), QLatin1String("\n"));

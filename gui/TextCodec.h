@@ -4,11 +4,15 @@
 
 #include <QString>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 QString FromAnsi(std::string_view text);
 std::string ToAnsi(const QString& text);
+// The text in the code page, or nothing when the code page cannot hold all of it (ToAnsi puts
+// "?" in place of such characters).
+std::optional<std::string> ToAnsiExact(const QString& text);
 // Multi-line texts: the model holds CR LF line breaks, Qt's text edits hold LF.
 QString FromAnsiLines(std::string_view text);
 std::string ToAnsiLines(const QString& text);

@@ -2,6 +2,8 @@
 
 #include "Common/Ansi.h"
 #include "accounts/AccountStore.h"
+#include "app/Strings.h"
+#include "pages/AccountDialogs.h"
 #include "pages/TransportRules.h"
 
 #include <algorithm>
@@ -59,6 +61,22 @@ void Outgoing(const CConfigSet& set, std::string_view recipient, std::string_vie
 }
 
 } // namespace
+
+std::optional<std::string> TraceAddressRefusal(std::string_view address) {
+    // Named by its length only: a text of thousands of characters is no use in a message box.
+    if (address.size() > kLongestAddress)
+        return strings::Literal("Die Adresse ist mit %s Zeichen zu lang; eine E-Mail-Adresse hat "
+                                "höchstens 254 Zeichen.",
+                                std::to_string(address.size()));
+    const std::size_t at = address.find('@');
+    const bool blank = std::any_of(address.begin(), address.end(),
+                                   [](char ch) { return static_cast<unsigned char>(ch) <= ' '; });
+    if (address.empty() || blank || at == 0 ||
+        (at != std::string_view::npos && (address.find('@', at + 1) != std::string_view::npos ||
+                                          accountdlg::DomainNameRefusal(address.substr(at + 1)))))
+        return strings::Literal("\"%s\" ist keine gültige E-Mail-Adresse.", address);
+    return std::nullopt;
+}
 
 CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
     CTrace trace;
@@ -143,6 +161,7 @@ CTrace TraceAddress(const CConfigSet& set, std::string_view address) {
                                        ").",
                                    "Konto: " + U(account) + ", config: RunReply"});
         trace.end = CTrace::End::Account;
+        trace.account = account;
         return trace;
     }
 }

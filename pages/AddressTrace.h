@@ -6,7 +6,10 @@
 
 #include "app/ConfigSet.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct CTraceStep {
@@ -18,7 +21,18 @@ struct CTrace {
     std::vector<CTraceStep> steps;
     // Where the mail ends: delivered into an account, sent on to another server, or refused.
     enum class End { Account, Outgoing, Refused, Loop } end = End::Refused;
+    std::string account; // End::Account: the account that receives it, in the code page
 };
+
+// The longest address an envelope can carry (RFC 5321: a path of 256 characters, brackets
+// included).
+inline constexpr std::size_t kLongestAddress = 254;
+
+// Why address cannot be traced, as the German text shown for it in the code page of the files:
+// only what could stand in an envelope is traced (not empty, no blank or control character, one
+// "@" at most and not first, a usable domain after it, at most kLongestAddress characters).
+// Nothing when it can be traced.
+std::optional<std::string> TraceAddressRefusal(std::string_view address);
 
 // address is in the code page of the files, any letter case. The files do not say in which
 // order the delivery agent weighs its smart-host rules; the trace takes a rule for the

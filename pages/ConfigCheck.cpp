@@ -2,6 +2,7 @@
 
 #include "Common/Ansi.h"
 #include "Common/FileChangeMonitor.h"
+#include "Common/Message.h"
 #include "accounts/AccountStore.h"
 #include "app/BatchPrompter.h"
 #include "pages/InterfaceDlg.h"
@@ -10,12 +11,14 @@
 #include "pages/PageDomains.h"
 #include "pages/PageFolders.h"
 #include "pages/PageListener.h"
+#include "pages/PageSyslog.h"
 #include "pages/TransportRules.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -129,6 +132,40 @@ void CheckRelay(CPageConfigSMTP& smtp, CFindings& findings) {
     }
 }
 
+// The machine's addresses, asked for once and only when an entry names an address. A list that
+// could not be read completely (the query failed, or only the host name's addresses were found)
+// judges nothing: an address missing from it may still be the machine's.
+class CLocalAddresses {
+public:
+    explicit CLocalAddresses(const std::function<platform::LocalAddresses()>& source)
+        : m_source(source) {}
+
+    // Whether address is known not to be one of this machine's. "*" is every address, and so is
+    // "0.0.0.0", which a socket takes the same way; an empty address is the default, every one.
+    bool IsForeign(std::string_view address) {
+        if (address.empty() || address == "*" || address == "0.0.0.0")
+            return false;
+        if (!m_asked) {
+            m_asked = true;
+            if (m_source) {
+                platform::LocalAddresses found = m_source();
+                m_known = found.outcome == platform::AddressQueryOutcome::Success;
+                m_addresses = std::move(found.addresses);
+            }
+        }
+        return m_known &&
+               std::find(m_addresses.begin(), m_addresses.end(), address) == m_addresses.end();
+    }
+
+private:
+    const std::function<platform::LocalAddresses()>& m_source;
+    bool m_asked = false;
+    bool m_known = false;
+    std::vector<std::string> m_addresses;
+};
+
+constexpr long kHighestPort = 65535;
+
 struct Listener {
     const char* file;
     const char* service;
@@ -140,7 +177,7 @@ struct Listener {
 constexpr std::int64_t kExpiryWarningDays = 21;
 
 void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironment& env,
-                     CFindings& findings) {
+                     CLocalAddresses& local, CFindings& findings) {
     struct Bound {
         const Listener* listener;
         std::string entry;
@@ -158,7 +195,24 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
             bound.push_back({&service, entry,
                              listener::ReadInterface(entry, service.page->DefaultPort(),
                                                      service.page->SslPort())});
-            ssl = ssl || bound.back().at.ssl;
+            const listener::InterfaceEntry& at = bound.back().at;
+            ssl = ssl || at.ssl;
+            // The digits of a port are read as far as they go, so a typo in the file gives a
+            // port no socket can have: the service cannot open it and does not start.
+            if (at.port > kHighestPort)
+                findings.Add(Severity::Critical, "port-out-of-range", service.file, "Interface",
+                             "Die Schnittstelle \"" + U(entry) + "\" des " + service.service +
+                                 "s nennt den Port " + std::to_string(at.port) +
+                                 "; Ports reichen nur bis 65535, der Dienst kann ihn nicht "
+                                 "öffnen.");
+            // A service bound to an address the machine does not have cannot open that socket.
+            if (local.IsForeign(at.address))
+                findings.Add(Severity::Critical, "interface-not-local", service.file, "Interface",
+                             "Die Schnittstelle \"" + U(entry) + "\" des " + service.service +
+                                 "s nennt die Adresse \"" + U(at.address) +
+                                 "\", die dieser Rechner nicht hat; der Dienst kann dort keine "
+                                 "Verbindungen annehmen. Bitte wählen Sie eine Adresse dieses "
+                                 "Rechners oder <alle>.");
         }
         if (!ssl)
             continue;
@@ -217,6 +271,46 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
                          "Die Adressen \"" + U(a.entry) + "\" und \"" + U(b.entry) +
                              "\" belegen denselben Port " + std::to_string(a.at.port) + " " +
                              where + ".");
+        }
+    }
+}
+
+// The Syslog server listens on one address; empty and "<alle>" are every address.
+void CheckSyslogInterface(const CConfigSet& set, CLocalAddresses& local, CFindings& findings) {
+    const std::string address = set.syslogd.GetString("Interface", "");
+    if (ansi::EqualNoCase(address, listener::kAllAddresses) || !local.IsForeign(address))
+        return;
+    findings.Add(Severity::Critical, "interface-not-local", "syslogd.cfg", "Interface",
+                 "Der Syslog-Server soll Meldungen auf der Adresse \"" + U(address) +
+                     "\" annehmen, doch diese Adresse hat dieser Rechner nicht; dort kommen "
+                     "keine Meldungen an. Bitte wählen Sie eine Adresse dieses Rechners oder "
+                     "<alle>.");
+}
+
+struct PortOwner {
+    const char* file;
+    const CConfigMap* map;
+    const CFieldModel* model;
+};
+
+// The keys the field tables declare as a port, a number field whose accepted range is exactly
+// 0..65535, as the file holds them: a page would refuse such a value only once it is shown and
+// applied, the service cannot open it at all.
+void CheckPortKeys(const std::vector<PortOwner>& owners, CFindings& findings) {
+    std::set<std::string> seen;
+    for (const PortOwner& owner : owners) {
+        for (const CFieldSpec& field : owner.model->Fields()) {
+            if (field.type != FieldType::Number || !field.key || field.minimum != 0 ||
+                field.maximum != kHighestPort || !owner.map->FindView(field.key) ||
+                !seen.insert(std::string(owner.file) + '\n' + field.key).second)
+                continue;
+            const int port = owner.map->GetInt(field.key, 0);
+            if (port >= 0 && port <= kHighestPort)
+                continue;
+            findings.Add(Severity::Critical, "port-out-of-range", owner.file, field.key,
+                         "Der Port " + std::to_string(port) + " unter \"" + field.key +
+                             "\" liegt nicht zwischen 0 und 65535; der Dienst kann ihn nicht "
+                             "öffnen.");
         }
     }
 }
@@ -383,21 +477,14 @@ void CheckAccountsWithoutAddress(CConfigSet& set, CFindings& findings) {
 // A removal sets the account folder aside under a hidden name and deletes it once the
 // configuration without the account is saved; a folder still set aside is a removal that
 // stopped in between.
-void CheckRemovalsPending(CConfigSet& set, CFindings& findings) {
-    const std::string spool = SpoolDirectory(set.mdad);
-    std::vector<std::string> aside;
-    // Only the names of the prefix: a spool of a hundred thousand accounts is listed once more,
-    // but nothing else is looked at.
-    CDirectoryScan scan(PathJoin(spool, std::string(kRemovedFolderPrefix) + "*"));
-    while (scan.Next()) {
-        if (!scan.IsDirectory() || !scan.GetName().starts_with(kRemovedFolderPrefix))
-            continue;
-        // This program's own removals wait for its save.
-        const std::string path = PathJoin(spool, scan.GetName());
-        if (std::none_of(set.pendingRemovals.begin(), set.pendingRemovals.end(),
-                         [&](const CConfigSet::PendingRemoval& p) { return p.aside == path; }))
-            aside.push_back(scan.GetName());
-    }
+void CheckRemovalsPending(CConfigSet& set, const std::string& spool, std::vector<std::string> aside,
+                          CFindings& findings) {
+    // This program's own removals wait for its save.
+    std::erase_if(aside, [&](const std::string& name) {
+        const std::string path = PathJoin(spool, name);
+        return std::any_of(set.pendingRemovals.begin(), set.pendingRemovals.end(),
+                           [&](const CConfigSet::PendingRemoval& p) { return p.aside == path; });
+    });
     std::sort(aside.begin(), aside.end());
     AddFolderFindings(
         aside, "account-removal-pending", "mdad.cfg",
@@ -452,7 +539,10 @@ void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindi
     }
 
     // A forward to a local address goes on through that address's entry; one that comes back
-    // to an address already passed loops until the services give up on the mail.
+    // to an address already passed loops until the services give up on the mail, and one whose
+    // address no entry takes (exact, placeholder or catch-all) is refused there. A refused mail
+    // goes back to its sender and harms nothing else, as with an alias whose account is gone:
+    // a warning.
     std::set<std::string> inLoop;
     for (auto position = set.aliases.GetStartPosition(); position;) {
         std::string key;
@@ -479,8 +569,19 @@ void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindi
             }
             chain.push_back(next);
             std::string resolved;
-            if (!set.aliases.ResolveAddress(next, resolved))
+            if (!set.aliases.ResolveAddress(next, resolved)) {
+                // Only the entry's own target: one further along the chain is reported from
+                // the entry that names it.
+                if (step == 0 && next.find_first_of("*?") == std::string::npos &&
+                    !set.users.Contains(next))
+                    findings.Add(Severity::Warning, "alias-target-unknown", "aliases", key,
+                                 "Der Alias \"" + U(key) + "\" leitet an \"" + U(next) +
+                                     "\" weiter, doch für diese lokale Adresse gibt es weder "
+                                     "ein Konto noch einen Eintrag; Mails an den Alias werden "
+                                     "abgewiesen. Bitte legen Sie die Adresse an oder ändern "
+                                     "Sie das Ziel.");
                 break;
+            }
             next = ansi::ToLower(resolved);
         }
     }
@@ -489,21 +590,126 @@ void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindi
 // --- Smart hosts, delivery, SRS ----------------------------------------------------------------
 
 void CheckSmartHosts(const CConfigSet& set, const CheckEnvironment& env, CFindings& findings) {
-    if (env.configDir.empty())
-        return;
     bool passwords = false;
-    for (auto position = set.smarthosts.GetStartPosition(); position && !passwords;) {
+    for (auto position = set.smarthosts.GetStartPosition(); position;) {
         std::string key;
         std::string value;
         set.smarthosts.GetNextAssoc(position, key, value);
         const transport::RuleValue rule = transport::ReadValue(value);
-        passwords = rule.logsIn && !rule.password.empty();
+        passwords = passwords || (rule.logsIn && !rule.password.empty());
+        // A server that asks for a login refuses one without a name or a password: the mail of
+        // the rule stays in the queue until its time runs out.
+        if (rule.logsIn && (rule.login.empty() || rule.password.empty()))
+            findings.Add(Severity::Critical, "smarthost-login-incomplete", "smarthosts", key,
+                         "Die Transportregel \"" + U(key) + "\" meldet sich am Server \"" +
+                             U(rule.server) + "\" an, aber " +
+                             (rule.login.empty() && rule.password.empty()
+                                  ? "Login und Passwort sind"
+                              : rule.login.empty() ? "der Login ist"
+                                                   : "das Passwort ist") +
+                             " leer; der Server lehnt die Anmeldung ab, und die Mails dieser "
+                             "Regel werden nicht versandt.");
     }
+    if (env.configDir.empty())
+        return;
     const auto status = platform::StatPath(PathJoin(env.configDir, "smarthosts"));
     if (passwords && status && (status->permissions & 0004) != 0)
         findings.Add(Severity::Critical, "smarthosts-readable", "smarthosts", "",
                      "\"smarthosts\" enthält Kennwörter für Smarthosts und ist für alle "
                      "Benutzer lesbar.");
+}
+
+// Which rule the delivery agent takes is not written down in the files. The address trace reads
+// it as: the rule for the recipient's domain, then, for mail sent on for a local sender, the
+// rule for the sender's domain, and last the recipient rule "*"; among rules for the same
+// domain and side the first in the file wins. This check keeps to that reading, so a rule
+// behind "*" still applies, and the ones that never do are: a rule whose domain and side an
+// earlier rule already has ("dom", ">dom" and "Dom" are one), a sender rule for "*" (only the
+// recipient side has a catch-all), a rule without a domain, and a recipient rule for a local
+// domain, whose mail goes into the mailboxes and never reaches a rule. All of them leave the
+// mail to another rule, not lost: warnings.
+void CheckTransportRules(const CConfigSet& set, CFindings& findings) {
+    struct Seen {
+        std::string key;
+        transport::Dependency dependency;
+        std::string domain; // lower case
+    };
+    std::vector<Seen> seen;
+    for (auto position = set.smarthosts.GetStartPosition(); position;) {
+        std::string key;
+        std::string value;
+        set.smarthosts.GetNextAssoc(position, key, value);
+        const transport::Dependency dependency = transport::DependencyOf(key);
+        const std::string domain = ansi::ToLower(transport::DomainOf(key));
+        const auto earlier = std::find_if(seen.begin(), seen.end(), [&](const Seen& other) {
+            return other.dependency == dependency && other.domain == domain;
+        });
+        std::string why;
+        if (domain.empty())
+            why = "sie nennt keine Domain.";
+        else if (earlier != seen.end())
+            why = "die Regel \"" + U(earlier->key) +
+                  "\" davor gilt für dieselbe Domain und wird zuerst gefunden. Bitte entfernen "
+                  "Sie eine der beiden.";
+        else if (dependency == transport::kSender && domain == "*")
+            why = "\"*\" steht nur auf der Seite des Empfängers für alle übrigen Mails; eine "
+                  "Absenderregel gilt für eine bestimmte Domain.";
+        seen.push_back({key, dependency, domain});
+        if (!why.empty()) {
+            findings.Add(Severity::Warning, "transport-rule-unreachable", "smarthosts", key,
+                         "Die Transportregel \"" + U(key) + "\" greift nie: " + why);
+        } else if (dependency == transport::kRecipient && domain != "*" &&
+                   set.domains.Contains(domain)) {
+            findings.Add(Severity::Warning, "transport-rule-local-domain", "smarthosts", key,
+                         "Die Transportregel \"" + U(key) + "\" greift nie: \"" + U(domain) +
+                             "\" ist eine lokale Domain, Mails an sie werden in die Postfächer "
+                             "zugestellt und verlassen den Server nicht.");
+        }
+    }
+}
+
+// A delivery time runs its script by its path. On a system where scripts are made without the
+// execute bits (they run by their name's type) only a plain file is asked for.
+void CheckDeliveryTimes(const CPageConfigMDA& delivery, const CheckEnvironment& env,
+                        CFindings& findings) {
+    const std::unique_ptr<platform::TaskScheduler> store =
+        env.scheduler ? env.scheduler() : nullptr;
+    std::vector<platform::ScheduledJob> jobs;
+    if (!store || !store->List(jobs))
+        return;
+    // Without scripts of its own the delivery agent still sends in automatic mode; in manual
+    // mode the delivery times are the only way out.
+    const Severity severity = delivery.Automatic() ? Severity::Warning : Severity::Critical;
+    constexpr bool kNeedsExecuteBit = (platform::kScriptMode & 0111) != 0;
+    for (const platform::ScheduledJob& job : jobs) {
+        if (!delivery.IsOwnJob(job.command))
+            continue;
+        CDeliveryTimeRows row;
+        row.Add(job.id, job.jobTime);
+        const std::string& shown = row.Text(0);
+        const auto status = platform::StatPath(job.command); // through a link
+        const platform::PathKind kind = platform::QueryPathKind(job.command);
+        const char* code = nullptr;
+        std::string what;
+        if (!status) {
+            code = "delivery-time-script-missing";
+            what = "das nicht vorhanden ist";
+        } else if (status->isDirectory || kind == platform::PathKind::Other ||
+                   (kNeedsExecuteBit && (status->permissions & 0111) == 0)) {
+            code = "delivery-time-script-not-executable";
+            what = status->isDirectory || kind == platform::PathKind::Other
+                       ? "das keine gewöhnliche Datei ist und nicht ausgeführt werden kann"
+                       : "das nicht ausführbar ist";
+        } else {
+            continue;
+        }
+        findings.Add(severity, code, "mdad.cfg", shown,
+                     "Der Versandzeitpunkt \"" + U(shown) + "\" startet das Skript \"" +
+                         U(job.command) + "\", " + what +
+                         "; zu diesem Zeitpunkt wird keine Mail versandt. Bitte legen Sie das "
+                         "Skript an (die Seite \"Zustellung\" bietet es im manuellen Modus "
+                         "an) oder entfernen Sie den Versandzeitpunkt.");
+    }
 }
 
 void CheckDelivery(CConfigSet& set, const CheckEnvironment& env, CFindings& findings) {
@@ -523,6 +729,83 @@ void CheckDelivery(CConfigSet& set, const CheckEnvironment& env, CFindings& find
                          CMDAAdvancedDlg::kDomainKey,
                          "Die SRS-Domain \"" + U(domain) + "\" ist keine lokale Domain.");
     }
+    CheckDeliveryTimes(delivery, env, findings);
+}
+
+// --- Automatic replies ---------------------------------------------------------------------------
+
+// Whether text holds nothing but blanks and line breaks.
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// An automatic reply that is on answers from its template, read as the change-account dialog
+// reads it: the name "RunReplyTemplate" without a default, a plain file of the account folder.
+// One without subject and text sends an empty answer, or none. content is the caller's buffer,
+// kept from folder to folder; "config" is read once, with a plain read, and parsed only when it
+// names "RunReply" at all; the confined reading and the template follow for the few whose reply
+// is on.
+bool ReplyIsEmpty(const CAccountStore& store, const std::string& folder, std::string& content) {
+    const std::string path = PathJoin(folder, "config");
+    if (!platform::ReadWholeFile(path, content) || content.find("RunReply") == std::string::npos)
+        return false;
+    CConfigMap config;
+    if (!config.LoadFromText(
+            std::make_shared<const platform::LargeString>(content.begin(), content.end())) ||
+        config.GetInt("RunReply", 0) == 0)
+        return false;
+    // A "config" that leads out of the spool is none, as for the store.
+    if (!store.MayReadAccountFile(path))
+        return false;
+    const std::string templateName = config.GetString("RunReplyTemplate", "");
+    CMail reply;
+    if (IsValidAccountName(templateName) && !(templateName.size() > 1 && templateName[1] == ':')) {
+        const std::string templatePath = PathJoin(folder, templateName);
+        if (store.MayReadAccountFile(templatePath))
+            (void)reply.Load(templatePath); // one that cannot be read counts as empty
+    }
+    return IsBlank(reply.GetSubject()) && IsBlank(reply.GetBody());
+}
+
+void AddEmptyReplyFindings(std::vector<std::string> empty, CFindings& findings) {
+    // Named as the account's own file and key; many are counted as the account folders are.
+    std::sort(empty.begin(), empty.end());
+    for (std::size_t i = 0; i < empty.size() && i < kFoldersNamed; ++i)
+        findings.Add(Severity::Warning, "auto-reply-empty", U(PathJoin(empty[i], "config")),
+                     "RunReply",
+                     "Die automatische Antwort des Kontos \"" + U(empty[i]) +
+                         "\" ist eingeschaltet, aber ihre Vorlage hat weder Betreff noch Text; "
+                         "wer dem Konto schreibt, erhält eine leere Antwort. Bitte füllen Sie "
+                         "beides auf der Seite \"Domains & Accounts\" aus oder schalten Sie die "
+                         "Antwort ab.");
+    if (empty.size() > kFoldersNamed)
+        findings.Add(Severity::Warning, "auto-reply-empty", "", "",
+                     "Und " + std::to_string(empty.size() - kFoldersNamed) +
+                         " weitere Konten haben eine eingeschaltete automatische Antwort ohne "
+                         "Betreff und Text.");
+}
+
+// The folders of the spool, listed once for every check that looks at them: a hundred thousand
+// account folders are walked through one time.
+void CheckSpoolFolders(CConfigSet& set, CFindings& findings) {
+    const CAccountStore store(set.mdad);
+    const std::string spool = store.GetSpoolDir();
+    std::vector<std::string> aside;
+    std::vector<std::string> emptyReplies;
+    std::string content;
+    CDirectoryScan scan(PathJoin(spool, "*"));
+    while (scan.Next()) {
+        const std::string& name = scan.GetName();
+        if (!scan.IsDirectory())
+            continue;
+        if (name.starts_with(kRemovedFolderPrefix))
+            aside.push_back(name);
+        else if (!name.starts_with('.') && IsValidAccountName(name) &&
+                 ReplyIsEmpty(store, PathJoin(spool, name), content))
+            emptyReplies.push_back(name);
+    }
+    CheckRemovalsPending(set, spool, std::move(aside), findings);
+    AddEmptyReplyFindings(std::move(emptyReplies), findings);
 }
 
 } // namespace
@@ -546,6 +829,7 @@ std::vector<CFinding> CheckConfiguration(CConfigSet& set, const CheckEnvironment
     CPageConfigIMAP4 imap4(set, {}, noAddresses);
     CheckRelay(smtp, findings);
     CSmtpAdvancedDlg advanced(set, env.certificates);
+    CLocalAddresses local(env.localAddresses);
     if (advanced.Value(CSmtpAdvancedDlg::kVrfy) == "1")
         findings.Add(Severity::Warning, "vrfy-enabled", "smtpd.cfg", "Vrfy.Enable",
                      "VRFY ist eingeschaltet: Jeder kann damit prüfen, welche Adressen es auf "
@@ -553,13 +837,32 @@ std::vector<CFinding> CheckConfiguration(CConfigSet& set, const CheckEnvironment
     const std::vector<Listener> listeners{{"smtpd.cfg", "SMTP-Server", &smtp, &set.smtpd},
                                           {"pop3d.cfg", "POP3-Server", &pop3, &set.pop3d},
                                           {"imap4d.cfg", "IMAP4-Server", &imap4, &set.imap4d}};
-    CheckInterfaces(listeners, env, findings);
+    CheckInterfaces(listeners, env, local, findings);
+    CheckSyslogInterface(set, local, findings);
+    {
+        // The models that hold the keys of the services' files, made as the sheet makes them;
+        // only their tables are read.
+        const CPop3AdvancedDlg pop3Advanced(set, nullptr);
+        const CImap4AdvancedDlg imap4Advanced(set, nullptr);
+        const CMDAAdvancedDlg mdaAdvanced(set);
+        const CPageConfigSyslog syslog(set, noAddresses);
+        CheckPortKeys({{"smtpd.cfg", &set.smtpd, &smtp},
+                       {"smtpd.cfg", &set.smtpd, &advanced},
+                       {"pop3d.cfg", &set.pop3d, &pop3},
+                       {"pop3d.cfg", &set.pop3d, &pop3Advanced},
+                       {"imap4d.cfg", &set.imap4d, &imap4},
+                       {"imap4d.cfg", &set.imap4d, &imap4Advanced},
+                       {"mdad.cfg", &set.mdad, &mdaAdvanced},
+                       {"syslogd.cfg", &set.syslogd, &syslog}},
+                      findings);
+    }
     CheckListFiles(set, listeners, env, findings);
     CheckListFilesReadable(listeners, findings);
     CheckFolders(set, findings);
     CheckAccountsWithoutAddress(set, findings);
-    CheckRemovalsPending(set, findings);
+    CheckSpoolFolders(set, findings);
     CheckSmartHosts(set, env, findings);
+    CheckTransportRules(set, findings);
     CheckDelivery(set, env, findings);
     return findings.Take();
 }

@@ -6,8 +6,12 @@
 
 #include "app/ConfigSet.h"
 #include "pages/ServerAdvanced.h"
+#include "platform/NetworkInterfaces.h"
+#include "platform/TaskScheduler.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +31,12 @@ struct CheckEnvironment {
     CertificateStoreFactory certificates = &platform::MakeSystemCertificateStore;
     // The time the certificates' validity is measured against, in seconds since 1970.
     std::int64_t now = 0;
+    // The machine's own addresses, which the services' interfaces must name. When the list
+    // cannot be read completely (any outcome but Success) no interface is judged by it.
+    std::function<platform::LocalAddresses()> localAddresses = &platform::QueryLocalAddresses;
+    // The store of the delivery times; none (or a null store) checks no delivery time.
+    std::function<std::unique_ptr<platform::TaskScheduler>()> scheduler =
+        &platform::CreateTaskScheduler;
 };
 
 // Every finding, in a fixed order of topics. Reads the list files and account folders it

@@ -168,8 +168,9 @@ std::optional<std::string>
 CFieldModel::TakeFields(const std::function<std::string(const CFieldSpec&)>& read,
                         CPrompter& prompter) {
     for (const CFieldSpec& field : Fields()) {
-        // Read-only fields show what the model set; there is nothing of the user's to take.
-        if (field.flags & kFieldReadOnly)
+        // Read-only fields show what the model set, and a search reached the model as it was
+        // typed; there is nothing of the user's to take.
+        if (field.flags & (kFieldReadOnly | kFieldSearch))
             continue;
         if (!TakeField(field, read(field), prompter))
             return std::string(field.id);
@@ -189,6 +190,22 @@ bool CFieldModel::TakeField(const CFieldSpec& field, std::string value, CPrompte
         value = std::to_string(std::strtol(value.c_str(), nullptr, 10));
     SetValue(field.id, std::move(value));
     return true;
+}
+
+const char* CPageModel::FieldOfKey(std::string_view key) const {
+    if (key.empty())
+        return nullptr;
+    for (const CFieldSpec& field : Fields())
+        for (const char* name : {field.key, field.olderKey, field.id})
+            if (name && ansi::EqualNoCase(key, name))
+                return field.id;
+    return nullptr;
+}
+
+void CPageModel::OnFieldEdited(std::string_view id) {
+    const CFieldSpec* field = FindField(id);
+    if (!field || !(field->flags & kFieldSearch))
+        SetModified();
 }
 
 void CPageModel::SetModified(bool modified) {
@@ -214,6 +231,12 @@ bool CDialogModel::RefuseField(CPrompter& prompter, const char* field, unsigned 
     prompter.Show(message, MessageKind::Error);
     m_refusedField = field;
     return false;
+}
+
+void CDialogModel::EndWithOk() {
+    m_endedWithOk = true;
+    if (m_onEnd)
+        m_onEnd();
 }
 
 bool RunDialogAccepted(CPrompter& prompter, CDialogModel& dialog) {

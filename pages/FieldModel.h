@@ -39,6 +39,11 @@ enum FieldFlag : unsigned {
     // Choice: nothing chosen (an empty value) is accepted, for a list that may offer nothing or
     // that opens without a choice.
     kFieldMayBeEmpty = 16,
+    // Text in a line edit: a search over what the model shows, not a setting. Every change
+    // reaches the model as typed; it never makes a page applicable and the exchange never takes
+    // it. The view shows the label as the hint inside the empty field, Escape clears it, and
+    // Ctrl+F puts the focus in the model's first search.
+    kFieldSearch = 32,
 };
 
 // One value of a choice field: what the field holds, and what the user sees.
@@ -221,8 +226,17 @@ public:
     // message when a value is refused, as OnApply refuses it.
     virtual bool OnStage(CPrompter& /*prompter*/) { return true; }
 
-    // Any edit of the user makes the page applicable.
-    void OnFieldEdited(std::string_view /*id*/) override { SetModified(); }
+    // Any edit of the user makes the page applicable, except typing in a search.
+    void OnFieldEdited(std::string_view id) override;
+
+    // Brings into view where the page shows key of file (a file of the set, or a list file by
+    // its name; an empty key stands for the file as a whole), a row selected where the key is
+    // one, and names the control the focus goes to: a field, list or button id. Nothing when
+    // the page does not show it. A finding of the check leads the user there.
+    virtual std::optional<std::string> ShowKey(std::string_view /*file*/, std::string_view /*key*/,
+                                               CPrompter& /*prompter*/) {
+        return std::nullopt;
+    }
 
     // Whether the page has changes to apply (enables the sheet's apply button).
     bool IsModified() const { return m_modified; }
@@ -234,11 +248,24 @@ public:
     void SetModifiedHandler(std::function<void(bool)> handler) {
         m_onModified = std::move(handler);
     }
+    // Called whenever the page has changed the set in memory at once, without an apply (the
+    // domains page's commands): what watches the set, the sheet's check, looks again.
+    void SetSetChangedHandler(std::function<void()> handler) { m_onSetChanged = std::move(handler); }
+
+protected:
+    // The id of the field that stores key (or once stored it under its older name), or whose
+    // id is key, in any letter case; null when none does.
+    const char* FieldOfKey(std::string_view key) const;
+    void NotifySetChanged() {
+        if (m_onSetChanged)
+            m_onSetChanged();
+    }
 
 private:
     bool m_modified = false;
     std::function<void()> m_lockCancel;
     std::function<void(bool)> m_onModified;
+    std::function<void()> m_onSetChanged;
 };
 
 // A modal dialog.
@@ -253,6 +280,14 @@ public:
     // OK was pressed and the fields were taken; false keeps the dialog open. It may be asked
     // twice for one OK (see RunDialogAccepted), so what it writes must come out the same.
     virtual bool OnOk(CPrompter& /*prompter*/) { return true; }
+    // A dialog that only shows something: one "Schließen" button instead of OK and Abbrechen,
+    // and closing it is Abbrechen.
+    virtual bool CloseOnly() const { return false; }
+
+    // Whether a command ended the dialog as OK does (see EndWithOk).
+    bool EndedWithOk() const { return m_endedWithOk; }
+    // Who closes the window when a command ends the dialog: the view that shows it.
+    void SetEndHandler(std::function<void()> handler) { m_onEnd = std::move(handler); }
 
     // The field the last refusal of OnOk was about, once: the view puts the focus there, so
     // that the user corrects what was typed instead of looking for it.
@@ -263,9 +298,14 @@ protected:
     // the focus, and gives false.
     bool RefuseField(CPrompter& prompter, const char* field, std::string_view text);
     bool RefuseField(CPrompter& prompter, const char* field, unsigned message);
+    // A command that completes the dialog (a row picked with a double click): the window
+    // closes as with OK, and RunDialog reports OK.
+    void EndWithOk();
 
 private:
     std::optional<std::string> m_refusedField;
+    bool m_endedWithOk = false;
+    std::function<void()> m_onEnd;
 };
 
 // Runs the dialog until the user cancels or its OnOk accepts the values. The Qt view asks OnOk

@@ -34,6 +34,8 @@ const ContextPage kPages[] = {
     {ContextOf(resource::kDeliveryAdvanced), "delivery-advanced.html"},
     {ContextOf(resource::kChangesWindow), "changes.html"},
     {ContextOf(resource::kBackupsWindow), "backups.html"},
+    {ContextOf(resource::kCheckWindow), "check.html"},
+    {ContextOf(resource::kTraceWindow), "trace.html"},
 };
 
 bool IsDirectory(const std::string& path) {

@@ -65,6 +65,9 @@ inline constexpr unsigned kDeliveryAdvanced = 150;
 // The sheet's windows beside the pages: what OK would save, and the backup copies.
 inline constexpr unsigned kChangesWindow = 151;
 inline constexpr unsigned kBackupsWindow = 152;
+// The check of the configuration and the trace of an address.
+inline constexpr unsigned kCheckWindow = 153;
+inline constexpr unsigned kTraceWindow = 154;
 } // namespace resource
 
 constexpr unsigned long ContextOf(unsigned resourceNumber) {

@@ -398,3 +398,20 @@ bool CPageConfigMDA::OnStage(CPrompter&) {
     mdad.SetString(kParallelOldKey, "");
     return true;
 }
+
+std::optional<std::string> CPageConfigMDA::ShowKey(std::string_view file, std::string_view key,
+                                                   CPrompter&) {
+    if (ansi::EqualNoCase(file, "smarthosts"))
+        return std::string(kRules);
+    if (!ansi::EqualNoCase(file, "mdad.cfg"))
+        return std::nullopt;
+    if (const char* field = FieldOfKey(key))
+        return std::string(field);
+    // A delivery time, by the text of its row.
+    for (std::size_t row = 0; row < m_times.RowCount(); ++row)
+        if (m_times.Text(row) == key) {
+            m_times.Select(row);
+            return std::string(kTimes);
+        }
+    return std::nullopt;
+}

@@ -93,6 +93,9 @@ public:
     // Writes the keys of the mode and looks after the scripts, then locks cancel.
     bool OnApply(CPrompter& prompter) override;
     bool OnStage(CPrompter& prompter) override;
+    // Its keys of "mdad.cfg", the delivery times, and "smarthosts" (the rules' button).
+    std::optional<std::string> ShowKey(std::string_view file, std::string_view key,
+                                       CPrompter& prompter) override;
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;
     // The mode decides what can be edited; the postmaster address needs its box too.
     void UpdateStates() override;

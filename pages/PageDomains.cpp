@@ -4,10 +4,12 @@
 #include "Common/Message.h"
 #include "app/QuibrelApp.h"
 #include "app/Strings.h"
+#include "pages/TraceDlg.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <initializer_list>
 
 namespace {
@@ -21,7 +23,7 @@ constexpr std::array<CColumnSpec, 2> kColumns{{
 constexpr std::array<const char*, 4> kRowIcons{"account", "unused", "forward", "catchall"};
 
 // The menus list the commands in table order: "Domains" on the tree, "Konten" on the list.
-constexpr std::array<CCommandSpec, 6> kCommands{{
+constexpr std::array<CCommandSpec, 7> kCommands{{
     {.id = CPageDomains::kAddDomain,
      .label = "&Hinzufügen...",
      .places = kPlaceToolbar | kPlaceMenu,
@@ -59,6 +61,25 @@ constexpr std::array<CCommandSpec, 6> kCommands{{
      .listId = CPageDomains::kAddressList,
      .icon = "delete-entry",
      .toolTip = "Konto oder Alias löschen"},
+    {.id = CPageDomains::kTraceAddress,
+     .label = "&Zustellweg anzeigen...",
+     .places = kPlaceToolbar | kPlaceMenu,
+     .listId = CPageDomains::kAddressList,
+     .icon = "trace",
+     .toolTip = "Zustellweg einer Adresse anzeigen"},
+}};
+
+// The searches are no settings: they never make the page applicable (kFieldSearch).
+constexpr std::array<CFieldSpec, 3> kFields{{
+    {.id = CPageDomains::kAddressFilter,
+     .type = FieldType::Text,
+     .label = "Suchen...",
+     .flags = kFieldSearch},
+    {.id = CPageDomains::kDomainFilter,
+     .type = FieldType::Text,
+     .label = "Domain suchen...",
+     .flags = kFieldSearch},
+    {.id = CPageDomains::kRowCount, .type = FieldType::Text, .label = "", .flags = kFieldReadOnly},
 }};
 
 constexpr std::array<CListSpec, 2> kLists{{
@@ -68,10 +89,11 @@ constexpr std::array<CListSpec, 2> kLists{{
 
 // null: a separator. One line per group, as the toolbar shows them.
 // clang-format off
-constexpr std::array<const char*, 8> kToolbar{
+constexpr std::array<const char*, 10> kToolbar{
     CPageDomains::kAddDomain, CPageDomains::kDeleteDomain, nullptr,
     CPageDomains::kAddAccount, CPageDomains::kChangeAccount, CPageDomains::kDeleteEntry, nullptr,
-    CPageDomains::kAddAlias,
+    CPageDomains::kAddAlias, nullptr,
+    CPageDomains::kTraceAddress,
 };
 // clang-format on
 
@@ -156,7 +178,9 @@ std::span<const char* const> CAddressRows::Icons() const {
 
 void CAddressRows::Clear() {
     m_text.clear();
+    m_folded.clear();
     m_rows.clear();
+    m_sorted.clear();
     m_order.clear();
 }
 
@@ -173,14 +197,85 @@ std::string_view CAddressRows::AddressOf(const Row& row) const {
 }
 
 void CAddressRows::Sort() {
-    m_order.resize(m_rows.size());
-    for (std::uint32_t i = 0; i < m_order.size(); ++i)
-        m_order[i] = i;
+    m_sorted.resize(m_rows.size());
+    for (std::uint32_t i = 0; i < m_sorted.size(); ++i)
+        m_sorted[i] = i;
     // Byte-wise by the address; rows of one address keep the order they were added in.
-    std::stable_sort(m_order.begin(), m_order.end(), [this](std::uint32_t a, std::uint32_t b) {
+    std::stable_sort(m_sorted.begin(), m_sorted.end(), [this](std::uint32_t a, std::uint32_t b) {
         return AddressOf(m_rows[a]) < AddressOf(m_rows[b]);
     });
+    m_folded.clear();
+    ApplyFilter();
     Reset();
+}
+
+void CAddressRows::SetFilter(std::string_view needle) {
+    std::string folded = ansi::ToLower(needle);
+    if (folded == m_filter)
+        return;
+    const auto selected = Selected();
+    const std::uint32_t entry = selected ? m_order[*selected] : 0;
+    m_filter = std::move(folded);
+    ApplyFilter();
+    Reset();
+    if (!selected)
+        return;
+    // The shown rows keep the order of m_sorted: the entry is found by its address.
+    const std::string_view address = AddressOf(m_rows[entry]);
+    auto it = std::lower_bound(m_order.begin(), m_order.end(), address,
+                               [this](std::uint32_t e, std::string_view text) {
+                                   return AddressOf(m_rows[e]) < text;
+                               });
+    for (; it != m_order.end() && AddressOf(m_rows[*it]) == address; ++it)
+        if (*it == entry)
+            Select(static_cast<std::size_t>(it - m_order.begin()));
+}
+
+void CAddressRows::ApplyFilter() {
+    if (m_filter.empty()) {
+        m_order = m_sorted;
+        return;
+    }
+    m_order.clear();
+    if (std::any_of(m_filter.begin(), m_filter.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return;
+    // Row i starts at its offset in m_text plus the two line breaks of each row before it.
+    const auto start = [this](std::size_t i) { return std::size_t{m_rows[i].at} + 2 * i; };
+    if (m_folded.empty() && !m_rows.empty()) {
+        m_folded.reserve(m_text.size() + 2 * m_rows.size());
+        for (const Row& row : m_rows) {
+            for (std::size_t i = 0; i < row.addressLength + row.targetLength; ++i) {
+                if (i == row.addressLength)
+                    m_folded.push_back('\n');
+                m_folded.push_back(ansi::ToLower(m_text[row.at + i]));
+            }
+            if (row.targetLength == 0)
+                m_folded.push_back('\n');
+            m_folded.push_back('\n');
+        }
+    }
+    // One pass over all texts; a row with a match is skipped to its end.
+    std::vector<std::uint8_t> matches(m_rows.size(), 0);
+    const std::boyer_moore_horspool_searcher searcher(m_filter.begin(), m_filter.end());
+    const char* const begin = m_folded.data();
+    const char* const end = begin + m_folded.size();
+    std::size_t row = 0;
+    for (const char* from = begin; from < end;) {
+        const char* hit = std::search(from, end, searcher);
+        if (hit == end)
+            break;
+        const auto offset = static_cast<std::size_t>(hit - begin);
+        while (row + 1 < m_rows.size() && start(row + 1) <= offset)
+            ++row;
+        matches[row] = 1;
+        if (row + 1 == m_rows.size())
+            break;
+        from = begin + start(row + 1);
+    }
+    for (std::uint32_t entry : m_sorted)
+        if (matches[entry])
+            m_order.push_back(entry);
 }
 
 std::string_view CAddressRows::Address(std::size_t row) const {
@@ -222,6 +317,10 @@ CPageDomains::CPageDomains(CConfigSet& config, HostIdentitySource host)
     UpdateStates();
 }
 
+std::span<const CFieldSpec> CPageDomains::Fields() const {
+    return kFields;
+}
+
 std::span<const CCommandSpec> CPageDomains::Commands() const {
     return kCommands;
 }
@@ -254,6 +353,7 @@ void CPageDomains::Edited() {
     // Account folders are already written: there is no way back through Cancel.
     SetModified();
     LockCancel();
+    NotifySetChanged();
 }
 
 bool CPageDomains::AddressesEditable(CPrompter& prompter) const {
@@ -343,6 +443,15 @@ void CPageDomains::RebuildTree() {
             names.push_back(list->GetNext(position));
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
+    // The domain search keeps the names that hold it in any letter case; the root stays.
+    if (const std::string needle = ansi::ToLower(Value(kDomainFilter)); !needle.empty()) {
+        const bool impossible = std::any_of(needle.begin(), needle.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20;
+        });
+        std::erase_if(names, [&](std::string_view name) {
+            return impossible || ansi::ToLower(name).find(needle) == std::string::npos;
+        });
+    }
 
     m_tree.Clear();
     const CTreeModel::NodeId root = m_tree.Add(CTreeModel::kNone, kRootText, kIconRoot);
@@ -365,6 +474,7 @@ void CPageDomains::RebuildTree() {
         m_selectedName.clear();
         m_rows.Clear();
         m_rows.Sort();
+        ShowRowCount();
         SetEnabled(kAddressList, true);
     }
 }
@@ -396,6 +506,7 @@ void CPageDomains::RebuildList(CPrompter& prompter) {
     m_listFailed = !m_config.users.Update();
     if (m_listFailed) {
         m_rows.Sort();
+        ShowRowCount();
         if (!toldAlready)
             prompter.ShowMessage(
                 {.id = kUserListFailed,
@@ -408,21 +519,141 @@ void CPageDomains::RebuildList(CPrompter& prompter) {
                  .kind = MessageKind::Error});
         return;
     }
+    FillRows();
+}
+
+bool CPageDomains::RowsHoldAll() const {
+    return m_hasSelectedName && AtRoot() && !Value(kAddressFilter).empty();
+}
+
+void CPageDomains::FillRows() {
+    m_rows.Clear();
+    const auto domainIcon = [](std::string_view key, std::string_view target) {
+        return key.find('*') != std::string_view::npos ? Rows::kCatchAll
+               : HasAt(target)                         ? Rows::kForward
+                                                       : Rows::kAccount;
+    };
+    m_rowsHoldAll = RowsHoldAll();
     if (m_hasSelectedName && !AtRoot()) {
-        for (const auto& [key, target] : m_config.aliases.GetDomainEntries(m_selectedName)) {
-            const Rows::Icon icon = key.find('*') != std::string::npos ? Rows::kCatchAll
-                                    : HasAt(target)                    ? Rows::kForward
-                                                                       : Rows::kAccount;
-            m_rows.Add(key, target, icon);
-        }
+        for (const auto& [key, target] : m_config.aliases.GetDomainEntries(m_selectedName))
+            m_rows.Add(key, target, domainIcon(key, target));
     } else if (m_hasSelectedName) {
         for (const std::string& account :
              m_config.aliases.AccountsWithoutDomainAddress(m_config.users))
             m_rows.Add(account, account, Rows::kAccount);
-        for (const auto& [key, target] : m_config.aliases.GetEntriesWithoutDomain())
-            m_rows.Add(key, target, Rows::kForward);
+        std::string key;
+        std::string target;
+        for (auto position = m_config.aliases.GetStartPosition(); position;) {
+            m_config.aliases.GetNextAssoc(position, key, target);
+            // The root's own rows are the entries without a domain; a search there looks
+            // through every domain's addresses too.
+            if (!HasAt(key))
+                m_rows.Add(key, target, Rows::kForward);
+            else if (m_rowsHoldAll)
+                m_rows.Add(key, target, domainIcon(key, target));
+        }
     }
+    m_rows.SetFilter(Value(kAddressFilter));
     m_rows.Sort();
+    ShowRowCount();
+}
+
+void CPageDomains::ApplyAddressFilter() {
+    // Leaving or entering the search at the root changes which rows there are at all.
+    if (m_rowsHoldAll != RowsHoldAll()) {
+        std::string selected;
+        if (const auto row = m_rows.Selected())
+            selected = std::string(m_rows.Address(*row));
+        FillRows();
+        if (!selected.empty())
+            m_rows.Select(m_rows.Find(selected));
+        return;
+    }
+    m_rows.SetFilter(Value(kAddressFilter));
+    ShowRowCount();
+}
+
+namespace {
+
+// 300000 as "300.000", the way a German reader groups digits.
+std::string Grouped(std::size_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ".");
+    return digits;
+}
+
+} // namespace
+
+void CPageDomains::ShowRowCount() {
+    const std::string& filter = Value(kAddressFilter);
+    const std::size_t total = m_rows.TotalCount();
+    std::string text;
+    if (!m_hasSelectedName) {
+        SetValue(kRowCount, ""); // no list yet: nothing to count
+        return;
+    }
+    if (filter.empty())
+        text = Grouped(total) + (total == 1 ? " Eintrag" : " Einträge");
+    else
+        text = Grouped(m_rows.RowCount()) + " von " + Grouped(total) +
+               (total == 1 ? " Eintrag" : " Einträgen");
+    if (std::any_of(filter.begin(), filter.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        text += " \xE2\x80\x93 der Suchtext enthält Zeichen, die in keiner Adresse vorkommen können";
+    SetValue(kRowCount, ansi::FromUtf8(text));
+}
+
+std::optional<std::string> CPageDomains::ShowKey(std::string_view file, std::string_view key,
+                                                 CPrompter& prompter) {
+    const bool domainFile =
+        ansi::EqualNoCase(file, "domains") || ansi::EqualNoCase(file, "backupdomains");
+    // An account's own "config" (its automatic reply): the account's address stands for it.
+    if (const std::size_t slash = file.find_last_of("/\\");
+        slash != std::string_view::npos && ansi::EqualNoCase(file.substr(slash + 1), "config")) {
+        std::string address;
+        if (!m_config.aliases.FindAddressOf(file.substr(0, slash), address))
+            address = std::string(file.substr(0, slash)); // an account at the root
+        return ShowKey("aliases", address, prompter);
+    }
+    if (!domainFile && !ansi::EqualNoCase(file, "aliases"))
+        return std::nullopt;
+    SetValue(kAddressFilter, "");
+    SetValue(kDomainFilter, "");
+    RebuildTree();
+    // The node to select: the domain itself, or the one the address belongs to.
+    std::string_view domain = key;
+    if (!domainFile) {
+        const std::size_t at = key.find('@');
+        domain = at == std::string_view::npos ? std::string_view() : key.substr(at + 1);
+    }
+    const CTreeModel::NodeId root = m_tree.Child(CTreeModel::kNone, 0);
+    CTreeModel::NodeId node = domainFile ? CTreeModel::kNone : root;
+    for (std::size_t i = 0; i < m_tree.ChildCount(root) && !domain.empty(); ++i)
+        if (ansi::EqualNoCase(m_tree.Text(m_tree.Child(root, i)), domain))
+            node = m_tree.Child(root, i);
+    if (node == CTreeModel::kNone)
+        return std::string(kDomainTree);
+    m_tree.Select(node);
+    SelectDomain(prompter);
+    if (domainFile)
+        return std::string(kDomainTree);
+    // A key as the file writes it, in any letter case.
+    for (std::size_t row = 0; row < m_rows.RowCount(); ++row)
+        if (ansi::EqualNoCase(m_rows.Address(row), key)) {
+            m_rows.Select(row);
+            break;
+        }
+    return std::string(kAddressList);
+}
+
+void CPageDomains::OnFieldEdited(std::string_view id) {
+    CPageModel::OnFieldEdited(id);
+    if (id == kAddressFilter) {
+        ApplyAddressFilter();
+    } else if (id == kDomainFilter) {
+        RebuildTree();
+    }
 }
 
 bool CPageDomains::Poll(CPrompter& prompter) {
@@ -456,6 +687,8 @@ void CPageDomains::OnCommand(std::string_view commandId, CPrompter& prompter) {
         ChangeAccountFlow(prompter);
     else if (commandId == kDeleteEntry)
         DeleteEntry(prompter);
+    else if (commandId == kTraceAddress)
+        TraceFlow(prompter);
 }
 
 // --- Domains ---------------------------------------------------------------------------------
@@ -836,6 +1069,18 @@ bool CPageDomains::StoreReply(const std::string& account, const std::string& sen
         }
     }
     return config.Save(false);
+}
+
+void CPageDomains::TraceFlow(CPrompter& prompter) {
+    // The selected address, or at the root the selected account; any other may be typed.
+    std::string address;
+    if (const auto row = m_rows.Selected())
+        address = std::string(m_rows.Address(*row));
+    // A wildcard or catch-all key is no address mail is sent to: the field opens empty.
+    if (address.find_first_of("*?") != std::string::npos)
+        address.clear();
+    CTraceDlg dialog(m_config, address);
+    prompter.RunDialog(dialog);
 }
 
 void CPageDomains::ChangeAccountFlow(CPrompter& prompter) {

@@ -34,10 +34,20 @@ public:
     std::string CellText(std::size_t row, std::size_t column) const override;
     int RowIcon(std::size_t row) const override;
 
-    // Building: Clear, Add every row, then Sort. Sort replaces the rows for the view.
+    // Building: Clear, Add every row, then Sort. Sort replaces the rows for the view; the
+    // filter stays and applies to the new rows.
     void Clear();
     void Add(std::string_view address, std::string_view target, Icon icon);
     void Sort();
+
+    // Shows only the rows whose address or target holds needle, in any letter case (code
+    // page); an empty needle shows every row. The selected row stays selected when it still
+    // matches. A needle with a control character matches nothing: the view puts one in place
+    // of what the code page cannot hold, which no address can contain either.
+    void SetFilter(std::string_view needle);
+    const std::string& Filter() const { return m_filter; }
+    // All rows, shown or not.
+    std::size_t TotalCount() const { return m_sorted.size(); }
 
     std::string_view Address(std::size_t row) const;
     std::string_view Target(std::size_t row) const;
@@ -52,10 +62,17 @@ private:
         std::int32_t icon;
     };
     std::string_view AddressOf(const Row& row) const;
+    // The rows of m_sorted that match m_filter, into m_order.
+    void ApplyFilter();
 
     std::string m_text;
-    std::vector<Row> m_rows;           // in the order they were added
-    std::vector<std::uint32_t> m_order; // row number on screen -> entry of m_rows
+    std::vector<Row> m_rows;             // in the order they were added
+    std::vector<std::uint32_t> m_sorted; // every entry of m_rows, by address
+    std::vector<std::uint32_t> m_order;  // row number on screen -> entry of m_rows
+    std::string m_filter;                // lower case
+    // m_text in lower case with a line break after each address and each target, so that one
+    // search runs over all rows and no match spans two texts; made at the first filter.
+    std::string m_folded;
 };
 
 class CPageDomains : public CPageModel {
@@ -70,6 +87,11 @@ public:
     static constexpr const char* kAddAlias = "addAlias";
     static constexpr const char* kChangeAccount = "changeAccount";
     static constexpr const char* kDeleteEntry = "deleteEntry";
+    static constexpr const char* kTraceAddress = "traceAddress";
+    // Fields: the searches above both lists, and the line that counts the rows shown.
+    static constexpr const char* kAddressFilter = "addressFilter";
+    static constexpr const char* kDomainFilter = "domainFilter";
+    static constexpr const char* kRowCount = "rowCount";
     // The text of the tree's root. The root is known by its text only: a domain called
     // "domains", in any letter case, lists like the root.
     static constexpr const char* kRootText = "Domains";
@@ -88,7 +110,7 @@ public:
     const char* Caption() const override { return "Domains && Accounts"; }
     unsigned HelpContext() const override { return help::resource::kPageDomains; }
     const char* FormName() const override { return "PageDomains"; }
-    std::span<const CFieldSpec> Fields() const override { return {}; }
+    std::span<const CFieldSpec> Fields() const override;
     std::span<const CCommandSpec> Commands() const override;
     std::span<const CListSpec> Lists() const override;
     std::span<const char* const> ToolbarLayout() const override;
@@ -112,6 +134,13 @@ public:
     void OnSelectionChanged(std::string_view listId, CPrompter& prompter) override;
     // Nothing can be added, changed or deleted in the list before a domain is selected.
     void UpdateStates() override;
+    // Typing in a search narrows its list at once. The address search at the root searches
+    // every address of every domain, not only the root's own rows.
+    void OnFieldEdited(std::string_view id) override;
+    // "domains" and "backupdomains": the domain's node; "aliases": the row of the key, in its
+    // domain's list (the root's for a key without one), the searches cleared so it is shown.
+    std::optional<std::string> ShowKey(std::string_view file, std::string_view key,
+                                       CPrompter& prompter) override;
     // Account folders that other programs made or removed while the page is shown appear in
     // the root's list (the only one the account list decides); the selected row stays.
     bool Poll(CPrompter& prompter) override;
@@ -131,6 +160,8 @@ public:
     void AddAlias(CPrompter& prompter);
     void DeleteEntry(CPrompter& prompter);
     void ChangeAccountFlow(CPrompter& prompter);
+    // Where mail to the selected address (or any other typed there) goes, in a window.
+    void TraceFlow(CPrompter& prompter);
 
     // The same operations on filled dialogs instead of the selection, for callers without the
     // tree (the command line, an import): the same checks and messages, the list is not
@@ -156,6 +187,12 @@ private:
     bool AtRoot() const;
     bool IsBackupDomain() const;
     void SelectDomain(CPrompter& prompter);
+    // The rows of the selected node from the set in memory, filtered by the address search.
+    void FillRows();
+    // Whether the rows are every address of every domain: the root while a search is typed.
+    bool RowsHoldAll() const;
+    void ApplyAddressFilter();
+    void ShowRowCount();
     void Edited();
     void CheckHostName(CPrompter& prompter);
     // False after the message when "aliases" was loaded without the account list: accounts
@@ -192,4 +229,5 @@ private:
     std::string m_selectedName;
     bool m_hasSelectedName = false;
     bool m_listFailed = false; // the last rebuild could not read the spool (and said so)
+    bool m_rowsHoldAll = false; // the rows are every address (RowsHoldAll when filled)
 };

@@ -311,3 +311,9 @@ void CPageFolders::OnFieldEdited(std::string_view id) {
     if (FindField(id))
         SetModified();
 }
+
+std::optional<std::string> CPageFolders::ShowKey(std::string_view file, std::string_view key,
+                                                 CPrompter&) {
+    const char* field = ansi::EqualNoCase(file, "mdad.cfg") ? FieldOfKey(key) : nullptr;
+    return field ? std::optional<std::string>(field) : std::nullopt;
+}

@@ -44,6 +44,9 @@ public:
     // empty directory stands for the service's default and is not looked at.
     bool OnApply(CPrompter& prompter) override;
     bool OnStage(CPrompter& prompter) override;
+    // The folder keys of "mdad.cfg".
+    std::optional<std::string> ShowKey(std::string_view file, std::string_view key,
+                                       CPrompter& prompter) override;
     // The "Durchsuchen..." buttons. A relative folder from the picker is refused with a
     // message.
     void OnCommand(std::string_view commandId, CPrompter& prompter) override;

@@ -444,6 +444,33 @@ CPageConfigListener::CPageConfigListener(const Table& table, CConfigSet& config,
     CPageConfigListener::UpdateStates();
 }
 
+std::optional<std::string> CPageConfigListener::ShowKey(std::string_view file,
+                                                         std::string_view key, CPrompter&) {
+    const auto shownList = [](const ListFile& list) -> std::optional<std::string> {
+        if (list.editor.list)
+            return std::string(list.editor.list);
+        return std::nullopt;
+    };
+    for (const ListFile& list : ListFiles())
+        if (ansi::EqualNoCase(platform::BaseName(PathOf(list.fileKey)), file))
+            return shownList(list);
+    bool own = false;
+    for (const CConfigSet::File& candidate : m_config.Files())
+        own = own || (candidate.map == &File() && ansi::EqualNoCase(candidate.name, file));
+    if (!own)
+        return std::nullopt;
+    if (const char* field = FieldOfKey(key))
+        return std::string(field);
+    if (ansi::EqualNoCase(key, "Interface"))
+        return std::string(kInterfaces);
+    for (const ListFile& list : ListFiles())
+        if (ansi::EqualNoCase(key, list.fileKey) ||
+            (list.seedKey && ansi::EqualNoCase(key, list.seedKey)))
+            return shownList(list);
+    // The rest of the service's keys (the certificate, VRFY, SRS) live in its advanced dialog.
+    return key.empty() ? std::nullopt : std::optional<std::string>(kAdvanced);
+}
+
 std::string CPageConfigListener::FileName(const ListFile& entry) const {
     return File().GetString(entry.fileKey, entry.defaultName);
 }

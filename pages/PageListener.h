@@ -181,6 +181,10 @@ public:
     bool Poll(CPrompter& prompter) override;
     bool OnApply(CPrompter& prompter) override;
     bool OnStage(CPrompter& prompter) override;
+    // The service's file: its fields, "Interface", the list files' keys, and what the advanced
+    // dialog keeps (its button); a list file by its name: its list.
+    std::optional<std::string> ShowKey(std::string_view file, std::string_view key,
+                                       CPrompter& prompter) override;
 
     const CStringListEx& Interfaces() const { return m_interfaces; }
     // The service's port for an interface entry without one, and for one with SSL/TLS.

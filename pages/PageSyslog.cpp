@@ -145,3 +145,13 @@ bool CPageConfigSyslog::OnStage(CPrompter& prompter) {
     file.SetList("AllowAccess", m_allow);
     return true;
 }
+
+std::optional<std::string> CPageConfigSyslog::ShowKey(std::string_view file, std::string_view key,
+                                                      CPrompter&) {
+    if (!ansi::EqualNoCase(file, "syslogd.cfg"))
+        return std::nullopt;
+    if (ansi::EqualNoCase(key, "AllowAccess"))
+        return std::string(kAllowList);
+    const char* field = FieldOfKey(key);
+    return field ? std::optional<std::string>(field) : std::nullopt;
+}

@@ -43,6 +43,8 @@ public:
     // Refuses an address no service could listen on, then writes the three keys.
     bool OnApply(CPrompter& prompter) override;
     bool OnStage(CPrompter& prompter) override;
+    std::optional<std::string> ShowKey(std::string_view file, std::string_view key,
+                                       CPrompter& prompter) override;
 
     const CStringListEx& AllowList() const { return m_allow; }
 

@@ -354,6 +354,14 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
         int status;
     };
     const std::string ghost = "ghost@example.test:\tghost.example.test\r\n";
+    // The delivery times in a cron file of the test's own; the sample has none.
+    const std::string cron = config + "/korvane-delivery";
+    platform::SetEnvironment("KORVANE_CRON_FILE", cron);
+    const std::string job =
+        "30 6 * * * root '" + config + "/sendmail.sh' # korvane-delivery job 3\n";
+    // An answer switched on whose template the dialog reads as empty: no name, or an empty file.
+    const std::string reply = "../spool/info.example.test/config";
+    WriteBytes(spool + "/anna.beispiel.test/leer.emt", "From: <anna@beispiel.test>\r\n\r\n\r\n");
     const Fault faults[] = {
         {"open-relay", "access.relay", "0.0.0.0/0.0.0.0\r\n", 2},
         {"relay-public-network", "access.relay", "8.8.8.0/255.255.255.0\r\n", 1},
@@ -376,6 +384,21 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
         {"list-file-shared", "smtpd.cfg", "DenyConnectFile:\t./domains\r\n", 2},
         {"certificate-expired", "pop3d.cfg", "Certificate:\talt.example.test\r\n", 2},
         {"certificate-expiring", "pop3d.cfg", "Certificate:\tbald.example.test\r\n", 1},
+        {"alias-target-unknown", "aliases", "fw@example.test:\tniemand@example.test\r\n", 1},
+        {"port-clash", "smtpd.cfg", "Interface:\t*:25,*:25\r\n", 2},
+        {"port-out-of-range", "pop3d.cfg", "Interface:\t*:110,*:99999s\r\n", 2},
+        {"port-out-of-range", "syslogd.cfg", "Port:\t70000\r\n", 2},
+        {"delivery-time-script-missing", "korvane-delivery", job, 1},
+        {"smarthost-login-incomplete", "smarthosts", "fremd.test:\tkunde:@smtp.fremd.test:587\r\n",
+         2},
+        {"smarthost-login-incomplete", "smarthosts", "<example.test:\t:geheim@smtp.test:587\r\n",
+         2},
+        {"auto-reply-empty", reply.c_str(), "RunReply:\t1\r\n", 1},
+        {"auto-reply-empty", "../spool/anna.beispiel.test/config",
+         "RunReply:\t1\r\nRunReplyTemplate:\tleer.emt\r\n", 1},
+        {"transport-rule-unreachable", "smarthosts", "Partner.Test:\tanderer.test:25\r\n", 1},
+        {"transport-rule-unreachable", "smarthosts", "<*:\tanderer.test:25\r\n", 1},
+        {"transport-rule-local-domain", "smarthosts", "example.test:\tanderer.test:25\r\n", 1},
     };
     // The store in a folder of the test's own, with one certificate that ran out and one that
     // is about to.
@@ -400,6 +423,29 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
     WriteBytes(config + "/pop3d.cfg",
                ReadBytes(config + "/pop3d.cfg") + "Certificate:\talt.example.test\r\n");
     EXPECT_EQ(check().status, 0) << check().out;
+    // A template with a subject, a rule behind "*" and a script that can run are no findings;
+    // a script without the execute bits is, and in manual mode it is critical.
+    WriteBytes(spool + "/anna.beispiel.test/config",
+               ReadBytes(spool + "/anna.beispiel.test/config") +
+                   "RunReply:\t1\r\nRunReplyTemplate:\tantwort.emt\r\n");
+    WriteBytes(spool + "/anna.beispiel.test/antwort.emt", "Subject: Urlaub\r\n\r\n");
+    WriteBytes(config + "/smarthosts",
+               ReadBytes(config + "/smarthosts") + "neu.test:\tn.test:25\r\n");
+    WriteBytes(cron, job);
+    WriteBytes(config + "/sendmail.sh", "#!/bin/sh\n");
+    fs::permissions(config + "/sendmail.sh", fs::perms::owner_all);
+    EXPECT_EQ(check().status, 0) << check().out;
+    fs::permissions(config + "/sendmail.sh", fs::perms::owner_read | fs::perms::owner_write);
+    WriteBytes(config + "/mdad.cfg", ReadBytes(config + "/mdad.cfg") + "AutoTransport:\t0\r\n");
+    const Result manual = check();
+    EXPECT_EQ(manual.status, 2) << manual.out;
+    EXPECT_NE(manual.out.find("\"code\":\"delivery-time-script-not-executable\",\"file\":"
+                              "\"mdad.cfg\",\"key\":\"3 - 06:30\""),
+              std::string::npos)
+        << manual.out;
+    WriteBytes(config + "/mdad.cfg", before["mdad.cfg"]);
+    fs::remove(cron);
+    platform::SetEnvironment("KORVANE_CRON_FILE", "");
     EXPECT_NE(check("vm").out.find("host-name-incomplete"), std::string::npos);
     EXPECT_NE(check("other.test").out.find("host-not-local"), std::string::npos);
     fs::permissions(config + "/smarthosts", fs::perms::others_read, fs::perm_options::add);

@@ -5,7 +5,9 @@
 #include "gui/FormView.h"
 #include "gui/QuibrelDlg.h"
 #include "gui/TextCodec.h"
+#include "pages/CheckDlg.h"
 #include "pages/PageFolders.h"
+#include "pages/PageListener.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
 
@@ -137,4 +139,50 @@ TEST_F(Windows, RestoreIsOfferedOnlyWhileTheSheetHoldsNothingUnsaved) {
     EXPECT_TRUE(window.restoreNote()->isVisibleTo(&window));
     EXPECT_TRUE(window.restoreNote()->text().contains(FromUtf8("„Abbrechen“")));
     EXPECT_TRUE(window.deleteButton()->isVisibleTo(&window));
+}
+
+// The check follows the set in memory: a critical finding made after the start makes OK ask
+// once ("Nein" keeps the sheet and writes nothing), the check's window leads to the page that
+// holds it, and once it is undone OK saves without a word.
+TEST_F(Windows, OkAsksBeforeSavingANewCriticalFindingAndTheCheckLeadsToIt) {
+    CConfigSet set;
+    set.domains.AddTail("example.test");
+    std::vector<std::unique_ptr<CPageModel>> pages;
+    pages.push_back(std::make_unique<CPageFolders>(set));
+    pages.push_back(std::make_unique<CPageConfigSMTP>(set, AdvancedDialogFactory{},
+                                                      [] { return platform::LocalAddresses{}; }));
+    auto& smtp = static_cast<CPageConfigSMTP&>(*pages.back());
+    CQuibrelDlg sheet(pages, prompter);
+    CheckEnvironment environment;
+    environment.hostName = "example.test";
+    environment.configDir = config.path();
+    sheet.SetConfigSet(&set, environment);
+    ASSERT_TRUE(sheet.RefreshCheck(false));
+    EXPECT_TRUE(sheet.checkSummary()->text().startsWith(FromUtf8("Prüfung: ")));
+
+    CStorableList& relay = smtp.ListOf("AccessRelayFile");
+    relay.AddTail("0.0.0.0/0.0.0.0");
+    prompter.ExpectText("offenes Relay", Answer::No);
+    QTest::mouseClick(sheet.okButton(), Qt::LeftButton);
+    prompter.VerifyAllMet();
+    EXPECT_NE(sheet.result(), QDialog::Accepted);
+    EXPECT_FALSE(std::filesystem::exists(config / "access.relay"));
+    EXPECT_TRUE(sheet.checkSummary()->text().contains(QStringLiteral("kritisch")));
+
+    prompter.ExpectDialog([](CDialogModel& dialog) {
+        auto& check = dynamic_cast<CCheckDlg&>(dialog);
+        CScriptedPrompter inner;
+        for (std::size_t row = 0; row < check.rows().RowCount(); ++row)
+            if (std::string_view(check.rows().Finding(row).code) == "open-relay")
+                dialog.RowsOf(CCheckDlg::kFindings)->Select(row);
+        dialog.SelectionChanged(CCheckDlg::kFindings, inner);
+        dialog.RunCommand(CCheckDlg::kGoTo, inner);
+        return true;
+    });
+    EXPECT_TRUE(sheet.ShowCheck());
+    EXPECT_EQ(sheet.tabs()->currentIndex(), 1);
+
+    relay.RemoveAt(relay.Find("0.0.0.0/0.0.0.0"));
+    QTest::mouseClick(sheet.okButton(), Qt::LeftButton);
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
 }

@@ -3,6 +3,7 @@
 // reply template, and the host-name and postmaster checks of the first show.
 #include "pages/PageDomains.h"
 #include "pages/Pages.h"
+#include "pages/TraceDlg.h"
 
 #include "Common/Ansi.h"
 #include "accounts/Password.h"
@@ -195,6 +196,102 @@ TEST_F(PageDomainsTest, RootListsAccountsWithoutAddressAndBareAliases) {
     Select("Domains");
     const std::vector<std::string> expected{"admin | admin | 0", "webmaster | admin | 2"};
     EXPECT_EQ(Rows(), expected);
+}
+
+// --- Search -----------------------------------------------------------------------------------
+
+TEST_F(PageDomainsTest, SearchNarrowsAddressesAndTargetsAndCountsThem) {
+    MakeAccount("info.example.test");
+    config.domains.AddTail("other.test");
+    config.aliases.SetAt("info@example.test", "info.example.test");
+    config.aliases.SetAt("sales@example.test", "Vertrieb@Elsewhere.test");
+    config.aliases.SetAt("bob@other.test", "info.example.test");
+    Select("example.test");
+    P& page = Page();
+    EXPECT_EQ(page.Value(P::kRowCount), "2 Eintr\xE4ge");
+    SelectRow("sales@example.test");
+    // Case-blind, in the target too; the selected row stays while it matches.
+    page.FieldChanged(P::kAddressFilter, "ELSEW");
+    EXPECT_EQ(Rows(), std::vector<std::string>{"sales@example.test | Vertrieb@Elsewhere.test | 2"});
+    EXPECT_EQ(page.Rows().Selected(), std::optional<std::size_t>(0));
+    EXPECT_EQ(page.Value(P::kRowCount), "1 von 2 Eintr\xE4gen");
+    EXPECT_FALSE(page.IsModified()); // a search is no edit
+    page.FieldChanged(P::kAddressFilter, "info");
+    EXPECT_EQ(page.Rows().RowCount(), 1u);
+    EXPECT_FALSE(page.Rows().Selected());
+    // No match spans an address and its target; a text the code page cannot hold (the view
+    // sends the substitute character) matches nothing and says why.
+    page.FieldChanged(P::kAddressFilter, "testinfo");
+    EXPECT_EQ(page.Rows().RowCount(), 0u);
+    page.FieldChanged(P::kAddressFilter, "\x1A");
+    EXPECT_EQ(page.Rows().RowCount(), 0u);
+    EXPECT_NE(page.Value(P::kRowCount).find("keiner Adresse"), std::string::npos);
+    page.FieldChanged(P::kAddressFilter, std::string(10000, 'x'));
+    EXPECT_EQ(page.Rows().RowCount(), 0u);
+    page.FieldChanged(P::kAddressFilter, "");
+    EXPECT_EQ(page.Rows().RowCount(), 2u);
+
+    // At the root the search reaches every domain's addresses, and leaving it brings back the
+    // root's own rows, keeping a selection that is one of them.
+    MakeAccount("admin");
+    Select("Domains");
+    EXPECT_EQ(Rows(), std::vector<std::string>{"admin | admin | 0"});
+    page.FieldChanged(P::kAddressFilter, ".test");
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"bob@other.test | info.example.test | 0",
+                                                "info@example.test | info.example.test | 0",
+                                                "sales@example.test | Vertrieb@Elsewhere.test | 2"}));
+    page.FieldChanged(P::kAddressFilter, "adm");
+    SelectRow("admin");
+    page.FieldChanged(P::kAddressFilter, "");
+    EXPECT_EQ(page.Rows().Selected(), page.Rows().Find("admin"));
+    // A search typed before the spool changes stays on the rows the poll brings.
+    page.FieldChanged(P::kAddressFilter, "new");
+    MakeAccount("newcomer");
+    EXPECT_TRUE(page.Poll(user));
+    EXPECT_EQ(Rows(), std::vector<std::string>{"newcomer | newcomer | 0"});
+}
+
+TEST_F(PageDomainsTest, DomainSearchKeepsTheRootAndDropsASelectionItHides) {
+    config.domains.AddTail("beispiel.test");
+    config.backupDomains.AddTail("Mx.Example.test");
+    Select("example.test");
+    P& page = Page();
+    page.FieldChanged(P::kDomainFilter, "EXAMPLE");
+    EXPECT_EQ(Domains(page.Tree()),
+              (std::vector<std::pair<std::string, int>>{{"Mx.Example.test", 2}, {"example.test", 1}}));
+    EXPECT_TRUE(page.HasSelectedName());
+    page.FieldChanged(P::kDomainFilter, "beisp");
+    EXPECT_EQ(page.Tree().ChildCount(CTreeModel::kNone), 1u); // the root
+    EXPECT_FALSE(page.HasSelectedName());
+    EXPECT_FALSE(page.IsEnabled(P::kAddAccount));
+    EXPECT_FALSE(page.IsModified());
+}
+
+// A finding of the check leads to its row, whatever the searches held; the trace opens on the
+// selected address.
+TEST_F(PageDomainsTest, AKeyOfTheFilesIsShownAndTheSelectedAddressTraced) {
+    config.domains.AddTail("other.test");
+    config.aliases.SetAt("sales@other.test", "sales@elsewhere.test");
+    P& page = Page();
+    page.FieldChanged(P::kDomainFilter, "example");
+    EXPECT_EQ(page.ShowKey("aliases", "Sales@Other.test", user),
+              std::optional<std::string>(P::kAddressList));
+    EXPECT_EQ(page.SelectedName(), "other.test");
+    ASSERT_TRUE(page.Rows().Selected());
+    EXPECT_EQ(page.Rows().Address(*page.Rows().Selected()), "sales@other.test");
+    EXPECT_EQ(page.ShowKey("domains", "example.test", user),
+              std::optional<std::string>(P::kDomainTree));
+    EXPECT_EQ(page.SelectedName(), "example.test");
+    EXPECT_FALSE(page.ShowKey("smtpd.cfg", "MaxThreads", user));
+
+    Select("other.test");
+    SelectRow("sales@other.test");
+    user.ExpectDialog([](CDialogModel& dialog) {
+        EXPECT_EQ(dialog.Value(CTraceDlg::kAddress), "sales@other.test");
+        return false;
+    });
+    Run(P::kTraceAddress);
+    user.VerifyAllMet();
 }
 
 TEST_F(PageDomainsTest, ADomainNamedDomainsListsLikeTheRoot) {

@@ -64,7 +64,8 @@ QVariant CRowItemModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
     const auto row = static_cast<std::size_t>(index.row());
-    if (role == Qt::DisplayRole)
+    // The tip shows the whole text of a cell the column cuts short (a finding, a trace step).
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return FromAnsi(m_rows.CellText(row, static_cast<std::size_t>(index.column())));
     if (role == Qt::DecorationRole && index.column() == 0)
         return IconAt(m_icons, m_rows.RowIcon(row));

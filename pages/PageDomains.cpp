@@ -132,6 +132,13 @@ constexpr const char* kNoPostmaster =
 
 constexpr const char* kDefaultReplyTemplate = "reply.emt";
 
+// A search with a control character can match no row: no name or address holds one, and the
+// view puts one in place of what the code page cannot hold.
+bool MatchesNothing(std::string_view needle) {
+    return std::any_of(needle.begin(), needle.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 bool HasAt(std::string_view text) {
     return text.find('@') != std::string_view::npos;
 }
@@ -237,8 +244,7 @@ void CAddressRows::ApplyFilter() {
         return;
     }
     m_order.clear();
-    if (std::any_of(m_filter.begin(), m_filter.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    if (MatchesNothing(m_filter))
         return;
     // Row i starts at its offset in m_text plus the two line breaks of each row before it.
     const auto start = [this](std::size_t i) { return std::size_t{m_rows[i].at} + 2 * i; };
@@ -445,9 +451,7 @@ void CPageDomains::RebuildTree() {
     names.erase(std::unique(names.begin(), names.end()), names.end());
     // The domain search keeps the names that hold it in any letter case; the root stays.
     if (const std::string needle = ansi::ToLower(Value(kDomainFilter)); !needle.empty()) {
-        const bool impossible = std::any_of(needle.begin(), needle.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20;
-        });
+        const bool impossible = MatchesNothing(needle);
         std::erase_if(names, [&](std::string_view name) {
             return impossible || ansi::ToLower(name).find(needle) == std::string::npos;
         });
@@ -541,16 +545,17 @@ void CPageDomains::FillRows() {
         for (const std::string& account :
              m_config.aliases.AccountsWithoutDomainAddress(m_config.users))
             m_rows.Add(account, account, Rows::kAccount);
-        std::string key;
-        std::string target;
-        for (auto position = m_config.aliases.GetStartPosition(); position;) {
-            m_config.aliases.GetNextAssoc(position, key, target);
-            // The root's own rows are the entries without a domain; a search there looks
-            // through every domain's addresses too.
-            if (!HasAt(key))
-                m_rows.Add(key, target, Rows::kForward);
-            else if (m_rowsHoldAll)
-                m_rows.Add(key, target, domainIcon(key, target));
+        for (const auto& [key, target] : m_config.aliases.GetEntriesWithoutDomain())
+            m_rows.Add(key, target, Rows::kForward);
+        // A search at the root looks through every domain's addresses too.
+        if (m_rowsHoldAll) {
+            std::string key;
+            std::string target;
+            for (auto position = m_config.aliases.GetStartPosition(); position;) {
+                m_config.aliases.GetNextAssoc(position, key, target);
+                if (HasAt(key))
+                    m_rows.Add(key, target, domainIcon(key, target));
+            }
         }
     }
     m_rows.SetFilter(Value(kAddressFilter));
@@ -598,8 +603,7 @@ void CPageDomains::ShowRowCount() {
     else
         text = Grouped(m_rows.RowCount()) + " von " + Grouped(total) +
                (total == 1 ? " Eintrag" : " Einträgen");
-    if (std::any_of(filter.begin(), filter.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    if (MatchesNothing(filter))
         text += " \xE2\x80\x93 der Suchtext enthält Zeichen, die in keiner Adresse vorkommen können";
     SetValue(kRowCount, ansi::FromUtf8(text));
 }

@@ -45,7 +45,6 @@ public:
     // matches. A needle with a control character matches nothing: the view puts one in place
     // of what the code page cannot hold, which no address can contain either.
     void SetFilter(std::string_view needle);
-    const std::string& Filter() const { return m_filter; }
     // All rows, shown or not.
     std::size_t TotalCount() const { return m_sorted.size(); }
 

@@ -68,28 +68,26 @@ std::optional<unsigned> Count(const std::optional<std::string>& text, std::size_
 } // namespace
 
 int BackupList(Context& c) {
-    const auto format = c.call.Value("format").value_or("text");
-    if (format != "text" && format != "json")
-        return Refuse(c, "Unbekanntes Format \"" + format + "\" (text oder json).");
+    bool failed = false;
+    const bool json = WantsJson(c, failed);
+    if (failed)
+        return kFailed;
     const auto listing = Listing(c);
     if (!listing)
         return kFailed;
-    if (format == "json") {
-        c.io.out << "{\"moments\":[";
-        for (std::size_t i = 0; i < listing->moments.size(); ++i) {
-            const backupfolder::Moment& moment = listing->moments[i];
-            c.io.out << (i ? "," : "") << "{\"id\":" << JsonString(moment.id)
-                     << ",\"time\":" << JsonString(IsoTime(moment.time)) << ",\"files\":[";
-            for (std::size_t f = 0; f < moment.copies.size(); ++f)
-                c.io.out << (f ? "," : "")
-                         << "{\"name\":" << JsonString(Utf8(moment.copies[f].file))
-                         << ",\"size\":" << moment.copies[f].size << "}";
-            c.io.out << "]}";
+    if (json) {
+        nlohmann::ordered_json moments = nlohmann::ordered_json::array();
+        for (const backupfolder::Moment& moment : listing->moments) {
+            nlohmann::ordered_json files = nlohmann::ordered_json::array();
+            for (const backupfolder::Copy& copy : moment.copies)
+                files.push_back({{"name", Utf8(copy.file)}, {"size", copy.size}});
+            moments.push_back(
+                {{"id", moment.id}, {"time", IsoTime(moment.time)}, {"files", std::move(files)}});
         }
-        c.io.out << "],\"foreign\":[";
-        for (std::size_t i = 0; i < listing->foreign.size(); ++i)
-            c.io.out << (i ? "," : "") << JsonString(Utf8(listing->foreign[i]));
-        c.io.out << "]}\n";
+        nlohmann::ordered_json foreign = nlohmann::ordered_json::array();
+        for (const std::string& file : listing->foreign)
+            foreign.push_back(Utf8(file));
+        PrintJson(c, {{"moments", std::move(moments)}, {"foreign", std::move(foreign)}});
         return kOk;
     }
     for (const backupfolder::Moment& moment : listing->moments) {

@@ -53,55 +53,42 @@ void SetCheckedFiller(Context& c, std::function<void(CDialogModel&)> fill) {
     });
 }
 
-// A string for JSON, from UTF-8.
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (byte < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+bool WantsJson(Context& c, bool& failed) {
+    const auto format = c.call.Value("format").value_or("text");
+    failed = format != "text" && format != "json";
+    if (failed)
+        Refuse(c, "Unbekanntes Format \"" + format + "\" (text oder json).");
+    return format == "json";
+}
+
+void PrintJson(Context& c, const nlohmann::ordered_json& document) {
+    // The texts are UTF-8 already; a byte that is not would be replaced rather than throw.
+    c.io.out << document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 namespace {
 
-struct Command {
-    const char* words; // "domain add"
-    const char* usage; // the arguments after the words
-    const char* help;  // UTF-8
-    std::size_t minArgs;
-    std::size_t maxArgs;
-    std::vector<std::string> options; // besides the global ones
-    bool changes;                     // saves the set and restarts the services
-    enum Password { kNoPassword, kPassword, kPasswordIfAsked } password;
-    int (*handler)(Context&);
-    // Works on the backup folder alone: the set is not loaded, and the command takes the lock
-    // and restarts the services itself where it needs to.
-    bool withoutSet = false;
-};
-
-// The options every command takes; "dry-run" only the commands that change something.
-const char* const kGlobalOptions[] = {"config-dir", "no-restart", "wait", "help"};
-
 // --- Handlers ----------------------------------------------------------------------------------
 
 int DomainList(Context& c) {
-    for (CStringListEx::POSITION p = c.set.domains.GetHeadPosition(); p;)
-        c.io.out << Utf8(c.set.domains.GetNext(p)) << "\tlokal\n";
-    for (CStringListEx::POSITION p = c.set.backupDomains.GetHeadPosition(); p;)
-        c.io.out << Utf8(c.set.backupDomains.GetNext(p)) << "\tBackup-MX\n";
+    bool failed = false;
+    const bool json = WantsJson(c, failed);
+    if (failed)
+        return kFailed;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    const auto each = [&](const CDomainList& domains, const char* kind, const char* text) {
+        for (CStringListEx::POSITION p = domains.GetHeadPosition(); p;) {
+            const std::string domain = Utf8(domains.GetNext(p));
+            if (json)
+                list.push_back({{"domain", domain}, {"kind", kind}});
+            else
+                c.io.out << domain << '\t' << text << '\n';
+        }
+    };
+    each(c.set.domains, "local", "lokal");
+    each(c.set.backupDomains, "backup-mx", "Backup-MX");
+    if (json)
+        PrintJson(c, list);
     return kOk;
 }
 
@@ -109,6 +96,8 @@ int DomainAdd(Context& c) {
     const auto name = FromArgument(c, c.call.args[0]);
     if (!name)
         return kFailed;
+    if (c.call.Has("backup"))
+        c.done = "Backup-MX-Domain \"" + c.call.args[0] + "\" angelegt.";
     DomainsPage domains(c);
     SetCheckedFiller(c, [&](CDialogModel& dialog) {
         dialog.SetValue(CAddDomainDlg::kDomainName, *name);
@@ -155,8 +144,13 @@ int DomainRemove(Context& c) {
     return domains.Run(CPageDomains::kDeleteDomain);
 }
 
-// Lists the address rows of domain (the root for none) whose icon is one of icons.
-int ListRows(Context& c, const std::vector<int>& icons) {
+// Lists the address rows of domain (the root for none) whose icon is one of icons; second
+// names the second column in JSON.
+int ListRows(Context& c, const std::vector<int>& icons, const char* second) {
+    bool failed = false;
+    const bool json = WantsJson(c, failed);
+    if (failed)
+        return kFailed;
     std::optional<std::string> domain;
     if (!c.call.args.empty() && !(domain = FromArgument(c, c.call.args[0])))
         return kFailed;
@@ -164,19 +158,30 @@ int ListRows(Context& c, const std::vector<int>& icons) {
     if (!domains.SelectDomain(domain.value_or("")))
         return NoSuchDomain(c, *domain);
     const CAddressRows& rows = domains.page.Rows();
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (std::size_t row = 0; row < rows.RowCount(); ++row) {
-        if (std::find(icons.begin(), icons.end(), rows.RowIcon(row)) != icons.end())
-            c.io.out << Utf8(rows.Address(row)) << '\t' << Utf8(rows.Target(row)) << '\n';
+        if (std::find(icons.begin(), icons.end(), rows.RowIcon(row)) == icons.end())
+            continue;
+        const std::string address = Utf8(rows.Address(row));
+        const std::string target = Utf8(rows.Target(row));
+        if (json)
+            list.push_back({{"address", address}, {second, target}});
+        else
+            c.io.out << address << '\t' << target << '\n';
     }
-    return c.prompter.HadError() ? kFailed : kOk;
+    if (c.prompter.HadError())
+        return kFailed;
+    if (json)
+        PrintJson(c, list);
+    return kOk;
 }
 
 int AccountList(Context& c) {
-    return ListRows(c, {CAddressRows::kAccount});
+    return ListRows(c, {CAddressRows::kAccount}, "account");
 }
 
 int AliasList(Context& c) {
-    return ListRows(c, {CAddressRows::kForward, CAddressRows::kCatchAll});
+    return ListRows(c, {CAddressRows::kForward, CAddressRows::kCatchAll}, "target");
 }
 
 // The address argument (in the code page) with its domain selected on domains; nothing after
@@ -210,12 +215,23 @@ int AccountAdd(Context& c) {
     return domains.Run(CPageDomains::kAddAccount);
 }
 
-int AliasAdd(Context& c) {
+// Adds the forward of the first argument to the second; change: only in place of the target of
+// an existing forward.
+int PutAlias(Context& c, bool change) {
     DomainsPage domains(c);
     const auto text = SelectDomainOf(c, domains, c.call.args[0]);
     const auto target = text ? FromArgument(c, c.call.args[1]) : std::nullopt;
     if (!target)
         return kFailed;
+    if (change) {
+        const auto icon = domains.SelectRow(ansi::ToLower(*text));
+        if (!icon)
+            return Refuse(c, "Die Weiterleitung \"" + c.call.args[0] +
+                                 "\" ist nicht vorhanden (alias add legt sie an).");
+        if (*icon != CAddressRows::kForward && *icon != CAddressRows::kCatchAll)
+            return Refuse(c, "\"" + c.call.args[0] +
+                                 "\" ist eine Adresse eines Mailkontos, keine Weiterleitung.");
+    }
     const Address address = SplitAddress(*text);
     CAddAliasDlg dialog(address.domain.empty() ? std::string("*") : domains.page.SelectedName());
     dialog.SetValue(CAddAliasDlg::kLocalPart, address.local);
@@ -224,7 +240,7 @@ int AliasAdd(Context& c) {
         return kFailed;
     // The page asks before an address is led elsewhere; a script has said so beforehand or
     // changes nothing.
-    if (!domains.page.AddAliasFrom(dialog, c.prompter, false, c.call.Has("replace"))) {
+    if (!domains.page.AddAliasFrom(dialog, c.prompter, false, change || c.call.Has("replace"))) {
         if (c.prompter.HadError())
             return kFailed;
         return Refuse(c, "Die Adresse führt bereits zu einem anderen Ziel (siehe oben). "
@@ -252,6 +268,14 @@ int RemoveRow(Context& c, const std::vector<int>& icons, unsigned question, cons
 int AccountRemove(Context& c) {
     return RemoveRow(c, {CAddressRows::kAccount}, 144,
                      "ist kein Mailkonto, sondern eine Weiterleitung (alias remove).");
+}
+
+int AliasAdd(Context& c) {
+    return PutAlias(c, false);
+}
+
+int AliasChange(Context& c) {
+    return PutAlias(c, true);
 }
 
 int AliasRemove(Context& c) {
@@ -292,9 +316,10 @@ int Get(Context& c) {
 // The report keeps to the plug-in convention of the common monitors: one summary line, then
 // one line per finding; the exit status says the worst.
 int Check(Context& c) {
-    const auto format = c.call.Value("format").value_or("text");
-    if (format != "text" && format != "json")
-        return Refuse(c, "Unbekanntes Format \"" + format + "\" (text oder json).");
+    bool failed = false;
+    const bool json = WantsJson(c, failed);
+    if (failed)
+        return kFailed;
     CheckEnvironment environment;
     if (const auto host = c.call.Value("host-name"))
         environment.hostName = *host;
@@ -312,19 +337,19 @@ int Check(Context& c) {
     const std::size_t warnings = findings.size() - critical;
     const int status = critical ? 2 : warnings ? 1 : 0;
     const char* const kStates[] = {"OK", "WARNUNG", "KRITISCH"};
-    if (format == "json") {
+    if (json) {
         const char* const kJsonStates[] = {"ok", "warning", "critical"};
-        c.io.out << "{\"status\":\"" << kJsonStates[status] << "\",\"critical\":" << critical
-                 << ",\"warnings\":" << warnings << ",\"findings\":[";
-        for (std::size_t i = 0; i < findings.size(); ++i) {
-            const CFinding& f = findings[i];
-            c.io.out << (i ? "," : "") << "{\"severity\":\""
-                     << (f.severity == Severity::Critical ? "critical" : "warning")
-                     << "\",\"code\":" << JsonString(f.code) << ",\"file\":" << JsonString(f.file)
-                     << ",\"key\":" << JsonString(f.key) << ",\"text\":" << JsonString(f.text)
-                     << "}";
-        }
-        c.io.out << "]}\n";
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const CFinding& f : findings)
+            list.push_back({{"severity", f.severity == Severity::Critical ? "critical" : "warning"},
+                            {"code", f.code},
+                            {"file", f.file},
+                            {"key", f.key},
+                            {"text", f.text}});
+        PrintJson(c, {{"status", kJsonStates[status]},
+                      {"critical", critical},
+                      {"warnings", warnings},
+                      {"findings", std::move(list)}});
         return status;
     }
     c.io.out << "KORVANE " << kStates[status] << " - " << critical << " kritisch, " << warnings
@@ -341,11 +366,29 @@ int Trace(Context& c) {
         return kFailed;
     if (const auto refusal = TraceAddressRefusal(*address))
         return Refuse(c, Utf8(*refusal));
+    bool failed = false;
+    const bool json = WantsJson(c, failed);
+    if (failed)
+        return kFailed;
     const CTrace trace = TraceAddress(c.set, *address);
+    const bool arrives = trace.end == CTrace::End::Account || trace.end == CTrace::End::Outgoing;
+    if (json) {
+        const char* const kEnds[] = {"account", "outgoing", "refused", "loop"};
+        nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+        for (const CTraceStep& step : trace.steps)
+            steps.push_back({{"text", step.text}, {"decidedBy", step.decidedBy}});
+        nlohmann::ordered_json document = {{"address", c.call.args[0]},
+                                   {"end", kEnds[static_cast<int>(trace.end)]},
+                                   {"steps", std::move(steps)}};
+        if (trace.end == CTrace::End::Account)
+            document["account"] = Utf8(trace.account);
+        PrintJson(c, document);
+        return arrives ? kOk : kFailed;
+    }
     for (std::size_t i = 0; i < trace.steps.size(); ++i)
         c.io.out << i + 1 << ". " << trace.steps[i].text << "\n   (" << trace.steps[i].decidedBy
                  << ")\n";
-    return trace.end == CTrace::End::Account || trace.end == CTrace::End::Outgoing ? kOk : kFailed;
+    return arrives ? kOk : kFailed;
 }
 
 // A folder goes into every file that keeps a copy of it, as the folders page writes it; a
@@ -402,6 +445,9 @@ int Set(Context& c) {
         return Refuse(c, "Ein Schlüssel darf weder leer sein noch \":\", \"#\" oder "
                          "Steuerzeichen (Zeilenumbruch, Tabulator) enthalten, ein Wert keine "
                          "Steuerzeichen.");
+    c.done = value->empty() ? "\"" + c.call.args[1] + "\" aus \"" + c.call.args[0] + "\" entfernt."
+                            : "\"" + c.call.args[1] + "\" in \"" + c.call.args[0] + "\" ist jetzt \"" +
+                                  c.call.args[2] + "\".";
     if (map == &c.set.smarthosts)
         return SetRule(c, *key, *value);
     if (const char* folder = keyowners::FolderKey(*key); folder && map != &c.set.syslogd)
@@ -417,302 +463,245 @@ int Set(Context& c) {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"domain list",
-         "",
-         "Zeigt die lokalen Domains und die Backup-MX-Domains.",
-         0,
-         0,
-         {},
-         false,
-         Command::kNoPassword,
-         DomainList},
-        {"domain add",
-         "DOMAIN [--backup]",
-         "Legt eine lokale Domain an, mit --backup eine Backup-MX-Domain.",
-         1,
-         1,
-         {"backup"},
-         true,
-         Command::kNoPassword,
-         DomainAdd},
-        {"domain remove",
-         "DOMAIN --yes",
-         "Entfernt eine Domain. Ihre Adressen bleiben in \"aliases\" und entfallen beim "
-         "nächsten Laden. Ohne --yes wird in einem Terminal nachgefragt, sonst nichts "
-         "gelöscht.",
-         1,
-         1,
-         {"yes"},
-         true,
-         Command::kNoPassword,
-         DomainRemove},
-        {"account list",
-         "[DOMAIN]",
-         "Zeigt die Adressen der Mailkonten einer Domain, ohne DOMAIN die Konten ohne "
-         "Adresse in einer Domain.",
-         0,
-         1,
-         {},
-         false,
-         Command::kNoPassword,
-         AccountList},
-        {"account add",
-         "ADRESSE [--password-file=DATEI]",
-         "Legt ein Mailkonto an. Das Kennwort steht in der ersten Zeile der Datei oder, ohne "
-         "--password-file, der Standardeingabe; auf der Befehlszeile sähen es andere Benutzer. "
-         "Gibt es den Ordner des Kontos schon, ohne dass eine Adresse dorthin führt (was ein "
-         "abgebrochener Lauf hinterlässt), wird er übernommen: Kennwort und Einstellungen neu, "
-         "die Mails bleiben. Führt die Adresse schon woandershin (eine Weiterleitung), wird "
-         "nichts angelegt.",
-         1,
-         1,
-         {"password-file"},
-         true,
-         Command::kPassword,
-         AccountAdd},
-        {"account change",
-         "ADRESSE [--password-file=DATEI | --password-stdin] [--quota-mb=N] [--maxsize-kb=N] "
-         "[--save-envelope=0|1]",
-         "Ändert ein Mailkonto: das Kennwort (aus der Datei oder der Standardeingabe), das "
-         "Speicherplatzlimit in MB, die größte Mail in KB (0 schaltet ein Limit ab) und ob die "
-         "Envelope-Header erhalten bleiben. Was nicht angegeben ist, bleibt.",
-         1,
-         1,
-         {"password-file", "password-stdin", "quota-mb", "maxsize-kb", "save-envelope"},
-         true,
-         Command::kPasswordIfAsked,
-         AccountChange},
-        {"account remove",
-         "ADRESSE --yes",
-         "Löscht ein Mailkonto mit seinem Postfach. Das Postfach wird erst gelöscht, wenn die "
-         "Konfiguration ohne das Konto gespeichert ist; scheitert das Speichern, bleibt es, wo "
-         "es war. Ohne --yes wird in einem Terminal nachgefragt, sonst nichts gelöscht.",
-         1,
-         1,
-         {"yes"},
-         true,
-         Command::kNoPassword,
-         AccountRemove},
-        {"alias list",
-         "[DOMAIN]",
-         "Zeigt die Weiterleitungen einer Domain, ohne DOMAIN die ohne Domain.",
-         0,
-         1,
-         {},
-         false,
-         Command::kNoPassword,
-         AliasList},
-        {"alias add",
-         "ADRESSE ZIEL [--replace]",
-         "Legt eine Weiterleitung oder ein Alias an. Führt die Adresse schon woandershin (zu "
-         "einem Mailkonto oder einer anderen Weiterleitung), wird nichts geändert, außer mit "
-         "--replace: dann führt sie nur noch zum neuen Ziel.",
-         2,
-         2,
-         {"replace"},
-         true,
-         Command::kNoPassword,
-         AliasAdd},
-        {"alias remove",
-         "ADRESSE --yes",
-         "Löscht eine Weiterleitung. Ohne --yes wird in einem Terminal nachgefragt, sonst "
-         "nichts gelöscht.",
-         1,
-         1,
-         {"yes"},
-         true,
-         Command::kNoPassword,
-         AliasRemove},
-        {"check",
-         "[--format=text|json] [--host-name=NAME]",
-         "Prüft die Konfiguration auf Fehler und Gefahren (offenes Relay, Ports doppelt belegt, "
-         "fehlende oder abgelaufene Zertifikate, fehlende Verzeichnisse, Listendateien in zwei "
-         "Rollen, Schleifen von Weiterleitungen und mehr). Ende "
-         "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
-         0,
-         0,
-         {"format", "host-name"},
-         false,
-         Command::kNoPassword,
-         Check},
-        {"set",
-         "DATEI SCHLÜSSEL WERT [--force]",
-         "Setzt einen Schlüssel einer Konfigurationsdatei, ein leerer WERT entfernt ihn. Zeigt "
-         "eine Seite des Konfigurationsprogramms den Schlüssel, gelten ihre Grenzen; ein "
-         "Verzeichnis wird in alle Dateien geschrieben, die es kennen, eine Regel von "
-         "\"smarthosts\" (Schlüssel Domain oder <Domain) wie im Regel-Dialog geprüft. Einen "
-         "Schlüssel, den keine Seite kennt, setzt nur --force.",
-         3,
-         3,
-         {"force"},
-         true,
-         Command::kNoPassword,
-         Set},
-        {"trace",
-         "ADRESSE",
-         "Zeigt Schritt für Schritt, wohin eine Mail an die Adresse geht, und welcher Eintrag "
-         "jeden Schritt entscheidet. Ende mit 1, wenn die Mail abgewiesen würde oder in einer "
-         "Schleife kreist.",
-         1,
-         1,
-         {},
-         false,
-         Command::kNoPassword,
-         Trace},
-        {"export",
-         "accounts|aliases [--output=DATEI] [--bom]",
-         "Schreibt die Mailkonten (Adresse, Quota in MB, größte Mail in KB, Envelope-Header; nie "
-         "das Kennwort) oder die Weiterleitungen als CSV (UTF-8) auf die Standardausgabe oder "
-         "in die Datei; --bom setzt die Markierung, an der Tabellenprogramme UTF-8 erkennen.",
-         1,
-         1,
-         {"format", "output", "bom"},
-         false,
-         Command::kNoPassword,
-         Export},
-        {"import",
-         "accounts|aliases DATEI.csv [--dry-run [--diff]] [--all-or-nothing]",
-         "Legt Mailkonten (Spalten address, password, quota_mb, maxsize_kb, save_envelope) "
-         "oder Weiterleitungen (Spalten alias, target) aus einer CSV-Datei an; ein vorhandenes "
-         "Konto wird geändert, ein leeres Kennwort lässt seines. Jede Zeile wird wie im "
-         "Konfigurationsprogramm geprüft; eine abgelehnte Zeile hält die anderen nicht auf, "
-         "außer mit --all-or-nothing. --dry-run zeigt nur, was geschähe, mit --diff auch die "
-         "Unterschiede der Dateien. Trennzeichen Komma "
-         "oder Semikolon, Text in UTF-8 oder Windows-1252.",
-         2,
-         2,
-         {"diff", "all-or-nothing"},
-         true,
-         Command::kNoPassword,
-         Import},
-        {"get",
-         "DATEI SCHLÜSSEL",
-         "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
-         2,
-         2,
-         {},
-         false,
-         Command::kNoPassword,
-         Get},
-        {"backup list",
-         "[--format=text|json]",
-         "Zeigt die Sicherungen im Ordner \"backup.cfg\", die neueste zuerst: je Speichern "
-         "einen Zeitpunkt (die ID, mit der die anderen backup-Befehle ihn nennen) mit den "
-         "gesicherten Dateien und ihren Größen. Jede Kopie zeigt eine Datei, wie sie vor dem "
-         "Speichern war.",
-         0,
-         0,
-         {"format"},
-         false,
-         Command::kNoPassword,
-         BackupList,
-         true},
-        {"backup show",
-         "ID [DATEI]",
-         "Zeigt, was sich an den heutigen Dateien ändern würde, wenn die Sicherung ID "
-         "wiederhergestellt würde (als Unified Diff), für alle ihre Dateien oder eine.",
-         1,
-         2,
-         {},
-         false,
-         Command::kNoPassword,
-         BackupShow,
-         true},
-        {"backup restore",
-         "ID [DATEI...] [--dry-run]",
-         "Stellt die Dateien der Sicherung ID wieder her, alle oder die genannten, wie ein "
-         "Speichern: zuerst werden die heutigen Dateien gesichert (als neuer Zeitpunkt, so dass "
-         "sich die Wiederherstellung rückgängig machen lässt), dann werden alle ersetzt oder, "
-         "wenn eine nicht geschrieben werden kann, keine; danach werden die laufenden Dienste "
-         "neu gestartet, außer mit --no-restart. --dry-run zeigt nur die Unterschiede.",
-         1,
-         20,
-         {},
-         true,
-         Command::kNoPassword,
-         BackupRestore,
-         true},
-        {"backup prune",
-         "[--keep=ANZAHL] [--older-than=TAGE] [--dry-run]",
-         "Löscht alte Sicherungen: mit --keep alle außer den ANZAHL neuesten, mit --older-than "
-         "die älter als TAGE Tage, mit beiden nur die, auf die beides zutrifft. Die neueste "
-         "Sicherung bleibt immer. --dry-run zeigt nur, was gelöscht würde.",
-         0,
-         0,
-         {"keep", "older-than"},
-         true,
-         Command::kNoPassword,
-         BackupPrune,
-         true},
+        {.words = "domain list",
+         .usage = "",
+         .help = "Zeigt die lokalen Domains und die Backup-MX-Domains.",
+         .example = "domain list --format=json",
+         .options = {"format"},
+         .handler = DomainList},
+        {.words = "domain add",
+         .usage = "DOMAIN",
+         .help = "Legt eine lokale Domain an, mit --backup eine Backup-MX-Domain.",
+         .example = "domain add neu.example.com",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"backup"},
+         .changes = true,
+         .handler = DomainAdd,
+         .done = "Domain \"%1\" angelegt."},
+        {.words = "domain remove",
+         .usage = "DOMAIN",
+         .help = "Entfernt eine Domain. Ihre Adressen bleiben in \"aliases\" und entfallen beim "
+                 "nächsten Laden. Ohne --yes wird in einem Terminal nachgefragt, sonst nichts "
+                 "gelöscht.",
+         .example = "domain remove alt.example.com --yes",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"yes"},
+         .changes = true,
+         .handler = DomainRemove,
+         .done = "Domain \"%1\" entfernt.",
+         .completes = "@domain"},
+        {.words = "account list",
+         .usage = "[DOMAIN]",
+         .help = "Zeigt die Adressen der Mailkonten einer Domain, ohne DOMAIN die Konten ohne "
+                 "Adresse in einer Domain.",
+         .example = "account list example.com",
+         .maxArgs = 1,
+         .options = {"format"},
+         .handler = AccountList,
+         .completes = "@domain"},
+        {.words = "account add",
+         .usage = "ADRESSE",
+         .help = "Legt ein Mailkonto an. Das Kennwort steht in der ersten Zeile der Datei "
+                 "(--password-file) oder der Standardeingabe; in einem Terminal wird es zweimal "
+                 "verdeckt abgefragt. Auf der Befehlszeile sähen es andere Benutzer. Gibt es den "
+                 "Ordner des Kontos schon, ohne dass eine Adresse dorthin führt (was ein "
+                 "abgebrochener Lauf hinterlässt), wird er übernommen: Kennwort und "
+                 "Einstellungen neu, die Mails bleiben. Führt die Adresse schon woandershin "
+                 "(eine Weiterleitung), wird nichts angelegt.",
+         .example = "account add max@example.com --password-file /root/kennwort",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"password-file"},
+         .changes = true,
+         .password = Command::kPassword,
+         .handler = AccountAdd,
+         .done = "Mailkonto \"%1\" angelegt."},
+        {.words = "account change",
+         .usage = "ADRESSE",
+         .help = "Ändert ein Mailkonto: das Kennwort (aus der Datei oder der Standardeingabe, "
+                 "in einem Terminal zweimal verdeckt abgefragt), das Speicherplatzlimit in MB, "
+                 "die größte Mail in KB (0 schaltet ein Limit ab) und ob die Envelope-Header "
+                 "erhalten bleiben. Was nicht angegeben ist, bleibt.",
+         .example = "account change max@example.com --quota-mb 500",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"password-file", "password-stdin", "quota-mb", "maxsize-kb", "save-envelope"},
+         .changes = true,
+         .password = Command::kPasswordIfAsked,
+         .handler = AccountChange,
+         .done = "Mailkonto \"%1\" geändert."},
+        {.words = "account remove",
+         .usage = "ADRESSE",
+         .help = "Löscht ein Mailkonto mit seinem Postfach. Das Postfach wird erst gelöscht, "
+                 "wenn die Konfiguration ohne das Konto gespeichert ist; scheitert das "
+                 "Speichern, bleibt es, wo es war. Ohne --yes wird in einem Terminal "
+                 "nachgefragt, sonst nichts gelöscht.",
+         .example = "account remove max@example.com --yes",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"yes"},
+         .changes = true,
+         .handler = AccountRemove,
+         .done = "Mailkonto \"%1\" mit seinem Postfach gelöscht."},
+        {.words = "alias list",
+         .usage = "[DOMAIN]",
+         .help = "Zeigt die Weiterleitungen einer Domain, ohne DOMAIN die ohne Domain.",
+         .example = "alias list example.com",
+         .maxArgs = 1,
+         .options = {"format"},
+         .handler = AliasList,
+         .completes = "@domain"},
+        {.words = "alias add",
+         .usage = "ADRESSE ZIEL",
+         .help = "Legt eine Weiterleitung oder ein Alias an. Führt die Adresse schon woandershin "
+                 "(zu einem Mailkonto oder einer anderen Weiterleitung), wird nichts geändert, "
+                 "außer mit --replace: dann führt sie nur noch zum neuen Ziel.",
+         .example = "alias add info@example.com max@example.com",
+         .minArgs = 2,
+         .maxArgs = 2,
+         .options = {"replace"},
+         .changes = true,
+         .handler = AliasAdd,
+         .done = "Weiterleitung \"%1\" an \"%2\" angelegt."},
+        {.words = "alias change",
+         .usage = "ADRESSE ZIEL",
+         .help = "Gibt einer vorhandenen Weiterleitung ein neues Ziel. Ist die Adresse keine "
+                 "Weiterleitung (nicht vorhanden oder ein Mailkonto), wird nichts geändert.",
+         .example = "alias change info@example.com eva@example.com",
+         .minArgs = 2,
+         .maxArgs = 2,
+         .changes = true,
+         .handler = AliasChange,
+         .done = "Weiterleitung \"%1\" führt jetzt an \"%2\"."},
+        {.words = "alias remove",
+         .usage = "ADRESSE",
+         .help = "Löscht eine Weiterleitung. Ohne --yes wird in einem Terminal nachgefragt, "
+                 "sonst nichts gelöscht.",
+         .example = "alias remove info@example.com --yes",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"yes"},
+         .changes = true,
+         .handler = AliasRemove,
+         .done = "Weiterleitung \"%1\" gelöscht."},
+        {.words = "check",
+         .usage = "",
+         .help = "Prüft die Konfiguration auf Fehler und Gefahren (offenes Relay, Ports doppelt "
+                 "belegt, fehlende oder abgelaufene Zertifikate, fehlende Verzeichnisse, "
+                 "Listendateien in zwei Rollen, Schleifen von Weiterleitungen und mehr). Ende "
+                 "mit 0 ohne Befund, 1 bei Warnungen, 2 bei kritischen Befunden.",
+         .example = "check --format=json",
+         .options = {"format", "host-name"},
+         .handler = Check},
+        {.words = "set",
+         .usage = "DATEI SCHLÜSSEL WERT",
+         .help = "Setzt einen Schlüssel einer Konfigurationsdatei, ein leerer WERT entfernt ihn. "
+                 "Zeigt eine Seite des Konfigurationsprogramms den Schlüssel, gelten ihre "
+                 "Grenzen; ein Verzeichnis wird in alle Dateien geschrieben, die es kennen, "
+                 "eine Regel von \"smarthosts\" (Schlüssel Domain oder <Domain) wie im "
+                 "Regel-Dialog geprüft. Einen Schlüssel, den keine Seite kennt, setzt nur "
+                 "--force.",
+         .example = "set smtpd.cfg MaxThreads 12",
+         .minArgs = 3,
+         .maxArgs = 3,
+         .options = {"force"},
+         .changes = true,
+         .handler = Set,
+         .completes = "@setfile"},
+        {.words = "trace",
+         .usage = "ADRESSE",
+         .help = "Zeigt Schritt für Schritt, wohin eine Mail an die Adresse geht, und welcher "
+                 "Eintrag jeden Schritt entscheidet. Ende mit 1, wenn die Mail abgewiesen würde "
+                 "oder in einer Schleife kreist.",
+         .example = "trace info@example.com",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"format"},
+         .handler = Trace},
+        {.words = "export",
+         .usage = "accounts|aliases",
+         .help = "Schreibt die Mailkonten (Adresse, Quota in MB, größte Mail in KB, "
+                 "Envelope-Header; nie das Kennwort) oder die Weiterleitungen als CSV (UTF-8) "
+                 "auf die Standardausgabe oder in die Datei; --bom setzt die Markierung, an der "
+                 "Tabellenprogramme UTF-8 erkennen.",
+         .example = "export accounts --output konten.csv --bom",
+         .minArgs = 1,
+         .maxArgs = 1,
+         .options = {"format", "output", "bom"},
+         .handler = Export,
+         .completes = "accounts|aliases"},
+        {.words = "import",
+         .usage = "accounts|aliases DATEI.csv",
+         .help = "Legt Mailkonten (Spalten address, password, quota_mb, maxsize_kb, "
+                 "save_envelope) oder Weiterleitungen (Spalten alias, target) aus einer "
+                 "CSV-Datei an; ein vorhandenes Konto wird geändert, ein leeres Kennwort lässt "
+                 "seines. Jede Zeile wird wie im Konfigurationsprogramm geprüft; eine abgelehnte "
+                 "Zeile hält die anderen nicht auf, außer mit --all-or-nothing. --dry-run zeigt "
+                 "nur, was geschähe, mit --diff auch die Unterschiede der Dateien. "
+                 "Trennzeichen Komma oder Semikolon, Text in UTF-8 oder Windows-1252.",
+         .example = "import accounts neu.csv --dry-run",
+         .minArgs = 2,
+         .maxArgs = 2,
+         .options = {"diff", "all-or-nothing"},
+         .changes = true,
+         .handler = Import,
+         .completes = "accounts|aliases @files"},
+        {.words = "get",
+         .usage = "DATEI SCHLÜSSEL",
+         .help = "Zeigt den Wert eines Schlüssels einer Konfigurationsdatei.",
+         .example = "get smtpd.cfg Interface",
+         .minArgs = 2,
+         .maxArgs = 2,
+         .handler = Get,
+         .completes = "@setfile"},
+        {.words = "backup list",
+         .usage = "",
+         .help = "Zeigt die Sicherungen im Ordner \"backup.cfg\", die neueste zuerst: je "
+                 "Speichern einen Zeitpunkt (die ID, mit der die anderen backup-Befehle ihn "
+                 "nennen) mit den gesicherten Dateien und ihren Größen. Jede Kopie zeigt eine "
+                 "Datei, wie sie vor dem Speichern war.",
+         .example = "backup list --format=json",
+         .options = {"format"},
+         .handler = BackupList,
+         .withoutSet = true},
+        {.words = "backup show",
+         .usage = "ID [DATEI]",
+         .help = "Zeigt, was sich an den heutigen Dateien ändern würde, wenn die Sicherung ID "
+                 "wiederhergestellt würde (als Unified Diff), für alle ihre Dateien oder eine.",
+         .example = "backup show 261209-101500 smtpd.cfg",
+         .minArgs = 1,
+         .maxArgs = 2,
+         .handler = BackupShow,
+         .withoutSet = true},
+        {.words = "backup restore",
+         .usage = "ID [DATEI...]",
+         .help = "Stellt die Dateien der Sicherung ID wieder her, alle oder die genannten, wie "
+                 "ein Speichern: zuerst werden die heutigen Dateien gesichert (als neuer "
+                 "Zeitpunkt, so dass sich die Wiederherstellung rückgängig machen lässt), dann "
+                 "werden alle ersetzt oder, wenn eine nicht geschrieben werden kann, keine; "
+                 "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart. "
+                 "--dry-run zeigt nur die Unterschiede.",
+         .example = "backup restore 261209-101500 smtpd.cfg",
+         .minArgs = 1,
+         .maxArgs = 20,
+         .changes = true,
+         .handler = BackupRestore,
+         .withoutSet = true},
+        {.words = "backup prune",
+         .usage = "",
+         .help = "Löscht alte Sicherungen: mit --keep alle außer den ANZAHL neuesten, mit "
+                 "--older-than die älter als TAGE Tage, mit beiden nur die, auf die beides "
+                 "zutrifft. Die neueste Sicherung bleibt immer. --dry-run zeigt nur, was "
+                 "gelöscht würde.",
+         .example = "backup prune --keep 60 --older-than 30",
+         .options = {"keep", "older-than"},
+         .changes = true,
+         .handler = BackupPrune,
+         .withoutSet = true},
     };
     return commands;
-}
-
-void PrintOverview(std::ostream& out) {
-    out << "Aufruf: korvanectl [--config-dir=VERZEICHNIS] [--no-restart] [--wait=SEKUNDEN] BEFEHL "
-           "[ARGUMENTE]\n\n"
-           "Bearbeitet die Konfiguration des Korvane MailServer 4.0 im Verzeichnis aus "
-           "MAILCONFIGDIR\n(oder --config-dir) mit denselben Regeln wie das "
-           "Konfigurationsprogramm.\n\nBefehle:\n";
-    for (const Command& command : Commands())
-        out << "  " << command.words << (*command.usage ? " " : "") << command.usage << '\n';
-    out << "\nJeder Befehl, der etwas ändert, zeigt mit --dry-run nur, was er ändern würde (als "
-           "Unified Diff), und schreibt nichts.\n";
-    out << "\n\"korvanectl BEFEHL --help\" beschreibt einen Befehl. Ende mit 0 bei Erfolg, 1 "
-           "bei einer Ablehnung oder einem Fehler (die Änderung ist dann nicht gespeichert), 2 "
-           "bei falschem Aufruf, 3 wenn die Änderung gespeichert ist, aber eine andere Datei "
-           "nicht geschrieben werden konnte oder ein Dienst nicht neu startete.\n";
-}
-
-void PrintHelp(std::ostream& out, const Command& command) {
-    out << "Aufruf: korvanectl " << command.words << (*command.usage ? " " : "") << command.usage
-        << "\n\n"
-        << command.help << "\n";
-    if (command.changes && command.withoutSet)
-        out << "\nMit --dry-run wird nichts geschrieben.\n";
-    if (command.changes && !command.withoutSet)
-        out << "\nMit --dry-run wird nichts geschrieben: der Befehl zeigt als Unified Diff, was "
-               "er an den Dateien ändern würde, und welche Kontoordner er anlegen, ändern oder "
-               "löschen würde.\n"
-               "\nDie Konfiguration wird wie mit \"OK\" gespeichert (mit Sicherungskopien), "
-               "danach werden die laufenden Dienste neu gestartet, außer mit --no-restart. "
-               "Speichert gerade ein anderes Programm, wird bis zu 10 Sekunden (--wait) "
-               "gewartet, bevor etwas geändert wird; bis zum Speichern kann dann kein anderes "
-               "Programm speichern. Hat ein Programm, das nicht wartet, seit dem Laden eine "
-               "Datei geändert, wird nichts gespeichert. Ende mit 0, wenn die Änderung "
-               "gespeichert ist; mit 1, wenn nicht (ein erneuter Aufruf ist dann richtig); mit 3, "
-               "wenn sie gespeichert ist, aber eine andere Datei der Konfiguration nicht "
-               "geschrieben werden konnte oder ein Dienst den Neustart nicht annahm (die Meldungen "
-               "nennen sie).\n";
-}
-
-int Usage(Streams& io, const std::string& text, const Command* command = nullptr) {
-    io.err << "Fehler: " << text << '\n';
-    if (command)
-        io.err << "Aufruf: korvanectl " << command->words << (*command->usage ? " " : "")
-               << command->usage << '\n';
-    else
-        io.err << "\"korvanectl --help\" zeigt die Befehle.\n";
-    return kUsage;
-}
-
-// The command the words at the start of arguments name; how many words it took.
-const Command* FindCommand(const std::vector<std::string>& words, std::size_t& taken) {
-    for (const Command& command : Commands()) {
-        const std::string name = command.words;
-        const std::size_t space = name.find(' ');
-        if (space == std::string::npos) {
-            if (!words.empty() && words[0] == name) {
-                taken = 1;
-                return &command;
-            }
-        } else if (words.size() >= 2 && words[0] == name.substr(0, space) &&
-                   words[1] == name.substr(space + 1)) {
-            taken = 2;
-            return &command;
-        }
-    }
-    return nullptr;
 }
 
 // The first line of text, without its line end.
@@ -721,6 +710,16 @@ std::string FirstLine(const std::string& text) {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     return line;
+}
+
+// "%1", "%2", "%3" of text replaced by the arguments.
+std::string DoneText(std::string text, const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size() && i < 9; ++i) {
+        const std::string mark = "%" + std::to_string(i + 1);
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, mark.size(), args[i]);
+    }
+    return text;
 }
 
 // What a command changed in the set, so that its exit status can say whether its change reached
@@ -788,6 +787,9 @@ public:
         if (m_command.changes)
             m_probe.Before(set);
         m_status = m_command.handler(context);
+        m_done = context.done.empty() && m_command.done
+                     ? DoneText(m_command.done, m_call.args)
+                     : context.done;
         if (m_prompter.HadError())
             m_status = kFailed;
         if (m_command.changes)
@@ -810,6 +812,8 @@ public:
         return m_command.changes && context.save && (m_status == kOk || context.saveAnyway);
     }
     int Status() const { return m_status; }
+    // The line that says what the command did, once it is on disk (UTF-8), or nothing.
+    const std::string& Done() const { return m_done; }
     // Whether the handler changed the object of a file of the set.
     bool Changed(const void* object) const { return m_probe.Changed(object); }
 
@@ -820,6 +824,7 @@ private:
     CBatchPrompter& m_prompter;
     std::string m_password;
     int m_status = kFailed;
+    std::string m_done;
     CChangeProbe m_probe;
 };
 
@@ -850,70 +855,111 @@ int SavedStatus(const CCommandSheet& sheet, CQuibrelApp& app, CBatchPrompter& pr
     return kSavedWithErrors;
 }
 
+
+// The domains of the set for the shell's completion: the folder named on the command line, or
+// MAILCONFIGDIR. Only the two small domain lists are read.
+std::vector<std::string> CompletionDomains(const std::vector<std::string>& words) {
+    std::optional<std::string> directory = platform::GetEnvironment("MAILCONFIGDIR");
+    for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i].starts_with("--config-dir="))
+            directory = words[i].substr(13);
+        else if ((words[i] == "--config-dir" || words[i] == "-c") && i + 2 < words.size())
+            directory = words[i + 1];
+    }
+    std::vector<std::string> domains;
+    if (!directory)
+        return domains;
+    for (const char* name : {"domains", "backupdomains"}) {
+        CStorableList list;
+        if (!list.Load(PathJoin(*directory, name)))
+            continue;
+        for (CStringListEx::POSITION p = list.GetHeadPosition(); p;)
+            domains.push_back(Utf8(list.GetNext(p)));
+    }
+    return domains;
+}
+
+// The password of a command that takes one: from the file named, from a terminal without
+// echo (a new one twice), or the first line of standard input. Nothing after the message.
+std::optional<std::string> ReadPassword(const Command& command, const Invocation& call,
+                                        Streams& io) {
+    std::string text;
+    if (const auto file = call.Value("password-file")) {
+        if (!platform::ReadWholeFile(*file, text)) {
+            io.err << "Fehler: Die Kennwortdatei \"" << *file << "\" kann nicht gelesen werden.\n";
+            return std::nullopt;
+        }
+    } else if (io.interactive) {
+        const auto first = platform::ReadHiddenLine("Kennwort: ");
+        const auto again = first ? platform::ReadHiddenLine("Kennwort wiederholen: ") : first;
+        if (!again) {
+            io.err << "Fehler: Es wurde kein Kennwort eingegeben; es wurde nichts geändert.\n";
+            return std::nullopt;
+        }
+        if (*first != *again) {
+            io.err << "Fehler: Die beiden Kennwörter stimmen nicht überein; es wurde nichts "
+                      "geändert.\n";
+            return std::nullopt;
+        }
+        text = *first;
+    } else {
+        std::getline(io.in, text);
+    }
+    (void)command;
+    bool representable = true;
+    std::string password = ansi::FromUtf8(FirstLine(text), &representable);
+    if (!representable) {
+        io.err << "Fehler: Das Kennwort enthält Zeichen, die nicht in Windows-1252 "
+                  "darstellbar sind.\n";
+        return std::nullopt;
+    }
+    return password;
+}
+
 } // namespace
 
 int Run(const std::vector<std::string>& arguments, Streams io) {
-    Invocation call;
-    std::vector<std::string> words;
-    bool optionsEnd = false;
-    for (const std::string& argument : arguments) {
-        if (!optionsEnd && argument == "--") {
-            optionsEnd = true;
-        } else if (!optionsEnd && argument.size() > 2 && argument.starts_with("--")) {
-            const std::size_t equals = argument.find('=');
-            const std::string name = argument.substr(2, equals - 2);
-            call.options[name] = equals == std::string::npos
-                                     ? std::nullopt
-                                     : std::optional<std::string>(argument.substr(equals + 1));
-        } else {
-            words.push_back(argument);
-        }
-    }
-    if (words.empty() || (words.size() == 1 && words[0] == "help")) {
-        if (words.empty() && !call.Has("help"))
-            return Usage(io, "Kein Befehl angegeben.");
-        PrintOverview(io.out);
+    if (!arguments.empty() && arguments[0] == "__complete") {
+        // For the shell's completion: the words after it, the one being completed last.
+        std::vector<std::string> words(arguments.begin() + 1, arguments.end());
+        if (!words.empty() && words[0] == "--")
+            words.erase(words.begin());
+        Complete(io.out, Commands(), words, CompletionDomains);
         return kOk;
     }
-    std::size_t taken = 0;
-    const Command* command = FindCommand(words, taken);
-    if (!command)
-        return Usage(io, "Unbekannter Befehl \"" + words[0] +
-                             (words.size() > 1 && (words[0] == "domain" || words[0] == "account" ||
-                                                   words[0] == "alias" || words[0] == "backup")
-                                  ? " " + words[1]
-                                  : std::string()) +
-                             "\".");
-    for (const auto& [name, value] : call.options) {
-        const bool global = std::find(std::begin(kGlobalOptions), std::end(kGlobalOptions), name) !=
-                            std::end(kGlobalOptions);
-        if (!global && !(name == "dry-run" && command->changes) &&
-            std::find(command->options.begin(), command->options.end(), name) ==
-                command->options.end())
-            return Usage(io, "Unbekannte Option \"--" + name + "\".", command);
-    }
-    if (call.Has("help")) {
-        PrintHelp(io.out, *command);
+    const Parsed parsed = ParseCommandLine(Commands(), arguments);
+    switch (parsed.kind) {
+    case Parsed::Kind::Version:
+        PrintVersion(io.out);
         return kOk;
+    case Parsed::Kind::HelpAll:
+        PrintAllHelp(io.out, Commands());
+        return kOk;
+    case Parsed::Kind::Help:
+        if (parsed.command)
+            PrintHelp(io.out, *parsed.command);
+        else
+            PrintOverview(io.out, Commands());
+        return kOk;
+    case Parsed::Kind::Usage:
+        io.err << "Fehler: " << parsed.error << '\n';
+        if (parsed.command)
+            io.err << "Aufruf: " << UsageLine(*parsed.command) << "\n\"korvanectl "
+                   << parsed.command->words << " --help\" beschreibt den Befehl.\n";
+        else
+            io.err << "\"korvanectl --help\" zeigt die Befehle.\n";
+        return kUsage;
+    case Parsed::Kind::Run:
+        break;
     }
-    call.args.assign(words.begin() + static_cast<std::ptrdiff_t>(taken), words.end());
-    if (call.args.size() < command->minArgs)
-        return Usage(io, "Zu wenige Argumente.", command);
-    if (call.args.size() > command->maxArgs)
-        return Usage(io, "Zu viele Argumente.", command);
-    for (const char* valued : {"config-dir", "password-file", "format", "host-name", "wait",
-                               "output", "quota-mb", "maxsize-kb", "save-envelope", "keep",
-                               "older-than"})
-        if (call.Has(valued) && !call.Value(valued))
-            return Usage(io,
-                         std::string("Die Option \"--") + valued + "\" braucht einen Wert (--" +
-                             valued + "=...).",
-                         command);
-
+    const Command* command = parsed.command;
+    const Invocation& call = parsed.call;
     if (const auto wait = call.Value("wait");
         wait && (wait->empty() || wait->size() > 4 ||
-                 wait->find_first_not_of("0123456789") != std::string::npos))
-        return Usage(io, "--wait braucht eine Zahl von Sekunden (--wait=10).", command);
+                 wait->find_first_not_of("0123456789") != std::string::npos)) {
+        io.err << "Fehler: --wait braucht eine Zahl von Sekunden (--wait=10).\n";
+        return kUsage;
+    }
     if (const auto directory = call.Value("config-dir"))
         (void)platform::SetEnvironment("MAILCONFIGDIR", *directory);
     const auto directory = platform::GetEnvironment("MAILCONFIGDIR");
@@ -931,23 +977,10 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
                                (command->password == Command::kPasswordIfAsked &&
                                 (call.Has("password-file") || call.Has("password-stdin")));
     if (wantsPassword) {
-        std::string text;
-        if (const auto file = call.Value("password-file")) {
-            if (!platform::ReadWholeFile(*file, text)) {
-                io.err << "Fehler: Die Kennwortdatei \"" << *file
-                       << "\" kann nicht gelesen werden.\n";
-                return kFailed;
-            }
-        } else {
-            std::getline(io.in, text);
-        }
-        bool representable = true;
-        password = ansi::FromUtf8(FirstLine(text), &representable);
-        if (!representable) {
-            io.err << "Fehler: Das Kennwort enthält Zeichen, die nicht in Windows-1252 "
-                      "darstellbar sind.\n";
+        const auto read = ReadPassword(*command, call, io);
+        if (!read)
             return kFailed;
-        }
+        password = *read;
     }
 
     const bool dryRun = command->changes && call.Has("dry-run");
@@ -984,8 +1017,12 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
         environment.lockTimeout = std::chrono::seconds(std::atoi(wait->c_str()));
     CQuibrelApp app(std::move(environment));
     switch (app.Run("")) {
-    case AppOutcome::Saved:
-        return SavedStatus(sheet, app, prompter, io);
+    case AppOutcome::Saved: {
+        const int saved = SavedStatus(sheet, app, prompter, io);
+        if ((saved == kOk || saved == kSavedWithErrors) && !sheet.Done().empty())
+            io.out << sheet.Done() << '\n';
+        return saved;
+    }
     case AppOutcome::Cancelled:
         return sheet.Status();
     default: // no rights, or a save refused for another program's sake

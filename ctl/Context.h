@@ -2,12 +2,15 @@
 // runs in, and the helpers that turn arguments into the files' code page and back.
 #pragma once
 
+#include "ctl/CommandLine.h"
 #include "ctl/Commands.h"
 
 #include "Common/Ansi.h"
 #include "app/BatchPrompter.h"
 #include "app/ConfigSet.h"
 #include "pages/PageDomains.h"
+
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <map>
@@ -17,19 +20,6 @@
 #include <vector>
 
 namespace ctl {
-
-// A command line taken apart: the words and arguments in order, the options by name (a value
-// after "=", or none).
-struct Invocation {
-    std::vector<std::string> args;
-    std::map<std::string, std::optional<std::string>> options;
-
-    bool Has(const std::string& name) const { return options.count(name) != 0; }
-    std::optional<std::string> Value(const std::string& name) const {
-        const auto it = options.find(name);
-        return it == options.end() ? std::nullopt : it->second;
-    }
-};
 
 struct Context {
     CConfigSet& set;
@@ -41,6 +31,8 @@ struct Context {
     // its work and refused the rest saves what it applied.
     bool save = true;
     bool saveAnyway = false;
+    // The line printed once the change is on disk, when the handler words it itself (UTF-8).
+    std::string done{};
 };
 
 // --- Helpers of the handlers -----------------------------------------------------------------
@@ -126,8 +118,11 @@ inline int NoSuchDomain(Context& c, const std::string& domain) {
     return Refuse(c, "Die Domain \"" + Utf8(domain) + "\" ist nicht vorhanden.");
 }
 
-// text (UTF-8) as a JSON string, quotes included.
-std::string JsonString(std::string_view text);
+// Whether the command was asked for JSON ("--format=json"); false after the refusal of a
+// format other than text and json, which sets failed.
+bool WantsJson(Context& c, bool& failed);
+// Writes a JSON document (from nlohmann::ordered_json; strings UTF-8) as one line.
+void PrintJson(Context& c, const nlohmann::ordered_json& document);
 
 // The transfer commands (Transfer.cpp).
 int Export(Context& c);

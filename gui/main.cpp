@@ -8,12 +8,15 @@
 //   korvane-configurator --show-and-exit  starts as usual, ends as soon as the sheet is drawn
 //                                         (messages go to standard error, nothing is written):
 //                                         for measuring the start
+//   korvane-configurator --help           what this says, --version the version and the
+//                                         help folder; both without a display
 #include "app/QuibrelApp.h"
 #include "gui/HelpViewer.h"
 #include "gui/QtPrompter.h"
 #include "gui/QuibrelDlg.h"
 #include "gui/TextCodec.h"
 #include "pages/Help.h"
+#include "platform/FileSystem.h"
 #include "platform/Security.h"
 #include "platform/ServiceManager.h"
 
@@ -54,9 +57,48 @@ int Render(const QString& folder, platform::ServiceManager& services) {
     return sheet.files().isEmpty() ? 1 : 0;
 }
 
+// Answered before the toolkit starts, so that they work without a display (help2man makes the
+// manual page from them at build time).
+bool PrintAndEnd(int argc, char* argv[]) {
+    const std::string first = argc == 2 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::printf(
+            "Aufruf: korvane-configurator [OPTION]\n"
+            "Bearbeitet die Konfiguration des Korvane MailServer 4.0 (ESMTP, POP3, IMAP4,\n"
+            "Zustellung, Syslog) im Verzeichnis aus MAILCONFIGDIR in einem Dialog mit sieben\n"
+            "Seiten. \"OK\" speichert alles mit Sicherungskopien in backup.cfg und fordert die\n"
+            "laufenden Dienste zum Neustart auf. Das Programm schreibt die Dateien der Dienste\n"
+            "und läuft deshalb als root; über das Menü startet es nach der Anmeldung bei\n"
+            "polkit mit dem Verzeichnis aus /etc/default/korvane.\n"
+            "\n"
+            "Optionen:\n"
+            "      --render ORDNER         zeichnet jede Seite und jeden Dialog als PNG-Datei\n"
+            "                              in ORDNER und endet, ohne etwas zu schreiben\n"
+            "      --show-and-exit         startet wie sonst und endet, sobald der Dialog\n"
+            "                              gezeichnet ist (zum Messen des Starts)\n"
+            "      /RunOnce                startet das Programm neu und endet\n"
+            "  -h, --help                  zeigt diese Hilfe\n"
+            "      --version               zeigt die Version und den Ordner der Hilfeseiten\n"
+            "\n"
+            "Die Befehlszeile derselben Konfiguration ist korvanectl(1).\n");
+        return true;
+    }
+    if (first == "--version") {
+        const std::string help = ProgramHelpFolder();
+        const auto folder = platform::StatPath(help);
+        std::printf("korvane-configurator (Korvane MailServer 4.0) %s\nHilfe: %s\n",
+                    KORVANE_VERSION,
+                    folder && folder->isDirectory ? help.c_str() : "nicht gefunden");
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (PrintAndEnd(argc, argv))
+        return 0;
     QApplication app(argc, argv);
     QTranslator translator;
     LoadGermanCatalogue(app, translator);
@@ -66,6 +108,8 @@ int main(int argc, char* argv[]) {
     auto services = platform::CreateServiceManager();
     if (arguments.size() == 2 && arguments[0] == QLatin1String("--render"))
         return Render(arguments[1], *services);
+    if (arguments.size() == 1 && arguments[0].startsWith(QLatin1String("--render=")))
+        return Render(arguments[0].mid(9), *services);
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--show-and-exit")) {
         CShowOnceSheet sheet;
         RunUnattended(sheet, *services);

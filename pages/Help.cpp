@@ -104,7 +104,12 @@ std::string PagePath(const std::string& helpFolder, unsigned viewerCommand, unsi
 }
 
 std::string FindHelpFolder(const std::string& programPath, const std::string& fallback) {
-    const std::string beside = PathJoin(Directory(programPath), kFolderName);
+    const std::string programFolder = Directory(programPath);
+    const std::string shared =
+        PathJoin(PathJoin(PathJoin(Directory(programFolder), "share"), kShareName), kFolderName);
+    if (IsDirectory(shared))
+        return shared;
+    const std::string beside = PathJoin(programFolder, kFolderName);
     if (IsDirectory(beside) || fallback.empty() || !IsDirectory(fallback))
         return beside;
     return fallback;

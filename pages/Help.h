@@ -77,6 +77,8 @@ constexpr unsigned long ContextOf(unsigned resourceNumber) {
 // The file names of the help folder.
 inline constexpr const char* kContentsPage = "index.html";
 inline constexpr const char* kFolderName = "help";
+// The program's folder under the installation's "share" (FHS: /usr/share/korvane-configurator).
+inline constexpr const char* kShareName = "korvane-configurator";
 
 // One row of the page table: a context number and the page that explains it.
 struct ContextPage {
@@ -94,8 +96,9 @@ const char* PageOfContext(unsigned long context);
 // is for the viewer to find out.
 std::string PagePath(const std::string& helpFolder, unsigned viewerCommand, unsigned long data);
 
-// The help folder for the program at programPath: "help" beside it when that folder exists,
-// otherwise fallback when that one exists (a build that runs from its build tree names its
+// The help folder for the program at programPath: "../share/korvane-configurator/help" from its
+// folder when that exists (an installed program: /usr/bin and /usr/share, or any other prefix),
+// else "help" beside it when that folder exists (the Windows layout), otherwise fallback when that one exists (a build that runs from its build tree names its
 // source tree here), otherwise "help" beside the program, which the router then reports missing.
 std::string FindHelpFolder(const std::string& programPath, const std::string& fallback);
 

@@ -43,9 +43,11 @@ bool ReadWholeFile(const std::string& path, LargeString& out);
 // Replaces the file at path by data without ever leaving a partial file behind: the data goes
 // to a temporary file in the same directory, is flushed to the disk and renamed over path.
 // A link at path is followed, so the file it points to is replaced and the link stays. The new
-// file keeps the mode (and, where we may, the owner) of the file it replaces; a new file gets
-// newFileMode. On failure the old file is untouched, the temporary file is removed, and the
-// function returns false. See ReplaceFileAtomic for what a crash leaves behind.
+// file keeps the mode (and, where we may, the owner: when we run as root) of the file it
+// replaces, so that the services can still read it; a new file gets newFileMode. On failure
+// the old file is untouched, the temporary file is removed, and the function returns false.
+// A full disk, a read-only folder or a crash thus leave the old file whole. See
+// ReplaceFileAtomic for what a crash leaves behind.
 bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode = 0644);
 
 // Copies the file from to the file to, replacing an existing one whole (atomically, as
@@ -113,6 +115,12 @@ bool IsWritableDirectory(const std::string& path);
 
 // Whether the program's standard input is a terminal a person types into.
 bool StandardInputIsTerminal();
+
+// Writes prompt to standard error and reads one line typed at the terminal of standard input
+// without showing it (a password); nothing when standard input is no terminal or ends first.
+// The terminal shows what is typed again afterwards, also when the program is interrupted
+// while it waits (the signal is then delivered as before).
+std::optional<std::string> ReadHiddenLine(const std::string& prompt);
 
 // Like WriteFileAtomic, except that a link at path is replaced by the new file instead of
 // being followed. A file that is replaced keeps its mode (and, where we may, its owner); a new

@@ -11,6 +11,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <csignal>
+#include <iterator>
+#include <termios.h>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -364,6 +367,59 @@ bool StandardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
+namespace {
+
+struct termios g_shownTerminal; // what the terminal was like before the hidden line
+volatile sig_atomic_t g_terminalHidden = 0;
+
+void RestoreTerminalAndDie(int signal) {
+    if (g_terminalHidden)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_shownTerminal); // async-signal-safe
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+} // namespace
+
+std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
+    if (::isatty(STDIN_FILENO) != 1 || ::tcgetattr(STDIN_FILENO, &g_shownTerminal) != 0)
+        return std::nullopt;
+    static const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction previous[std::size(kSignals)] = {};
+    struct sigaction restore = {};
+    restore.sa_handler = RestoreTerminalAndDie;
+    sigemptyset(&restore.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &restore, &previous[i]);
+    struct termios hidden = g_shownTerminal;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    hidden.c_lflag |= ECHONL; // the line end still shows, so the next message starts anew
+    (void)!::write(STDERR_FILENO, prompt.data(), prompt.size());
+    g_terminalHidden = 1;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    std::string line;
+    bool ended = false;
+    for (char c;;) {
+        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ended = true;
+            break;
+        }
+        if (c == '\n')
+            break;
+        line += c;
+    }
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_shownTerminal);
+    g_terminalHidden = 0;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        ::sigaction(kSignals[i], &previous[i], nullptr);
+    if (ended && line.empty())
+        return std::nullopt;
+    return line;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The atomic writer. Every file the program writes goes through ReplaceInDirectory: targets,
 // backup copies and the files of the spool.
@@ -629,8 +685,10 @@ bool ReplaceInDirectory(int dirFd, const std::string& name, std::string_view dat
     // not, is readable by its owner only. The owner goes first, as a change of owner may clear
     // set-id bits.
     if (replacingFile) {
-        if (::geteuid() == 0)
-            (void)::fchown(temp.fd(), old.st_uid, old.st_gid);
+        // A file system without owners (or a refused change) leaves the file ours; the mode
+        // below still decides who may read it.
+        if (::geteuid() == 0 && ::fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
+        }
         if (::fchmod(temp.fd(), old.st_mode & 07777) != 0)
             return false;
     } else if (::fchmod(temp.fd(), newFileMode) != 0) {

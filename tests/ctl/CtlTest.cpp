@@ -7,7 +7,9 @@
 #include "tests/TestUtil.h"
 #include "tests/pages/CertificateMaker.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
@@ -98,6 +100,87 @@ TEST_F(Ctl, WrongUsageEndsWithTwoAndHelpWithZero) {
     ExpectNothingWritten();
     // The installed program ends the same way.
     EXPECT_EQ(platform::RunAndWait(KORVANE_CTL, {"frobnicate"}), 2);
+}
+
+TEST_F(Ctl, OptionsTakeTheFormsOfGnuPrograms) {
+    WriteBytes(dir / "password", "geheim\n");
+    // A value after "=" or as the next word, an option before or after the command words.
+    ASSERT_EQ(Run({"account", "add", "max@example.test", "--password-file", dir / "password",
+                   "--no-restart"})
+                  .status,
+              0);
+    ASSERT_EQ(Run({"--no-restart", "--password-file=" + (dir / "password"), "account", "add",
+                   "eva@example.test"})
+                  .status,
+              0);
+    const Result listed = Run({"account", "list", "-c", config, "example.test", "--format", "json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const auto accounts = nlohmann::json::parse(listed.out);
+    std::vector<std::string> addresses;
+    for (const auto& row : accounts)
+        addresses.push_back(row.at("address"));
+    EXPECT_THAT(addresses, testing::IsSupersetOf({"max@example.test", "eva@example.test"}));
+    // After "--" everything is an argument, also what begins with a dash.
+    EXPECT_EQ(Run({"-n", "set", "smtpd.cfg", "Own.Key", "--force", "--", "-5"}).status, 0);
+    const Result operand = Run({"set", "smtpd.cfg", "MaxThreads", "--", "12", "--no-restart"});
+    EXPECT_EQ(operand.status, 2); // "--no-restart" after "--" is a fourth argument
+    EXPECT_NE(operand.err.find("Zu viele Argumente"), std::string::npos);
+
+    // Mistakes get a German message, a suggestion where one is close, and status 2.
+    const struct {
+        std::vector<std::string> call;
+        const char* message;
+    } mistakes[] = {
+        {{"acount", "list"}, "Unbekannter Befehl \"acount\". Meinten Sie \"account\"?"},
+        {{"alias", "chnage", "a@example.test", "b@example.test"},
+         "Meinten Sie \"alias change\"?"},
+        {{"account", "add", "x@example.test", "--pasword-file=F"},
+         "Unbekannte Option \"--pasword-file\". Meinten Sie \"--password-file\"?"},
+        {{"check", "--format"}, "Die Option \"--format\" braucht einen Wert"},
+        {{"domain", "list", "--replace"}, "Die Option \"--replace\" gibt es für \"domain list\" nicht."},
+    };
+    for (const auto& mistake : mistakes) {
+        const Result result = Run(mistake.call);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(mistake.call);
+        EXPECT_NE(result.err.find(mistake.message), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(Run({"-h"}).out.substr(0, 8), "Aufruf: ");
+    EXPECT_NE(Run({"alias", "change", "--help"}).out.find("Beispiel:\n  korvanectl alias change"),
+              std::string::npos);
+    EXPECT_THAT(Run({"--version"}).out, testing::StartsWith("korvanectl (Korvane MailServer 4.0) "));
+}
+
+TEST_F(Ctl, ListsAndTheTraceSpeakJson) {
+    const auto json = [&](std::vector<std::string> call) {
+        call.push_back("--format=json");
+        const Result result = Run(call);
+        EXPECT_LE(result.status, 1) << result.err;
+        return nlohmann::json::parse(result.out);
+    };
+    EXPECT_EQ(json({"domain", "list"}).at(0), (nlohmann::json{{"domain", "example.test"},
+                                                              {"kind", "local"}}));
+    EXPECT_EQ(json({"domain", "list"}).back().at("kind"), "backup-mx");
+    EXPECT_EQ(json({"alias", "list", "example.test"}).at(0).size(), 2u); // address, target
+    const auto trace = json({"trace", "info@example.test"});
+    EXPECT_EQ(trace.at("end"), "account");
+    EXPECT_FALSE(trace.at("steps").empty());
+    EXPECT_TRUE(trace.at("steps").at(0).contains("decidedBy"));
+}
+
+TEST_F(Ctl, AliasChangeLeadsOnlyAForwardElsewhere) {
+    ASSERT_EQ(Run({"alias", "add", "chef@example.test", "info@example.test", "--no-restart"}).status, 0);
+    const Result changed =
+        Run({"alias", "change", "chef@example.test", "x@elsewhere.test", "--no-restart"});
+    ASSERT_EQ(changed.status, 0) << changed.err;
+    // A change on disk says so in one line.
+    EXPECT_EQ(changed.out, "Weiterleitung \"chef@example.test\" führt jetzt an "
+                           "\"x@elsewhere.test\".\n");
+    EXPECT_NE(Run({"alias", "list", "example.test"}).out.find("chef@example.test\tx@elsewhere.test"),
+              std::string::npos);
+    const std::string aliases = ReadBytes(config + "/aliases");
+    EXPECT_EQ(Run({"alias", "change", "info@example.test", "x@elsewhere.test"}).status, 1);
+    EXPECT_EQ(Run({"alias", "change", "nobody@example.test", "x@elsewhere.test"}).status, 1);
+    EXPECT_EQ(ReadBytes(config + "/aliases"), aliases);
 }
 
 TEST_F(Ctl, ReadingCommandsPrintAndWriteNothing) {
@@ -344,7 +427,8 @@ TEST_F(Ctl, CheckFindsEachFaultAndNothingOnTheSample) {
     };
     const Result clean = check();
     ASSERT_EQ(clean.status, 0) << clean.out;
-    EXPECT_EQ(clean.out, "{\"status\":\"ok\",\"critical\":0,\"warnings\":0,\"findings\":[]}\n");
+    EXPECT_EQ(nlohmann::json::parse(clean.out),
+              nlohmann::json::parse(R"({"status":"ok","critical":0,"warnings":0,"findings":[]})"));
     EXPECT_EQ(Run({"check", "--host-name=example.test"}).out.substr(0, 13), "KORVANE OK - ");
 
     struct Fault {
@@ -680,14 +764,13 @@ TEST_F(Ctl, BackupRestoreBringsBackTheBytesOfAMoment) {
     EXPECT_EQ(Run({"backup", "list"}).status, 0); // no backups yet is no error
     ASSERT_EQ(Run({"domain", "add", "neu.test", "--no-restart"}).status, 0);
     ASSERT_EQ(Run({"set", "smtpd.cfg", "MaxThreads", "12", "--no-restart"}).status, 0);
-    const std::string json = Run({"backup", "list", "--format=json"}).out;
+    const auto listing = nlohmann::json::parse(Run({"backup", "list", "--format=json"}).out);
     // The oldest moment holds the files as they were before the first command.
-    const std::size_t last = json.rfind("{\"id\":\"");
-    ASSERT_NE(last, std::string::npos) << json;
-    const std::string oldest = json.substr(last + 7, json.find('"', last + 7) - last - 7);
-    EXPECT_NE(json.find("{\"name\":\"smtpd.cfg\",\"size\":" +
-                        std::to_string(before["smtpd.cfg"].size()) + "}"),
-              std::string::npos);
+    ASSERT_EQ(listing.at("moments").size(), 2u) << listing;
+    const nlohmann::json& first = listing.at("moments").back();
+    const std::string oldest = first.at("id");
+    EXPECT_THAT(first.at("files"), testing::Contains(nlohmann::json{
+                                       {"name", "smtpd.cfg"}, {"size", before["smtpd.cfg"].size()}}));
     const Result show = Run({"backup", "show", oldest, "domains"});
     EXPECT_NE(show.out.find("-neu.test\n"), std::string::npos) << show.out;
 

@@ -313,13 +313,13 @@ public:
             ::close(release[1]);
             const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CREAT, 0644);
             const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 1 : 0;
-            (void)::write(ready[1], &ok, 1);
+            (void)!::write(ready[1], &ok, 1);
             if (holdMs >= 0) {
                 const timespec hold{holdMs / 1000, (holdMs % 1000) * 1000000L};
                 ::nanosleep(&hold, nullptr);
             } else {
                 char c;
-                (void)::read(release[0], &c, 1); // returns when the parent closes its end
+                (void)!::read(release[0], &c, 1); // returns when the parent closes its end
             }
             ::_exit(0);
         }

@@ -32,8 +32,11 @@ std::string MomentText(std::string_view moment);
 bool MomentBefore(std::string_view a, std::string_view b);
 
 // A moment for a save that is about to copy files into folder: the local time now, with a
-// number behind it higher than any moment of that second in the folder. Also removes the
-// temporary files of copies a killed save left there.
+// number behind it higher than any moment of that second in the folder. One moment for all the
+// copies of a save lets the history group them by save, and the number keeps the second of
+// two quick commands from replacing the first one's copies: the state before the first is
+// never lost. Also removes the temporary files of copies a killed save left there (of
+// earlier seconds too).
 std::string NewMoment(const std::string& folder);
 
 // The newest copy of file in folder (its full path), or nothing. For the moment the last
@@ -57,9 +60,11 @@ struct Listing {
     std::vector<Moment> moments;      // newest first
     std::vector<std::string> foreign; // names that are no copy (shown, never touched)
 };
-// The copies in folder grouped by moment. (Copies written before a save shared one stamp among
-// its files have a stamp each; a save of theirs that crossed a second shows as two moments.
-// Guessing which belong together would merge real saves of different files as well.)
+// The copies in folder grouped by moment. There is no index file: the history is what the
+// names say, so copies taken by hand or by older versions show up too. (Copies written before
+// a save shared one stamp among its files have a stamp each; a save of theirs that crossed a
+// second shows as two moments. Guessing which belong together would merge real saves of
+// different files as well.)
 Listing List(const std::string& folder);
 
 } // namespace backupfolder

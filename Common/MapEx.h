@@ -5,7 +5,9 @@
 // CStorableMap     bound to one file: comment-preserving load and save with a backup copy
 // CConfigMap       the service files: load by name from the configuration directory, typed access
 //
-// Strings are the files' own 8-bit bytes (Windows-1252); nothing here converts them.
+// Strings are the files' own 8-bit bytes (Windows-1252); nothing here converts them, so every
+// byte of a file (0x80-0xFF, the five that Windows-1252 leaves undefined, NUL, a lone CR)
+// survives a load and a save unchanged. Only the Qt layer converts, at its boundary.
 #pragma once
 
 #include "Common/Lock.h"
@@ -43,7 +45,8 @@ public:
     // The stored value or null. Valid until the map next changes; no lock is held after the
     // call returns. The first call for an entry makes a string of its value.
     const std::string* FindValue(std::string_view key) const;
-    // The stored value without copying, or nothing; valid like FindValue's.
+    // The stored value without copying, or nothing; valid like FindValue's. Code inside the
+    // program asks this (or EntryKey and EntryValue) rather than FindValue: no string is made.
     std::optional<std::string_view> FindView(std::string_view key) const;
     // The value slot of key, created empty when the key is new. The reference is valid until
     // the key is removed or the map is cleared.
@@ -256,7 +259,9 @@ protected:
     // while the lines before are stored. Must change nothing.
     virtual void HintEntries(const LineHint&, const LineHint&) const {}
 
-    // The text Save writes for the current content.
+    // The text Save writes for the current content. The reader takes an unescaped "#" for the
+    // start of a comment, so the first "#" of a line is written as "\#", which the reader turns
+    // back into "#": every value survives a save and a reload.
     platform::LargeString Serialize() const;
 
     bool m_loaded = false;

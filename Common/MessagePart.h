@@ -16,7 +16,11 @@ std::string WithCrlfLineEnds(std::string_view text);
 
 // The body as the message files hold it: every line end of text as CR LF (as above), and every
 // line that is a single "." doubled, so that the body can go into an SMTP transfer, where a
-// line of one dot ends the data, without being cut short. NUL bytes are dropped.
+// line of one dot ends the data, without being cut short. The first and the last line too: the
+// first follows the empty line after the headers, and a last line without a line end gets one
+// when a sender closes the data, so a lone "." there ends the mail early just as one in the
+// middle would. (The dialog shows such a line as ".." when it is opened again, wherever it
+// stands.) NUL bytes are dropped.
 std::string NormalizedBody(std::string_view text);
 
 } // namespace message

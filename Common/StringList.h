@@ -153,6 +153,8 @@ protected:
     virtual bool BeforeParse() { return true; }
     virtual bool AfterParse() { return true; }
 
+    // Items are written as they are: the list reader keeps the backslash of "\#" as part of
+    // the item (unlike the key-value reader), so an item read with it is written with it.
     platform::LargeString Serialize() const;
 
     bool m_loaded = false;

@@ -68,7 +68,10 @@ private:
 };
 
 // A file's time, size and bytes, read ahead of its load (on another thread while the program
-// does other work), as the load itself would have taken them.
+// does other work), as the load itself would have taken them. The start reads the files loaded
+// after the account list ("aliases" above all) this way while the spool is listed; the loads
+// still take their bytes in the usual order, and a file that could not be read here fails its
+// own load, in its place.
 struct CReadAhead {
     bool exists = false; // the time and size could be taken
     bool read = false;   // and the bytes read
@@ -116,17 +119,20 @@ struct CBoundFile {
     // False while nothing is known (never loaded nor saved).
     bool ChangedOnDisk() const;
     // The file's bytes; false when it cannot be read (a directory, a FIFO, no permission, a
-    // link out of root).
+    // link out of root). A FIFO or device is never waited on: the load fails instead of hanging
+    // until some writer comes.
     bool ReadAll(platform::LargeString& text) const;
     // Before the file is overwritten: copies it to backupBase (or to its own path when the base
     // is empty) followed by "-" and moment, the stamp a save shares among all its copies (see
     // Common/BackupFolder.h). Without a moment, or when that name is taken, the local time
     // "%y%m%d-%H%M%S" stands there, with "-2", "-3" and so on behind it for a later copy of the
     // same second, so no save's copy replaces another's. A copy with the same bytes as the
-    // newest earlier copy of the file is a second name (a hard link) of that copy; any other
-    // is written like the file itself, atomically: one that fails or is killed on the way
-    // leaves nothing. False when no copy was made, for example because the file does not exist
-    // yet (which is no error for a save).
+    // newest earlier copy of the file is a second name (a hard link) of that copy (a file
+    // system without links gets a full copy). That is safe because a copy is never written in
+    // place, neither by a save nor by a restore, so bytes two names share cannot change. Any
+    // other copy is written like the file itself, through the same atomic writer: one that
+    // fails or is killed on the way leaves nothing. False when no copy was made, for example
+    // because the file does not exist yet (which is no error for a save).
     bool MakeBackup(std::string_view backupBase, std::string_view moment = {}) const;
     // Replaces the file by text atomically (the old file stays whole on failure) and takes the
     // new time and size.

@@ -97,7 +97,9 @@ struct CConfigSet {
     enum class ListSave { Saved, Failed, KeptUnreadable, AlreadySaved };
     // Writes the list of path after its backup, once per round: a second page that shares it
     // finds it AlreadySaved (and the first page has reported a failure). A file that exists but
-    // could not be read (no permission, a folder) is never written over: KeptUnreadable.
+    // could not be read (no permission, a folder) is never written over: KeptUnreadable. The
+    // pages name the copy by the list's base name in "backup.cfg", so a list whose name leads
+    // into another folder is still copied there.
     ListSave SaveSharedList(const std::string& path, const std::string& backupBase);
     // Whether the list of path reached its file in the current round. Until it has, the older
     // keys it was seeded from are the only copy of its entries and must stay.

@@ -1,7 +1,10 @@
 // Another program's changes to a file of the set, taken over into what this program is about
 // to save: a three-way merge with what the load read as the base. A key-value file merges key by
 // key, a list file entry by entry; only a key both sides changed, each to its own value, needs a
-// decision.
+// decision. The sheet asks about those once per file, "Nein" (keep theirs) the default, and
+// about a file the other program removed as a whole. korvanectl merges nothing: it holds the
+// set's lock from its load to its save, so only a program that takes no lock can have changed
+// a file meanwhile, and it refuses to save over that.
 #pragma once
 
 #include "Common/MapEx.h"

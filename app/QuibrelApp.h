@@ -104,7 +104,9 @@ private:
     // Tells the user once when MAILCONFIGDIR is unset or names no folder.
     void CheckConfigDirectory(const std::optional<std::string>& directory);
     // Loads the set; a file that fails is said and marked, an account list that cannot be
-    // built leaves "aliases" unchecked (CConfigSet::aliasesUnchecked).
+    // built leaves "aliases" unchecked (CConfigSet::aliasesUnchecked). A missing or unreadable
+    // spool does not end the program: message 108 names the folder and the cause, and the sheet
+    // opens so that the Folders page can mend it.
     void LoadSet();
     // False when nothing was saved because of another program (see ChangedFiles).
     bool SaveSet();

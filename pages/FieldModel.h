@@ -223,7 +223,8 @@ public:
     virtual bool OnApply(CPrompter& /*prompter*/) { return true; }
     // The part of OnApply that writes the fields into the set in memory, without a question
     // and without writing a file, so that a preview shows what OK would save. False after the
-    // message when a value is refused, as OnApply refuses it.
+    // message when a value is refused, as OnApply refuses it. The preview stages every shown
+    // page, so staging must be harmless to repeat: OK stages again as part of OnApply.
     virtual bool OnStage(CPrompter& /*prompter*/) { return true; }
 
     // Any edit of the user makes the page applicable, except typing in a search.

@@ -150,7 +150,9 @@ public:
     const std::string& SelectedName() const { return m_selectedName; }
     bool HasSelectedName() const { return m_hasSelectedName; }
 
-    // The operations, as the commands run them.
+    // The operations, as the commands run them. A refusal that only the operation can find (a
+    // folder that cannot be made, a replaced address declined) brings its dialog back with
+    // what was typed, as the dialog's own refusals do.
     void RebuildTree();
     void RebuildList(CPrompter& prompter);
     void AddDomain(CPrompter& prompter);
@@ -166,7 +168,10 @@ public:
     // tree (the command line, an import): the same checks and messages, the list is not
     // rebuilt. With dryRun they check only and write nothing.
     // A new account from an add dialog whose OnOk passed; its address (its name at the root),
-    // or nothing after the message.
+    // or nothing after the message. An existing folder that no alias names is taken over when
+    // its very address is added (AdoptAccount: a run killed between the folder and the save
+    // leaves one, and running it again must simply work); a folder an address already reaches
+    // is still refused as existing.
     std::optional<std::string> CreateAccountFrom(CAddAccountDlg& dialog, CPrompter& prompter,
                                                  bool dryRun = false);
     // A forward or alias from an add dialog whose OnOk passed; its key, or nothing. An address

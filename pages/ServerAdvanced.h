@@ -50,7 +50,9 @@ public:
     explicit CCertificateChoice(CertificateStoreFactory factory);
 
     // Reads the store (telling the user when it cannot be opened or closed; the list is then
-    // what could be read) and gives the entry to preselect for the name stored in file.
+    // what could be read) and gives the entry to preselect for the name stored in file. The
+    // store's UTF-8 names are converted once, here, to the code page, where a character is a
+    // byte: the name in the list, in "Certificate" and in the file is then the same text.
     std::string Fill(CPrompter& prompter, const CConfigMap& file);
     const CChoiceList& List() const { return m_list; }
     // The latest end of validity (seconds since 1970) among the certificates of the list called

@@ -18,7 +18,8 @@ namespace platform {
 inline constexpr const char* kDefaultCertificateDir = "/etc/korvane/certs";
 inline constexpr const char* kCertificateDirVariable = "KORVANE_CERT_DIR";
 
-// The longest subject name handed out, in characters; a longer one is cut there.
+// The longest subject name handed out, in characters; a longer one is cut there, never inside
+// a character.
 inline constexpr std::size_t kSubjectNameLimit = 127;
 // What is read of one file at most: a larger file is no certificate file and is skipped.
 inline constexpr std::size_t kCertificateFileLimit = 1024 * 1024;
@@ -33,7 +34,8 @@ public:
     virtual bool Open() = 0;
     // The subject of the next certificate in simple-name form: the values of the subject's
     // attributes in their order, joined with ", " (values of one multi-valued part with " + "),
-    // in UTF-8, at most kSubjectNameLimit characters. Empty for a certificate without a
+    // in UTF-8, at most kSubjectNameLimit characters. Control characters of a value become "?":
+    // the name ends up as the value of a line of a ".cfg" file. Empty for a certificate without a
     // subject. False at the end. Files that hold no readable certificate are passed over.
     virtual bool Next(std::string& subject) = 0;
     // The end of the validity of the certificate the last Next handed out, in seconds since

@@ -389,8 +389,12 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     struct sigaction restore = {};
     restore.sa_handler = RestoreTerminalAndDie;
     sigemptyset(&restore.sa_mask);
-    for (std::size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &restore, &previous[i]);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], nullptr, &previous[i]);
+        // A signal the program was started to ignore (nohup) stays ignored.
+        if (previous[i].sa_handler != SIG_IGN)
+            ::sigaction(kSignals[i], &restore, nullptr);
+    }
     struct termios hidden = g_shownTerminal;
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     hidden.c_lflag |= ECHONL; // the line end still shows, so the next message starts anew

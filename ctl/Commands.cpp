@@ -881,8 +881,7 @@ std::vector<std::string> CompletionDomains(const std::vector<std::string>& words
 
 // The password of a command that takes one: from the file named, from a terminal without
 // echo (a new one twice), or the first line of standard input. Nothing after the message.
-std::optional<std::string> ReadPassword(const Command& command, const Invocation& call,
-                                        Streams& io) {
+std::optional<std::string> ReadPassword(const Invocation& call, Streams& io) {
     std::string text;
     if (const auto file = call.Value("password-file")) {
         if (!platform::ReadWholeFile(*file, text)) {
@@ -905,7 +904,6 @@ std::optional<std::string> ReadPassword(const Command& command, const Invocation
     } else {
         std::getline(io.in, text);
     }
-    (void)command;
     bool representable = true;
     std::string password = ansi::FromUtf8(FirstLine(text), &representable);
     if (!representable) {
@@ -977,7 +975,7 @@ int Run(const std::vector<std::string>& arguments, Streams io) {
                                (command->password == Command::kPasswordIfAsked &&
                                 (call.Has("password-file") || call.Has("password-stdin")));
     if (wantsPassword) {
-        const auto read = ReadPassword(*command, call, io);
+        const auto read = ReadPassword(call, io);
         if (!read)
             return kFailed;
         password = *read;

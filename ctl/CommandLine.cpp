@@ -278,6 +278,9 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
     CLI::App root("", "korvanectl");
     root.set_help_flag();
     root.allow_extras();
+    // One command per call. Once it is chosen, CLI11 stops taking words for the names of other
+    // commands ("alias add team@x check" keeps "check" as the target).
+    root.require_subcommand(0, 1);
     const OptionSlots rootOptions = AddOptions(root);
     CLI::Option* version = root.add_flag("--version");
     CLI::Option* helpAll = root.add_flag("--help-all");
@@ -304,6 +307,7 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
                 group = root.add_subcommand(parts[0]);
                 group->fallthrough();
                 group->allow_extras();
+                group->require_subcommand(0, 1);
             }
             parent = group;
         }

@@ -122,6 +122,11 @@ TEST_F(Ctl, OptionsTakeTheFormsOfGnuPrograms) {
     EXPECT_THAT(addresses, testing::IsSupersetOf({"max@example.test", "eva@example.test"}));
     // After "--" everything is an argument, also what begins with a dash.
     EXPECT_EQ(Run({"-n", "set", "smtpd.cfg", "Own.Key", "--force", "--", "-5"}).status, 0);
+    // A word that names another command is an argument once the command is chosen.
+    const Result named = Run({"account", "list", "check"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_NE(named.err.find("Die Domain \"check\" ist nicht vorhanden"), std::string::npos);
+    EXPECT_THAT(Run({"help", "alias", "add"}).out, testing::StartsWith("Aufruf: korvanectl alias add"));
     const Result operand = Run({"set", "smtpd.cfg", "MaxThreads", "--", "12", "--no-restart"});
     EXPECT_EQ(operand.status, 2); // "--no-restart" after "--" is a fourth argument
     EXPECT_NE(operand.err.find("Zu viele Argumente"), std::string::npos);

@@ -159,11 +159,11 @@ struct OptionSlots {
 
 OptionSlots AddOptions(CLI::App& app) {
     OptionSlots added;
-    for (const OptionSpec& spec : Options()) {
-        std::string names = std::string("--") + spec.name;
-        if (spec.shortName)
-            names = std::string("-") + spec.shortName + "," + names;
-        CLI::Option* option = spec.value ? app.add_option(names) : app.add_flag(names);
+    for (const OptionSpec& declared : Options()) {
+        std::string names = std::string("--") + declared.name;
+        if (declared.shortName)
+            names = std::string("-") + declared.shortName + "," + names;
+        CLI::Option* option = declared.value ? app.add_option(names) : app.add_flag(names);
         option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         added.slots.push_back(option);
     }
@@ -332,13 +332,13 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
         const std::size_t equals = it->find('=');
         if (it->starts_with("--") && equals != std::string::npos) {
             const std::string name = it->substr(0, equals);
-            const OptionSpec* spec = FindOption(name.substr(2));
-            if ((spec && !spec->value) || name == "--help" || name == "--version" ||
+            const OptionSpec* declared = FindOption(name.substr(2));
+            if ((declared && !declared->value) || name == "--help" || name == "--version" ||
                 name == "--help-all") {
                 parsed.error = "Die Option " + Quoted(name) + " nimmt keinen Wert.";
                 return parsed;
             }
-            if (spec && equals + 1 == it->size()) {
+            if (declared && equals + 1 == it->size()) {
                 parsed.error = "Die Option " + Quoted(name) + " braucht einen Wert.";
                 return parsed;
             }
@@ -372,10 +372,10 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
         root.parse(reversed);
     } catch (const CLI::ArgumentMismatch& e) {
         const std::string name = OptionInMessage(e.what());
-        const OptionSpec* spec = FindOption(name.starts_with("--") ? name.substr(2) : "");
-        parsed.error = spec && spec->value
+        const OptionSpec* declared = FindOption(name.starts_with("--") ? name.substr(2) : "");
+        parsed.error = declared && declared->value
                            ? "Die Option " + Quoted(name) + " braucht einen Wert (" + name + "=" +
-                                 spec->value + " oder " + name + " " + spec->value + ")."
+                                 declared->value + " oder " + name + " " + declared->value + ")."
                            : "Die Option " + Quoted(name) + " nimmt keinen Wert.";
         return parsed;
     } catch (const CLI::ParseError& e) {
@@ -469,19 +469,19 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
     }
     const Command& command = *chosen->command;
     for (std::size_t i = 0; i < Options().size(); ++i) {
-        const OptionSpec& spec = Options()[i];
+        const OptionSpec& declared = Options()[i];
         CLI::Option* here = chosen->options.slots[i];
         CLI::Option* top = rootOptions.slots[i];
         CLI::Option* given = here->count() ? here : top->count() ? top : nullptr;
         if (!given)
             continue;
-        if (!TakesOption(command, spec.name)) {
-            parsed.error = "Die Option " + Quoted(std::string("--") + spec.name) + " gibt es für " +
-                           Quoted(command.words) + " nicht.";
+        if (!TakesOption(command, declared.name)) {
+            parsed.error = "Die Option " + Quoted(std::string("--") + declared.name) +
+                           " gibt es für " + Quoted(command.words) + " nicht.";
             return parsed;
         }
-        parsed.call.options[spec.name] =
-            spec.value ? std::optional<std::string>(given->results().back()) : std::nullopt;
+        parsed.call.options[declared.name] =
+            declared.value ? std::optional<std::string>(given->results().back()) : std::nullopt;
     }
     parsed.call.args = chosen->args;
     parsed.call.args.insert(parsed.call.args.end(), operands.begin(), operands.end());
@@ -618,13 +618,13 @@ void Complete(std::ostream& out, const std::vector<Command>& commands,
         } else if (word == "--") {
             optionsEnded = true;
         } else if (word.starts_with("--")) {
-            const OptionSpec* spec = FindOption(word.substr(2));
-            if (spec && spec->value)
-                awaiting = spec;
+            const OptionSpec* declared = FindOption(word.substr(2));
+            if (declared && declared->value)
+                awaiting = declared;
         } else if (word.size() == 2) {
-            for (const OptionSpec& spec : Options())
-                if (spec.shortName == word[1] && spec.value)
-                    awaiting = &spec;
+            for (const OptionSpec& declared : Options())
+                if (declared.shortName == word[1] && declared.value)
+                    awaiting = &declared;
         }
     }
     std::size_t taken = 0;
@@ -653,8 +653,8 @@ void Complete(std::ostream& out, const std::vector<Command>& commands,
         offerCompleter(awaiting->completes);
     } else if (!optionsEnded && current.starts_with("--") &&
                current.find('=') != std::string::npos) {
-        if (const OptionSpec* spec = FindOption(current.substr(2, current.find('=') - 2)))
-            offerCompleter(spec->completes);
+        if (const OptionSpec* declared = FindOption(current.substr(2, current.find('=') - 2)))
+            offerCompleter(declared->completes);
     } else if (!optionsEnded && current.starts_with("-")) {
         offer = OptionNames(command);
     } else if (!command) {

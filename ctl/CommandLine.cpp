@@ -446,14 +446,13 @@ Parsed ParseCommandLine(const std::vector<Command>& commands,
             std::string list;
             for (const std::string& second : seconds)
                 list += (list.empty() ? "" : ", ") + second;
+            std::vector<std::string> whole; // "alias change", for the suggestion
+            for (const std::string& second : seconds)
+                whole.push_back(first + " " + second);
             parsed.error = extras.empty()
                                ? "Zu " + Quoted(first) + " fehlt der Befehl (" + list + ")."
                                : "Unbekannter Befehl " + Quoted(first + " " + extras[0]) + "." +
-                                     DidYouMean(extras[0], seconds);
-            if (!extras.empty())
-                if (const auto closest = Closest(extras[0], seconds))
-                    parsed.error = "Unbekannter Befehl " + Quoted(first + " " + extras[0]) +
-                                   ". Meinten Sie " + Quoted(first + " " + *closest) + "?";
+                                     DidYouMean(first + " " + extras[0], whole);
         } else if (extras.empty()) {
             parsed.error =
                 operands.empty() ? "Kein Befehl angegeben." : "Vor \"--\" steht kein Befehl.";

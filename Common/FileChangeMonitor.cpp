@@ -144,7 +144,7 @@ bool CDirectoryScan::Next() {
         m_started = true;
         // Without a directory part the pattern names entries of the current directory; "/x"
         // keeps its root.
-        const auto separator = m_pattern.find_last_of(platform::kPathSeparator);
+        const auto separator = m_pattern.find_last_of(platform::kPathSeparators);
         const bool hasDirectory = separator != std::string::npos;
         const std::string directory(
             hasDirectory ? std::string_view(m_pattern).substr(0, separator == 0 ? 1 : separator)

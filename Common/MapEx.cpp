@@ -821,11 +821,13 @@ void CConfigMap::SetList(std::string_view key, const CStringListEx& list) {
 // ---------------------------------------------------------------------------------------------
 
 std::string PathJoin(std::string_view directory, std::string_view name) {
+    // Either separator counts where the system takes both (Windows takes "/" beside "\\").
+    const std::string_view separators = platform::kPathSeparators;
     if ((name.size() >= 2 && name[1] == ':') ||
-        (!name.empty() && name[0] == platform::kPathSeparator))
+        (!name.empty() && separators.find(name[0]) != std::string_view::npos))
         return std::string(name);
     std::string path(directory);
-    if (!path.empty() && path.back() != platform::kPathSeparator)
+    if (!path.empty() && separators.find(path.back()) == std::string_view::npos)
         path.push_back(platform::kPathSeparator);
     path.append(name);
     return path;

@@ -88,7 +88,7 @@ constexpr unsigned kBackupFileMode = 0600;
 constexpr unsigned kNewFileMode = 0644;
 
 std::string DirectoryOf(const std::string& path) {
-    auto slash = path.find_last_of(platform::kPathSeparator);
+    auto slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? std::string(1, platform::kPathSeparator) : path.substr(0, slash);

@@ -21,7 +21,8 @@ constexpr unsigned kPasswordFileMode = 0600;
 // land inside directory.
 std::string ChildPath(std::string_view directory, std::string_view name) {
     std::string path(directory);
-    if (!path.empty() && path.back() != platform::kPathSeparator)
+    if (!path.empty() &&
+        std::string_view(platform::kPathSeparators).find(path.back()) == std::string_view::npos)
         path.push_back(platform::kPathSeparator);
     path.append(name);
     return path;
@@ -260,7 +261,7 @@ std::optional<std::string> CAccountStore::SetAsideAccount(std::string_view accou
 bool CAccountStore::RestoreAccount(const std::string& aside, std::string_view account) const {
     // Back into the folder it was set aside in, which is the spool it was removed from even if
     // "SpoolDir" has been changed since.
-    const std::size_t separator = aside.rfind(platform::kPathSeparator);
+    const std::size_t separator = aside.find_last_of(platform::kPathSeparators);
     if (!IsValidAccountName(account) || separator == std::string::npos)
         return false;
     return platform::RenameNoReplace(aside, ChildPath(aside.substr(0, separator), account));

@@ -19,11 +19,12 @@ std::array<CConfigSet::File, CConfigSet::kFileCount> CConfigSet::Files() {
 
 std::string NormalizePath(const std::string& path) {
     const char separator = platform::kPathSeparator;
-    const bool absolute = !path.empty() && path.front() == separator;
+    const std::string_view separators = platform::kPathSeparators;
+    const bool absolute = !path.empty() && separators.find(path.front()) != std::string_view::npos;
     std::vector<std::string> parts;
     std::size_t at = 0;
     while (at <= path.size()) {
-        std::size_t end = path.find(separator, at);
+        std::size_t end = path.find_first_of(separators, at);
         if (end == std::string::npos)
             end = path.size();
         const std::string part = path.substr(at, end - at);
@@ -109,7 +110,7 @@ CConfigSet::ListSave CConfigSet::SaveSharedList(const std::string& path,
     // The lists one apply writes are one moment of the backup history.
     if (m_momentRound != m_round) {
         const std::string folder =
-            backupBase.substr(0, backupBase.find_last_of(platform::kPathSeparator));
+            backupBase.substr(0, backupBase.find_last_of(platform::kPathSeparators));
         m_roundMoment = backupfolder::NewMoment(folder);
         m_momentRound = m_round;
     }

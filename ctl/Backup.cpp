@@ -10,6 +10,7 @@
 #include "platform/ServiceManager.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <ostream>
@@ -49,11 +50,10 @@ const backupfolder::Moment* FindMoment(Context& c, const backupfolder::Listing& 
 }
 
 std::string IsoTime(std::int64_t time) {
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const platform::LocalTime local = platform::ToLocalTime(time);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.year, local.month,
+                  local.day, local.hour, local.minute, local.second);
     return text;
 }
 

@@ -44,7 +44,7 @@ bool IsDirectory(const std::string& path) {
 }
 
 std::string Directory(const std::string& path) {
-    const auto slash = path.find_last_of(platform::kPathSeparator);
+    const auto slash = path.find_last_of(platform::kPathSeparators);
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);

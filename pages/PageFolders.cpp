@@ -85,7 +85,7 @@ bool MakeFolders(const std::string& path, int& errorCode) {
     std::vector<std::string> missing;
     for (std::string at = path; !at.empty() && !platform::StatPath(at);) {
         missing.push_back(at);
-        const std::size_t slash = at.find_last_of(platform::kPathSeparator);
+        const std::size_t slash = at.find_last_of(platform::kPathSeparators);
         if (slash == std::string::npos || slash == 0)
             break;
         at.erase(slash);

@@ -1,8 +1,9 @@
 // The server certificates installed on the machine, as the certificate choice of the server
 // dialogs lists them: one subject name per certificate.
 //
-// On this platform the store is a folder of certificate files, PEM (a file may hold several
-// certificates) or DER: KORVANE_CERT_DIR when it is set, otherwise kDefaultCertificateDir. The
+// On POSIX the store is a folder of certificate files, PEM (a file may hold several
+// certificates) or DER: KORVANE_CERT_DIR when it is set, otherwise kDefaultCertificateDir. On
+// Windows it is the machine's certificate store "MY", unless KORVANE_CERT_DIR names a folder. The
 // store is opened, read one certificate at a time and closed again, so that a caller can tell
 // the user which of the two steps failed.
 #pragma once
@@ -47,7 +48,8 @@ public:
 
 // The folder of certificates at directory.
 std::unique_ptr<CertificateStore> MakeFolderCertificateStore(std::string directory);
-// The machine's store: the folder KORVANE_CERT_DIR names, or kDefaultCertificateDir.
+// The machine's store: the folder KORVANE_CERT_DIR names, or kDefaultCertificateDir (on Windows
+// the local machine's "MY" store, opened read-only).
 std::unique_ptr<CertificateStore> MakeSystemCertificateStore();
 
 } // namespace platform

@@ -29,6 +29,8 @@ enum ChangeFilter : std::uint32_t {
 struct DirectoryChange {
     enum class Kind { Added, Removed, Written, Other };
     Kind kind = Kind::Other;
+    // For Removed: the entry was, or may have been, a folder. Windows reports a removal without
+    // the kind, and the entry is gone by then, so there every removal counts as a folder's.
     bool isDirectory = false;
     std::string name; // the entry's name in the watched folder; empty for Other
 };

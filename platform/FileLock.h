@@ -1,7 +1,10 @@
 // Machine-wide named locks shared with the suite's services. On Windows the services guard a
-// message file with a named mutex called after the file's base name; here the same name picks a
-// lock file in one lock directory of the machine, and an exclusive advisory lock on that file
-// plays the mutex. Any process that follows the naming rule takes part.
+// message file with a named mutex called after the file's base name, and so does win32/FileLock:
+// with kLockDirectory the mutex is "Global\<name>" (the services run in session 0, whose names
+// are the global ones), with any other directory a private name derived from it, so that tests
+// stay apart. On POSIX the same name picks a lock file in one lock directory of the machine, and
+// an exclusive advisory lock on that file plays the mutex. Any process that follows the naming
+// rule takes part. The rest of this comment is about POSIX.
 //
 // The lock files live in their own directory, not beside the files they guard: a name shared by
 // files in different folders then means one lock, as it does for the services' mutexes, and the
@@ -11,6 +14,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,21 +43,25 @@ public:
     bool Acquire(std::string_view name, std::chrono::milliseconds timeout);
     void Release();
 
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_handle >= 0; }
     int LastError() const { return m_error; }
     // The lock file that stands for name.
     std::string PathFor(std::string_view name) const;
 
 private:
     std::string m_directory;
-    int m_fd = -1;
+    // The open lock file's descriptor; on Windows the mutex's or the folder's handle. -1 when
+    // nothing is held.
+    std::intptr_t m_handle = -1;
     int m_error = 0;
 };
 
 // A lock on a directory itself, taken on the directory's own descriptor: no file is made, so it
 // works in a directory the holder may not write to. Programs that read a configuration
 // directory hold it shared, one that writes it holds it alone. Like FileLock, two objects
-// exclude each other within one process too.
+// exclude each other within one process too. Windows cannot lock a directory's bytes: there the
+// lock is taken on a file in %ProgramData%\Korvane\locks named after the directory's full path,
+// still nothing in the directory itself.
 class DirectoryLock {
 public:
     enum class Mode { Shared, Exclusive };
@@ -68,13 +76,15 @@ public:
     // is released first.
     bool Acquire(const std::string& directory, Mode mode, std::chrono::milliseconds timeout);
     void Release();
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_handle >= 0; }
     int LastError() const { return m_error; }
     // The last Acquire failed because the wait ran out, not because of the directory.
     bool TimedOut() const;
 
 private:
-    int m_fd = -1;
+    // The open lock file's descriptor; on Windows the mutex's or the folder's handle. -1 when
+    // nothing is held.
+    std::intptr_t m_handle = -1;
     int m_error = 0;
 };
 

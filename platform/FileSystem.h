@@ -1,5 +1,6 @@
 // File-system services the storage library needs. The POSIX implementation is in
-// posix/FileSystem.cpp; a Windows one would sit beside it with the same contract.
+// posix/FileSystem.cpp, the Windows one in win32/FileSystem.cpp (where there are no mode bits: a
+// newFileMode is not applied, and a replaced file keeps its attributes and access rules instead).
 #pragma once
 
 #include "platform/Memory.h"
@@ -14,12 +15,19 @@
 
 namespace platform {
 
-// The separator PathJoin puts between a directory and a name.
+// The separator PathJoin puts between a directory and a name, and the characters that separate
+// the parts of a path (Windows takes "/" as well as its own "\\").
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+#else
 inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+#endif
 
 // What follows the last separator of path: its file name (all of path when it has none).
 inline std::string BaseName(std::string_view path) {
-    const std::size_t slash = path.find_last_of(kPathSeparator);
+    const std::size_t slash = path.find_last_of(kPathSeparators);
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

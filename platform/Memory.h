@@ -20,8 +20,8 @@ namespace platform {
 inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
 
 // A block of at least bytes, aligned for huge pages, with the system advised to back it by
-// them; nullptr when the system has no memory for it. Not zeroed by contract (fresh mappings
-// happen to be).
+// them (on Linux; Windows has no transparent huge pages and gives plain committed pages); nullptr
+// when the system has no memory for it. Not zeroed by contract (fresh mappings happen to be).
 void* AllocateLarge(std::size_t bytes);
 // Gives back a block of AllocateLarge with the size it was asked for. A few blocks given back
 // (up to 16, 64 MiB in all) are kept for the next request of their size, as the ordinary

@@ -1,6 +1,7 @@
 // Starting programs. Every program is started with an argument vector, never through a shell.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,8 +45,9 @@ public:
     int Id() const { return m_pid; }
 
 private:
-    explicit ChildProcess(int pid) : m_pid(pid) {}
+    explicit ChildProcess(int pid, std::intptr_t handle = -1) : m_pid(pid), m_handle(handle) {}
     int m_pid;
+    std::intptr_t m_handle; // the process handle on Windows; unused on POSIX
     bool m_ended = false;
 };
 

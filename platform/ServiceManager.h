@@ -38,7 +38,10 @@ public:
 inline constexpr const char* kServiceDirVariable = "KORVANE_SERVICE_DIR";
 
 // The service manager of this system: the supervisor directory named by the environment
-// variable KORVANE_SERVICE_DIR when it is set (and not empty), otherwise systemd.
+// variable KORVANE_SERVICE_DIR when it is set (and not empty), otherwise systemd. On Windows the
+// service control manager, always: the restart request is the control code 129, and a user who
+// may not start and control a service sees it as unknown. There the two factories below give a
+// manager that knows no service.
 std::unique_ptr<ServiceManager> CreateServiceManager();
 
 // systemd, asked through systemctl (the program at systemctlPath; when empty, the system's own

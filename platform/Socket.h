@@ -1,6 +1,5 @@
-// IPv4 socket services for the blocking socket class of the storage library. The POSIX
-// implementation is in posix/Socket.cpp; a Windows one would sit beside it with the same
-// contract.
+// IPv4 socket services for the blocking socket class of the storage library, implemented in
+// posix/Socket.cpp and, with Windows Sockets, in win32/Socket.cpp.
 //
 // Every operation that can fail returns 0 on success or a Windows Sockets error number
 // (10048 for an address in use, 10013 for a refused broadcast...), so that the socket class and
@@ -13,8 +12,13 @@
 
 namespace platform {
 
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t; // SOCKET
+inline constexpr SocketHandle kNoSocket = ~SocketHandle{0};
+#else
 using SocketHandle = int;
 inline constexpr SocketHandle kNoSocket = -1;
+#endif
 
 enum class SocketType { Stream, Datagram };
 

@@ -57,7 +57,8 @@ inline constexpr const char* kCronFileVariable = "KORVANE_CRON_FILE";
 inline constexpr const char* kDefaultCronFile = "/etc/cron.d/korvane-delivery";
 
 // The job store of this system: the cron file named by KORVANE_CRON_FILE (when set and not
-// empty), otherwise kDefaultCronFile.
+// empty), otherwise kDefaultCronFile. On Windows the task scheduler's jobs (NetScheduleJobEnum,
+// NetScheduleJobAdd, NetScheduleJobDel), asked only while the "Schedule" service runs.
 std::unique_ptr<TaskScheduler> CreateTaskScheduler();
 
 // Jobs kept in one file of the system crontab format (minute, hour, day of month, month, day

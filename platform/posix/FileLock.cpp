@@ -77,14 +77,14 @@ FileLock::~FileLock() {
 }
 
 FileLock::FileLock(FileLock&& other) noexcept
-    : m_directory(std::move(other.m_directory)), m_fd(std::exchange(other.m_fd, -1)),
+    : m_directory(std::move(other.m_directory)), m_handle(std::exchange(other.m_handle, -1)),
       m_error(other.m_error) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         Release();
         m_directory = std::move(other.m_directory);
-        m_fd = std::exchange(other.m_fd, -1);
+        m_handle = std::exchange(other.m_handle, -1);
         m_error = other.m_error;
     }
     return *this;
@@ -112,7 +112,7 @@ bool FileLock::Acquire(std::string_view name, std::chrono::milliseconds timeout)
         return false;
 
     if (LockWithin(fd, LOCK_EX, timeout, m_error)) {
-        m_fd = fd;
+        m_handle = fd;
         return true;
     }
     ::close(fd);
@@ -120,10 +120,10 @@ bool FileLock::Acquire(std::string_view name, std::chrono::milliseconds timeout)
 }
 
 void FileLock::Release() {
-    if (m_fd >= 0) {
+    if (m_handle >= 0) {
         // Closing the only descriptor of the open file drops its lock.
-        ::close(m_fd);
-        m_fd = -1;
+        ::close(static_cast<int>(m_handle));
+        m_handle = -1;
     }
 }
 
@@ -140,7 +140,7 @@ bool DirectoryLock::Acquire(const std::string& directory, Mode mode,
         ::close(fd);
         return false;
     }
-    m_fd = fd;
+    m_handle = fd;
     return true;
 }
 
@@ -149,9 +149,9 @@ bool DirectoryLock::TimedOut() const {
 }
 
 void DirectoryLock::Release() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_handle >= 0) {
+        ::close(static_cast<int>(m_handle));
+        m_handle = -1;
     }
 }
 

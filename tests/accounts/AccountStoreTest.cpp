@@ -56,7 +56,9 @@ protected:
 TEST_F(AccountStoreTest, CreateWritesAPrivateEncodedPasswordAndOnlyTheFlaggedKeys) {
     ASSERT_TRUE(store.CreateAccount("bob", "secret", AccountSettings{}));
     EXPECT_EQ(ReadBytes(Folder("bob/password")), "2c062bcb25e62ba42bcb2c68");
-    EXPECT_EQ(ModeOf(Folder("bob/password")), 0600u);
+    if (testutil::kFilesHaveModes) {
+        EXPECT_EQ(ModeOf(Folder("bob/password")), 0600u);
+    }
     EXPECT_EQ(ReadBytes(Folder("bob/config")), "Password:\tkvcrypt\r\n");
 
     // Quota and MaxSize flagged, SaveEnvelope not.
@@ -114,9 +116,11 @@ TEST_F(AccountStoreTest, AFolderDifferingOnlyInCaseIsFoundUnlessThereAreSeveral)
     MakeAccount("Info.Example.Test", "plain-pw", "");
     ASSERT_TRUE(store.ReadAccount("info.example.test", password, config));
     EXPECT_EQ(password, "plain-pw");
-    fs::create_directory(Folder("INFO.example.test"));
-    EXPECT_FALSE(store.RemoveAccount("info.example.test"));
-    fs::remove(Folder("INFO.example.test"));
+    // Two such folders need a file system that tells case apart; Windows' does not.
+    if (fs::create_directory(Folder("INFO.example.test"))) {
+        EXPECT_FALSE(store.RemoveAccount("info.example.test"));
+        fs::remove(Folder("INFO.example.test"));
+    }
     EXPECT_TRUE(store.RemoveAccount("info.example.test"));
     EXPECT_FALSE(fs::exists(Folder("Info.Example.Test")));
 }
@@ -126,7 +130,9 @@ TEST_F(AccountStoreTest, ChangeRewritesThePasswordAndFlaggedKeysAndKeepsTheRest)
     fs::permissions(Folder("bob/password"), fs::perms(0640));
     ASSERT_TRUE(store.ChangeAccount("bob", "new", AccountSettings{7, 1, 0, 0}));
     EXPECT_EQ(ReadBytes(Folder("bob/password")), EncodePassword("bob", "new"));
-    EXPECT_EQ(ModeOf(Folder("bob/password")), 0640u); // a replaced file keeps its mode
+    if (testutil::kFilesHaveModes) { // a replaced file keeps its mode
+        EXPECT_EQ(ModeOf(Folder("bob/password")), 0640u);
+    }
     ASSERT_TRUE(config.Load(Folder("bob/config")));
     EXPECT_EQ(config.GetString("Password", ""), "kvcrypt");
     EXPECT_EQ(config.GetString("RunReply", ""), "1");
@@ -139,15 +145,20 @@ TEST_F(AccountStoreTest, ChangeRewritesThePasswordAndFlaggedKeysAndKeepsTheRest)
     EXPECT_EQ(config.GetString("Quota", ""), "20");
 
     // A link planted as "password" is replaced by a private file; its target stays.
+    if (!testutil::CanMakeLinks())
+        return;
     WriteBytes(dir / "victim", "precious");
     fs::remove(Folder("bob/password"));
     fs::create_symlink(dir / "victim", Folder("bob/password"));
     ASSERT_TRUE(store.ChangeAccount("bob", "pw", AccountSettings{}));
     EXPECT_EQ(ReadBytes(dir / "victim"), "precious");
-    EXPECT_EQ(ModeOf(Folder("bob/password")), 0600u);
+    if (testutil::kFilesHaveModes) {
+        EXPECT_EQ(ModeOf(Folder("bob/password")), 0600u);
+    }
 }
 
 TEST_F(AccountStoreTest, LinksOutOfTheSpoolAreNeitherReadNorWrittenThrough) {
+    KORVANE_NEEDS_LINKS();
     const std::string foreignConfig = "Password: plain\r\nQuota: 99\r\n";
     WriteBytes(dir / "outside.cfg", foreignConfig);
     WriteBytes(dir / "outside.pw", "foreign line\r\n");
@@ -202,6 +213,7 @@ TEST_F(AccountStoreTest, LinksOutOfTheSpoolAreNeitherReadNorWrittenThrough) {
 }
 
 TEST_F(AccountStoreTest, RemoveDeletesTheWholeFolderButNoLinkTarget) {
+    KORVANE_NEEDS_LINKS();
     fs::create_directories(dir / "outside/sub");
     WriteBytes(dir / "outside/sub/keep", "k");
     ASSERT_TRUE(store.CreateAccount("bob", "pw", AccountSettings{}));

@@ -31,10 +31,13 @@ protected:
 };
 
 TEST_F(UserListTest, ListsAccountFoldersInLowerCaseAndNothingElse) {
-    for (const char* name : {"Info.Example.Test", "bob", "BOB", "\xc4rger", ".hidden", "a\\b"})
+    for (const char* name : {"Info.Example.Test", "bob", "BOB", "\xc4rger", ".hidden"})
         fs::create_directory(spool + "/" + name);
+    if (!testutil::kWindows) // where "\\" is no separator
+        fs::create_directory(spool + "/a\\b");
     testutil::WriteBytes(spool + "/plainfile", "");
-    fs::create_directory_symlink(dir.path(), spool + "/linked");
+    if (testutil::CanMakeLinks())
+        fs::create_directory_symlink(dir.path(), spool + "/linked");
 
     ASSERT_TRUE(users.Refresh());
     EXPECT_EQ(Names(), (std::vector<std::string>{"bob", "info.example.test", "\xe4rger"}));
@@ -83,6 +86,7 @@ TEST_F(UserListTest, WatchCanBeRestartedAndRefreshLeavesItAlone) {
 }
 
 TEST_F(UserListTest, UpdateFollowsTheSpoolThroughTheWatch) {
+    KORVANE_NEEDS_LINKS();
     fs::create_directories(spool + "/bob");
     ASSERT_TRUE(users.StartWatch());
     ASSERT_TRUE(users.Refresh());

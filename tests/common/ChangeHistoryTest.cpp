@@ -194,9 +194,11 @@ TEST(BackupFolder, ACopyLikeTheOneBeforeSharesItsBytesAndAMomentIsShared) {
     }, last{}, changed{};
     ASSERT_EQ(::stat((backups + "/b.cfg-" + moments[1]).c_str(), &first), 0);
     ASSERT_EQ(::stat((backups + "/b.cfg-" + moments[2]).c_str(), &last), 0);
-    EXPECT_EQ(first.st_ino, last.st_ino); // the same bytes, stored once
     ASSERT_EQ(::stat((backups + "/a.cfg-" + moments[2]).c_str(), &changed), 0);
-    EXPECT_NE(changed.st_ino, last.st_ino);
+    if (!testutil::kWindows) {                // Windows' stat gives no file number to compare
+        EXPECT_EQ(first.st_ino, last.st_ino); // the same bytes, stored once
+        EXPECT_NE(changed.st_ino, last.st_ino);
+    }
     EXPECT_EQ(ReadBytes(backups + "/a.cfg-" + moments[2]), testutil::Crlf("A:\t3\n"));
     EXPECT_EQ(ReadBytes(backups + "/b.cfg-" + moments[0]), "B: 1\n");
 }

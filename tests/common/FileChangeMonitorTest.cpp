@@ -145,12 +145,15 @@ TEST(FileChangeMonitor, FilterWithoutAnyKnownKindFailsAndReleasesEverything) {
     testutil::CapturedLog log;
     CFileChangeMonitorEx monitor;
     EXPECT_FALSE(monitor.Start(dir.path(), 0, false));
-    EXPECT_EQ(log.texts(), std::vector<std::string>{Line("ReadDirectoryChangesW", 147, 22)});
+    // The system's code for an invalid argument: EINVAL, or Windows' ERROR_INVALID_PARAMETER.
+    const int invalid = testutil::kWindows ? 87 : 22;
+    EXPECT_EQ(log.texts(), std::vector<std::string>{Line("ReadDirectoryChangesW", 147, invalid)});
     EXPECT_FALSE(monitor.IsArmed());
     EXPECT_TRUE(monitor.Start(dir.path(), kSpoolFilter, false));
 }
 
 TEST(FileChangeMonitor, SubtreeWatchEndsOnLinkLoopsAndUnreadableFolders) {
+    KORVANE_NEEDS_LINKS();
     testutil::TempDir dir;
     fs::create_directories(dir / "bob/inbox/2024");
     fs::create_directories(dir / "info.example.com");
@@ -274,6 +277,7 @@ TEST(DirectoryScan, NoMatchOrNoDirectoryEndsAtTheFirstStep) {
 }
 
 TEST(DirectoryScan, StarDotStarReportsEveryEntryWithItsKind) {
+    KORVANE_NEEDS_LINKS();
     testutil::TempDir dir;
     fs::create_directory(dir / "bob");
     fs::create_directory(dir / "info.example.com");

@@ -1,5 +1,6 @@
 #include "Common/MapEx.h"
 #include "Common/StringList.h"
+#include "tests/Matchers.h"
 #include "tests/TestUtil.h"
 
 #include <gmock/gmock.h>
@@ -186,8 +187,8 @@ TEST(StorableMap, DestructorTracesAboveLevelTwo) {
     }
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_THAT(log.lines()[0].second,
-                testing::MatchesRegex("CStorableMap::~CStorableMap: 0x[0-9A-F]{8,}, "
-                                      "Common\\\\MapEx:278"));
+                testutil::MatchesPattern("CStorableMap::~CStorableMap: 0x[0-9A-F]{8,}, "
+                                         "Common\\\\MapEx:278"));
 }
 
 TEST(ConfigMap, TypedGettersReadNumbersAndListsAsTheServicesDo) {
@@ -235,8 +236,12 @@ TEST(ConfigMap, SettersFormatValuesAndAnEmptyTextRemovesTheKey) {
 }
 
 TEST(PathJoin, JoinsWithOneSeparatorAndKeepsCompletePaths) {
-    EXPECT_EQ(PathJoin("/etc/mail", "smtpd.cfg"), "/etc/mail/smtpd.cfg");
+    const std::string separator(1, platform::kPathSeparator); // "\\" on Windows
+    EXPECT_EQ(PathJoin("/etc/mail", "smtpd.cfg"), "/etc/mail" + separator + "smtpd.cfg");
     EXPECT_EQ(PathJoin("/etc/mail/", "smtpd.cfg"), "/etc/mail/smtpd.cfg");
+    if (testutil::kWindows) { // where a folder may end in either separator
+        EXPECT_EQ(PathJoin("c:\\mail\\", "smtpd.cfg"), "c:\\mail\\smtpd.cfg");
+    }
     EXPECT_EQ(PathJoin("", "smtpd.cfg"), "smtpd.cfg");
     EXPECT_EQ(PathJoin("/etc/mail", "c:\\mail\\x.cfg"), "c:\\mail\\x.cfg");
     EXPECT_EQ(PathJoin("/etc/mail", "/opt/x.cfg"), "/opt/x.cfg");

@@ -11,24 +11,26 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <poll.h>
 #include <random>
 #include <regex>
 #include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <utility>
-#include <vector>
+#endif
 
 using testutil::ReadBytes;
 using testutil::WriteBytes;
@@ -45,8 +47,13 @@ std::size_t EntriesIn(const std::string& directory) {
 }
 
 std::uint64_t FreeBlocks(const std::string& where) {
+#ifdef _WIN32
+    std::error_code ec;
+    return std::filesystem::space(where, ec).free / 4096;
+#else
     struct statvfs fs {};
     return ::statvfs(where.c_str(), &fs) == 0 ? fs.f_bfree : 0;
+#endif
 }
 
 // The names in directory that a save gives its temporary files, and the others.
@@ -104,6 +111,9 @@ TEST(SaveFault, FullFileSystemKeepsTheOldFileAndLeavesNoTemporaryFile) {
 }
 
 TEST(SaveFault, ReadOnlyDirectoryKeepsTheOldFile) {
+    KORVANE_POSIX_ONLY("the read-only folder is a remounted tmpfs or mode bits; Windows' read-only "
+                       "attribute does not stop new files in a folder");
+#ifndef _WIN32
     testutil::TempDir dir;
     const std::string where = dir / "ro";
     ScratchMount mount(where, "size=64k");
@@ -124,6 +134,7 @@ TEST(SaveFault, ReadOnlyDirectoryKeepsTheOldFile) {
     EXPECT_FALSE(map.Save(false));
     EXPECT_EQ(ReadBytes(cfg), "A: 1\n");
     EXPECT_EQ(EntriesIn(where), 1u);
+#endif
 }
 
 TEST_P(BothTemporaryKinds, ABackupThatFailsOnAFullDiskLeavesNothing) {
@@ -149,6 +160,9 @@ TEST_P(BothTemporaryKinds, ABackupThatFailsOnAFullDiskLeavesNothing) {
 }
 
 TEST_P(BothTemporaryKinds, ASaveRemovesOnlyStaleTemporariesOfItsTargetAndItsBackups) {
+    KORVANE_POSIX_ONLY("the live writer is an flock and the planted link a symbolic link; the "
+                       "Windows writer's open handle is tested in the adapters' own tests");
+#ifndef _WIN32
     testutil::TempDir dir;
     const std::string cfg = dir / "t.cfg";
     const std::string backups = dir / "bak";
@@ -184,12 +198,15 @@ TEST_P(BothTemporaryKinds, ASaveRemovesOnlyStaleTemporariesOfItsTargetAndItsBack
     EXPECT_EQ(NamesIn(backups, false).size(), 2u);
     EXPECT_EQ(std::filesystem::status(cfg).permissions() & std::filesystem::perms::mask,
               std::filesystem::perms(0640));
+#endif
 }
 
 // A child saves a file of a few megabytes in a loop, with backups, and is killed at random
 // moments. After every kill the target must be one of the two contents whole, every backup as
 // well, and the temporary files a kill left must be gone once the next child has saved.
 TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
+    KORVANE_POSIX_ONLY("the saving child is forked and killed with SIGKILL; Windows has no fork");
+#ifndef _WIN32
     testutil::TempDir dir;
     const std::string target = dir / "big.cfg";
     const std::string backups = dir / "backup.cfg";
@@ -301,6 +318,7 @@ TEST(SaveCrash, KilledSavesLeaveWholeFilesAndNoLastingOrphans) {
     EXPECT_EQ(torn, 0);
     EXPECT_EQ(truncated, 0);
     EXPECT_EQ(lasting, 0);
+#endif
 }
 
 // Inside a batch of deferred flushes the files come out as they do outside: whole, with their
@@ -326,6 +344,7 @@ TEST_P(BothTemporaryKinds, ABatchWritesNewAndReplacedFilesWhole) {
     EXPECT_EQ(ReadBytes(dir / "new"), "neu\r\n");
     EXPECT_EQ(ReadBytes(dir / "old"), "after\r\n");
     EXPECT_EQ(ReadBytes(dir / "inner") + ReadBytes(dir / "late"), "xy");
+#ifndef _WIN32 // Windows files have no mode bits to keep
     const auto mode = [&](const char* name) {
         return std::filesystem::status(dir / name).permissions() & std::filesystem::perms::mask;
     };
@@ -334,6 +353,7 @@ TEST_P(BothTemporaryKinds, ABatchWritesNewAndReplacedFilesWhole) {
     EXPECT_EQ(mode("old"), std::filesystem::perms::owner_read |
                                std::filesystem::perms::owner_write |
                                std::filesystem::perms::group_read);
+#endif
     EXPECT_TRUE(NamesIn(dir.path(), true).empty());
 }
 

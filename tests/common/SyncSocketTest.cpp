@@ -149,7 +149,8 @@ TEST_F(SyncSocket, SendOnUnconnectedStreamThrowsInsteadOfEndingTheProcess) {
     CSyncSocketEx stream;
     ASSERT_TRUE(stream.Create(0, CSyncSocketEx::Stream, nullptr));
     int code = ThrownCode([&] { stream.SendTo("x", 1, receiver.port(), "127.0.0.1"); });
-    EXPECT_TRUE(code == 10057 || code == 10058) << code;
+    // Not connected, or shut down; wine answers "reset by the peer" for the same send.
+    EXPECT_TRUE(code == 10057 || code == 10058 || (testutil::kWindows && code == 10054)) << code;
 }
 
 } // namespace

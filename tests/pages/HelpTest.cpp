@@ -225,13 +225,14 @@ TEST_F(HelpRouterTest, RouterWithoutCursorHookStillWorks) {
 
 TEST(HelpPages, PathOfEachViewerCommand) {
     const std::string folder = "/opt/korvane/help";
-    EXPECT_EQ(help::PagePath(folder, help::kViewContents, 0), folder + "/index.html");
-    EXPECT_EQ(help::PagePath(folder, help::kViewContents, 12345), folder + "/index.html");
-    EXPECT_EQ(help::PagePath(folder, help::kViewTopic, 0), folder + "/index.html");
-    EXPECT_EQ(help::PagePath(folder, help::kViewContext, 0x20000 + 131), folder + "/folders.html");
-    EXPECT_EQ(help::PagePath(folder, help::kViewTopic, 0x20000 + 128), folder + "/sheet.html");
+    const std::string in = folder + platform::kPathSeparator;
+    EXPECT_EQ(help::PagePath(folder, help::kViewContents, 0), in + "index.html");
+    EXPECT_EQ(help::PagePath(folder, help::kViewContents, 12345), in + "index.html");
+    EXPECT_EQ(help::PagePath(folder, help::kViewTopic, 0), in + "index.html");
+    EXPECT_EQ(help::PagePath(folder, help::kViewContext, 0x20000 + 131), in + "folders.html");
+    EXPECT_EQ(help::PagePath(folder, help::kViewTopic, 0x20000 + 128), in + "sheet.html");
     EXPECT_EQ(help::PagePath(folder, help::kViewContext, 0x20000 + 150),
-              folder + "/delivery-advanced.html");
+              in + "delivery-advanced.html");
     EXPECT_EQ(help::PagePath(folder, help::kViewContext, 0), "");
     EXPECT_EQ(help::PagePath(folder, help::kViewContext, 131), ""); // without the base
     EXPECT_EQ(help::PagePath(folder, 2, 0), "");
@@ -249,13 +250,16 @@ TEST(HelpPages, EveryContextHasOnePageAndEveryPageOneContext) {
     }
 }
 
+// What the program puts between a folder and a name.
+const std::string kSeparator(1, platform::kPathSeparator);
+
 TEST(HelpFolder, BesideTheProgramFirst) {
     testutil::TempDir root;
     ASSERT_TRUE(platform::MakeDirectory(root / "bin"));
-    ASSERT_TRUE(platform::MakeDirectory(root / "bin/help"));
+    ASSERT_TRUE(platform::MakeDirectory(root / ("bin" + kSeparator + "help")));
     ASSERT_TRUE(platform::MakeDirectory(root / "source-help"));
     EXPECT_EQ(help::FindHelpFolder(root / "bin/korvane-config", root / "source-help"),
-              root / "bin/help");
+              root / ("bin" + kSeparator + "help"));
 }
 
 TEST(HelpFolder, FallbackWhenNothingIsBesideTheProgram) {
@@ -269,8 +273,10 @@ TEST(HelpFolder, FallbackWhenNothingIsBesideTheProgram) {
 TEST(HelpFolder, BesideTheProgramWhenTheFallbackIsMissingToo) {
     testutil::TempDir root;
     ASSERT_TRUE(platform::MakeDirectory(root / "bin"));
-    EXPECT_EQ(help::FindHelpFolder(root / "bin/korvane-config", root / "gone"), root / "bin/help");
-    EXPECT_EQ(help::FindHelpFolder(root / "bin/korvane-config", ""), root / "bin/help");
+    EXPECT_EQ(help::FindHelpFolder(root / "bin/korvane-config", root / "gone"),
+              root / ("bin" + kSeparator + "help"));
+    EXPECT_EQ(help::FindHelpFolder(root / "bin/korvane-config", ""),
+              root / ("bin" + kSeparator + "help"));
 }
 
 TEST(HelpFolder, AFileNamedHelpIsNoHelpFolder) {

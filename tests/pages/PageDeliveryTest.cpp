@@ -62,8 +62,12 @@ protected:
 
     std::string ConfigDir() const { return dir / "config"; }
     std::string Outgoing() const { return dir / "outgoing"; }
-    std::string Sendmail() const { return ConfigDir() + "/" + platform::kSendmailScriptName; }
-    std::string Newmail() const { return Outgoing() + "/" + platform::kNewmailScriptName; }
+    std::string Sendmail() const {
+        return ConfigDir() + platform::kPathSeparator + platform::kSendmailScriptName;
+    }
+    std::string Newmail() const {
+        return Outgoing() + platform::kPathSeparator + platform::kNewmailScriptName;
+    }
     std::string CronFile() const { return dir / "cron"; }
 
     P& Page(P::DialogFactory rules = {}, P::DialogFactory advanced = {}) {

@@ -13,10 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -55,7 +57,9 @@ protected:
         }
         return *m_page;
     }
-    std::string Folder(const std::string& name) const { return spool + "/" + name; }
+    std::string Folder(const std::string& name) const {
+        return spool + platform::kPathSeparator + name;
+    }
     void MakeAccount(const std::string& name, const std::string& settings = "") {
         CAccountStore store(config.mdad);
         ASSERT_TRUE(store.CreateAccount(name, "secret", {}));
@@ -77,6 +81,22 @@ protected:
         const auto row = Page().Rows().Find(address);
         ASSERT_TRUE(row) << address;
         Page().RowsOf(P::kAddressList)->Select(row);
+    }
+    // A folder removed while the spool watch holds it open is gone on Linux, and on Windows can
+    // no longer be opened; wine alone keeps it, empty, until the watch closes.
+    bool SpoolLingers() const {
+        std::error_code ec;
+        return fs::exists(spool, ec);
+    }
+    // Polls until the page reports a change, for at most two seconds: Linux queues a change
+    // before the call that made it returns, Windows (and wine) only a moment later.
+    bool PollSoon() {
+        for (int i = 0; i < 200; ++i) {
+            if (Page().Poll(user))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
     // The rows as "address | target | icon".
     std::vector<std::string> Rows() {
@@ -306,10 +326,14 @@ TEST_F(PageDomainsTest, SpoolThatVanishedEmptiesTheListWithAMessage) {
     Select("Domains");
     ASSERT_EQ(Page().Rows().RowCount(), 1u);
     fs::remove_all(spool);
+    testutil::LetChangesArrive();
+    if (SpoolLingers())
+        GTEST_SKIP() << "the removed spool lingers while the watch holds it open (wine)";
     user.ExpectMessage(108, MessageKind::Error, Answer::Ok);
     Select("Domains");
     EXPECT_EQ(Page().Rows().RowCount(), 0u);
     // Why, and where to set it right.
+    ASSERT_FALSE(user.texts.empty());
     EXPECT_NE(user.texts.back().find("\"" + spool + "\" ist nicht vorhanden"), std::string::npos)
         << user.texts.back();
     EXPECT_NE(user.texts.back().find("\"Verzeichnisse\""), std::string::npos);
@@ -348,14 +372,17 @@ TEST_F(PageDomainsTest, PollShowsAccountsOtherProgramsMadeAndKeepsTheSelection) 
     SelectRow("admin");
     EXPECT_FALSE(Page().Poll(user)); // nothing happened since
     fs::create_directory(Folder("Extern"));
-    EXPECT_TRUE(Page().Poll(user));
+    EXPECT_TRUE(PollSoon());
     EXPECT_EQ(Rows(), (std::vector<std::string>{"admin | admin | 0", "extern | extern | 0"}));
     ASSERT_TRUE(Page().Rows().Selected());
     EXPECT_EQ(Page().Rows().Address(*Page().Rows().Selected()), "admin");
     // A spool that vanishes is said once, not at every look.
     fs::remove_all(spool);
+    testutil::LetChangesArrive();
+    if (SpoolLingers())
+        GTEST_SKIP() << "the removed spool lingers while the watch holds it open (wine)";
     user.ExpectMessage(108, MessageKind::Error, Answer::Ok);
-    EXPECT_TRUE(Page().Poll(user));
+    EXPECT_TRUE(PollSoon());
     EXPECT_FALSE(Page().Poll(user));
 }
 

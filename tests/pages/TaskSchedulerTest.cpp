@@ -2,8 +2,8 @@
 // rewrites, lines of others kept in place, the atomic rewrite, files that cannot be read or
 // written, times beyond the day, a large file. And the delivery page's scheduler gate with a
 // real stand-in "Schedule" service in a supervisor directory.
-#include "pages/PageDelivery.h"
 #include "platform/TaskScheduler.h"
+#include "pages/PageDelivery.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
 
@@ -95,7 +95,9 @@ TEST_F(CronStore, ANewFileIsWrittenWholeForCronAndAFileThatCannotBeReadIsAFailur
     ASSERT_TRUE(Store()->Add(0, "/a/sendmail.sh", id));
     struct stat info {};
     ASSERT_EQ(::stat(Path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    if (testutil::kFilesHaveModes) {
+        EXPECT_EQ(info.st_mode & 0777, 0644u);
+    }
     const std::string text = testutil::ReadBytes(Path());
     EXPECT_EQ(text.substr(0, 2), "# ");
     EXPECT_EQ(text.back(), '\n');
@@ -142,6 +144,7 @@ protected:
     ~ScheduleStandin() override {
         // The stand-in we started ends on SIGTERM and removes its pid file as it goes; the
         // folder is removed only after that.
+#ifndef _WIN32
         const std::string pidFile = services / "Schedule.pid";
         std::ifstream in(pidFile);
         long pid = 0;
@@ -149,12 +152,16 @@ protected:
             return;
         for (int i = 0; i < 100 && fs::exists(pidFile); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+#endif
     }
     testutil::TempDir services;
     testutil::TempDir config;
 };
 
 TEST_F(ScheduleStandin, AddStartsTheStoppedSchedulerAndThenListsTheNewTime) {
+    KORVANE_POSIX_ONLY("the scheduler's stand-in runs in a supervisor folder, started by a shell "
+                       "script; the Windows scheduler adapter is tested in tests/platform/win32");
+#ifndef _WIN32
     const std::string starter = services / "Schedule.start";
     testutil::WriteBytes(starter, std::string("#!/bin/sh\nexec '") + KORVANE_STANDIN + "' '" +
                                       services.path() + "' Schedule\n");
@@ -184,6 +191,7 @@ TEST_F(ScheduleStandin, AddStartsTheStoppedSchedulerAndThenListsTheNewTime) {
     page.SetNumber(CPageConfigMDA::kHour, 6);
     page.RunCommand(CPageConfigMDA::kAddTime, user);
     EXPECT_EQ(page.Times().RowCount(), 2u);
+#endif
 }
 
 } // namespace

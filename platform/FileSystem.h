@@ -1,6 +1,8 @@
 // File-system services the storage library needs. The POSIX implementation is in
 // posix/FileSystem.cpp, the Windows one in win32/FileSystem.cpp (where there are no mode bits: a
-// newFileMode is not applied, and a replaced file keeps its attributes and access rules instead).
+// newFileMode only decides whether a new file is private, as 0600, with an access list of its
+// owner and the system, or takes its folder's rules; a replaced file keeps its attributes and
+// access rules).
 #pragma once
 
 #include "platform/Memory.h"

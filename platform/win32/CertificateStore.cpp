@@ -2,6 +2,7 @@
 // or, when KORVANE_CERT_DIR names one, a folder of PEM or DER files decoded with the same
 // functions.
 #include "platform/win32/CertificateStore.h"
+#include "platform/win32/Text.h"
 
 #include <algorithm>
 #include <deque>
@@ -10,35 +11,14 @@
 #include <vector>
 
 namespace platform {
+
+using win32::Utf8FromWide;
+using win32::WideFromAnsi;
 namespace {
 
 // A folder with more names than this is read no further: the list would be of no use anyway.
 constexpr std::size_t kNamesLimit = 10000;
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-
-std::wstring WideFromAnsi(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            length);
-    return wide;
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(std::max(length, 0)), '\0');
-    if (length > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                            length, nullptr, nullptr);
-    return utf8;
-}
 
 // Cuts UTF-8 text after limit characters, never inside one.
 void CutCharacters(std::string& text, std::size_t limit) {
@@ -68,9 +48,11 @@ std::string SimpleName(PCCERT_CONTEXT certificate) {
     const DWORD written =
         CertGetNameStringW(certificate, CERT_NAME_RDN_TYPE, 0, &form, name.data(), length);
     name.resize(written > 0 ? written - 1 : 0);
-    for (wchar_t& c : name)
-        if (c < 0x20 || c == 0x7F)
+    // The C0 and C1 controls and the two Unicode line breaks: none may reach a line of a file.
+    for (wchar_t& c : name) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029)
             c = L'?';
+    }
     std::string simple = Utf8FromWide(name);
     CutCharacters(simple, kSubjectNameLimit);
     return simple;

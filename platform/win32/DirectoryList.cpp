@@ -1,45 +1,25 @@
 #include "platform/DirectoryList.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
-#include <cwchar>
-
 namespace platform {
 
-namespace {
+using win32::AnsiFromWide;
+using win32::WideFromAnsi;
 
-std::wstring WidePath(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, out.data(), n);
-    return out;
-}
+namespace {
 
 // The entry's name in the ANSI code page the program works in. A long name with a character
 // that code page lacks would come out with "?" and lead nowhere; its short name, where the
 // volume keeps one, still opens the entry.
 std::string NarrowName(const WIN32_FIND_DATAW& found) {
-    const auto convert = [](const wchar_t* name, bool& lossy) {
-        const int size = static_cast<int>(std::wcslen(name));
-        if (size == 0)
-            return std::string();
-        BOOL defaulted = FALSE;
-        BOOL* ask = ::GetACP() == CP_UTF8 ? nullptr : &defaulted;
-        const int n = ::WideCharToMultiByte(CP_ACP, 0, name, size, nullptr, 0, nullptr, ask);
-        std::string out(static_cast<std::size_t>(n), '\0');
-        ::WideCharToMultiByte(CP_ACP, 0, name, size, out.data(), n, nullptr, nullptr);
-        lossy = defaulted != FALSE;
-        return out;
-    };
-    bool lossy = false;
-    std::string name = convert(found.cFileName, lossy);
-    if (lossy && found.cAlternateFileName[0] != L'\0') {
-        bool shortLossy = false;
-        std::string shortName = convert(found.cAlternateFileName, shortLossy);
-        if (!shortLossy)
+    bool exact = true;
+    std::string name = AnsiFromWide(found.cFileName, &exact);
+    if (!exact && found.cAlternateFileName[0] != L'\0') {
+        bool shortExact = true;
+        std::string shortName = AnsiFromWide(found.cAlternateFileName, &shortExact);
+        if (shortExact)
             return shortName;
     }
     return name;
@@ -63,7 +43,7 @@ struct DirectoryListing::Impl {
 
 DirectoryListing::DirectoryListing(const std::string& directory)
     : m_impl(std::make_unique<Impl>()) {
-    std::wstring pattern = WidePath(directory);
+    std::wstring pattern = WideFromAnsi(directory);
     if (pattern.empty()) {
         m_impl->sawDot = m_impl->sawDotDot = true; // as opendir(""): no such directory
         return;

@@ -1,4 +1,5 @@
 #include "platform/DirectoryWatch.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
@@ -6,6 +7,9 @@
 #include <utility>
 
 namespace platform {
+
+using win32::AnsiFromWide;
+using win32::WideFromAnsi;
 namespace {
 
 // The filter bits of the interface are the system's FILE_NOTIFY_CHANGE_ values.
@@ -28,26 +32,6 @@ constexpr DWORD kBufferSize = 16384;
 // Requests that complete at once, one after another, are collected in one TakeChanges up to
 // this many; the rest wait for the next call, so that a busy folder cannot hold the caller.
 constexpr int kMaxRounds = 64;
-
-std::wstring WideFromAnsi(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            length);
-    return wide;
-}
-
-std::string AnsiFromWide(const wchar_t* text, int length) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text, length, ansi.data(), size, nullptr, nullptr);
-    return ansi;
-}
 
 int CloseAndForget(HANDLE& handle) {
     const int result = CloseHandle(handle) ? 0 : static_cast<int>(GetLastError());
@@ -186,7 +170,7 @@ private:
             DirectoryChange change;
             // An entry of a subfolder, when the tree is watched, comes as a relative path.
             if (!name.empty() && name.find(L'\\') == std::wstring::npos) {
-                change.name = AnsiFromWide(name.data(), length);
+                change.name = AnsiFromWide(name);
                 switch (info->Action) {
                 case FILE_ACTION_ADDED:
                 case FILE_ACTION_RENAMED_NEW_NAME:

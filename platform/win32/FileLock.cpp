@@ -10,6 +10,7 @@
 // acquired it, as it is not shared between threads anyway. A thread that ends while holding
 // one leaves it abandoned, which the next waiter counts as taken.
 #include "platform/FileLock.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
@@ -23,35 +24,14 @@
 #include <utility>
 
 namespace platform {
+
+using win32::AnsiFromWide;
+using win32::WideFromAnsi;
 namespace {
 
 // LockFileEx has no timeout of its own; a non-blocking attempt repeated at this pace keeps the
 // delay after a release short without keeping a processor busy.
 constexpr std::chrono::milliseconds kPollInterval(10);
-
-std::wstring WideFromAnsi(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                            length);
-    return wide;
-}
-
-std::string AnsiFromWide(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(),
-                            size, nullptr, nullptr);
-    return ansi;
-}
 
 // FNV-1a over the UTF-16 units, as sixteen hexadecimal digits: short, stable across runs and
 // machines, and free of characters a name may not hold.
@@ -124,23 +104,21 @@ HANDLE OpenNamedMutex(const std::wstring& objectName, bool suite, DWORD& error) 
 // needs a file, a file in a configuration directory would be taken for part of the
 // configuration (and the holder may not be allowed to write there), and a directory's own
 // handle cannot be locked. One folder for the machine, so that programs under other accounts
-// meet on the same file; the user's temporary folder when that cannot be made.
+// meet on the same file; empty, with the system's error, when it cannot be made.
 std::wstring LockFolder() {
     wchar_t base[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"ProgramData", base, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        std::wstring folder = std::wstring(base) + L"\\Korvane";
-        (void)CreateDirectoryW(folder.c_str(), nullptr);
-        folder += L"\\locks";
-        if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
-            return folder;
+    if (length == 0 || length >= MAX_PATH) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return {};
     }
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
-    std::wstring folder(temp, tempLength > 0 && tempLength <= MAX_PATH ? tempLength : 0);
-    while (!folder.empty() && folder.back() == L'\\')
-        folder.pop_back();
-    return folder.empty() ? L"." : folder;
+    std::wstring folder = std::wstring(base) + L"\\Korvane";
+    (void)CreateDirectoryW(folder.c_str(), nullptr);
+    folder += L"\\locks";
+    // No folder of one's own instead: programs of other accounts would lock other files there.
+    if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)
+        return folder;
+    return {};
 }
 
 // The directory's name as the system knows it after links and short names, with its case folded
@@ -287,7 +265,12 @@ bool DirectoryLock::Acquire(const std::string& directory, Mode mode,
     // Read access is all a byte-range lock needs, so a lock file another account made can still
     // be locked. The file is never removed: a file removed while another process is about to
     // lock it would split the lock.
-    const std::wstring path = LockFolder() + L"\\dir-" + Fingerprint(key) + L".lock";
+    const std::wstring folder = LockFolder();
+    if (folder.empty()) {
+        m_error = static_cast<int>(GetLastError());
+        return false;
+    }
+    const std::wstring path = folder + L"\\dir-" + Fingerprint(key) + L".lock";
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -4,6 +4,7 @@
 // "\\?\" paths a handle's final path comes as. Failures set errno (mapped from the system's
 // error code), as the callers read errno values through LastError() and errno itself.
 #include "platform/FileSystem.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
@@ -19,6 +20,9 @@
 #include <vector>
 
 namespace platform {
+
+using win32::AnsiFromWide;
+using win32::WideFromAnsi;
 namespace {
 
 // The system's code of the last failure this thread reported as errno, so that a cause without
@@ -113,34 +117,6 @@ public:
 private:
     HANDLE m_h;
 };
-
-std::wstring Wide(std::string_view text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, out.data(), n);
-    return out;
-}
-
-// The name in the ANSI code page; usedDefault (when given) tells whether a character had none.
-std::string Narrow(std::wstring_view text, bool* usedDefault = nullptr) {
-    if (usedDefault != nullptr)
-        *usedDefault = false;
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    BOOL defaulted = FALSE;
-    // A system whose ANSI code page is UTF-8 refuses the question (every character has a form).
-    BOOL* ask = ::GetACP() == CP_UTF8 ? nullptr : &defaulted;
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, ask);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, out.data(), n, nullptr, nullptr);
-    if (usedDefault != nullptr)
-        *usedDefault = defaulted != FALSE;
-    return out;
-}
 
 bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -319,7 +295,7 @@ bool EveryUserMayRead(const std::wstring& path) {
 } // namespace
 
 std::optional<FileStatus> StatPath(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromAnsi(path);
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
         Fail();
@@ -404,7 +380,7 @@ HANDLE OpenForReading(const std::wstring& path) {
 
 template <class Text> bool ReadWholeFileInto(const std::string& path, Text& out) {
     out.clear();
-    Handle h(OpenForReading(Wide(path)));
+    Handle h(OpenForReading(WideFromAnsi(path)));
     if (!h.valid())
         return Fail();
     return ReadOpenFile(h.get(), out);
@@ -413,12 +389,12 @@ template <class Text> bool ReadWholeFileInto(const std::string& path, Text& out)
 template <class Text>
 bool ReadWholeFileWithinInto(const std::string& path, const std::string& root, Text& out) {
     out.clear();
-    Handle h(OpenForReading(Wide(path)));
+    Handle h(OpenForReading(WideFromAnsi(path)));
     if (!h.valid())
         return Fail();
     // The check is made on the object opened: its final path is where it really is.
     const auto real = FinalPath(h.get());
-    const auto realRoot = FinalPathOf(Wide(root));
+    const auto realRoot = FinalPathOf(WideFromAnsi(root));
     if (!real || !realRoot || !IsBelow(*real, *realRoot))
         return FailWith(EACCES);
     return ReadOpenFile(h.get(), out);
@@ -443,8 +419,7 @@ bool ReadWholeFileWithin(const std::string& path, const std::string& root, Large
 }
 
 bool CopyFileReplacing(const std::string& from, const std::string& to) {
-    // Through the same writer as every save. The new copy takes the folder's inherited access
-    // rights: Windows has no mode to make it private with.
+    // Through the same writer as every save; a new copy is private to its owner.
     std::string content;
     if (!ReadWholeFile(from, content))
         return false;
@@ -452,7 +427,7 @@ bool CopyFileReplacing(const std::string& from, const std::string& to) {
 }
 
 bool WriteFileSynced(const std::string& path, std::string_view data) {
-    Handle h(::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    Handle h(::CreateFileW(WideFromAnsi(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.valid())
         return Fail();
@@ -464,14 +439,14 @@ bool WriteFileSynced(const std::string& path, std::string_view data) {
 }
 
 bool MakeDirectory(const std::string& path) {
-    return ::CreateDirectoryW(Wide(path).c_str(), nullptr) != 0 || Fail();
+    return ::CreateDirectoryW(WideFromAnsi(path).c_str(), nullptr) != 0 || Fail();
 }
 
 // The process environment block is the one truth: child processes get it, and it holds an
 // empty value, which the C runtime's copy cannot. The runtime's copy is kept in step for the
 // code that asks getenv.
 std::optional<std::string> GetEnvironment(const char* name) {
-    const std::wstring wideName = Wide(name);
+    const std::wstring wideName = WideFromAnsi(name);
     std::wstring value(256, L'\0');
     for (;;) {
         ::SetLastError(ERROR_SUCCESS);
@@ -484,18 +459,18 @@ std::optional<std::string> GetEnvironment(const char* name) {
         }
         if (n < value.size()) {
             value.resize(n);
-            return Narrow(value);
+            return AnsiFromWide(value);
         }
         value.resize(n);
     }
 }
 
 bool SetEnvironment(const char* name, const std::string& value) {
-    if (!::SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str()))
+    // The C runtime keeps a copy of its own, which getenv reads. An empty value removes its entry
+    // (and the system's), so the system's empty one is set after it.
+    (void)::_putenv_s(name, value.c_str());
+    if (!::SetEnvironmentVariableW(WideFromAnsi(name).c_str(), WideFromAnsi(value).c_str()))
         return Fail();
-    // An empty value would remove the runtime's entry; the block above still has it.
-    if (!value.empty())
-        (void)::_putenv_s(name, value.c_str());
     return true;
 }
 
@@ -516,7 +491,7 @@ std::string FormatLocalTimeNow(const char* format) {
 namespace platform {
 
 PathKind QueryPathKind(const std::string& path) {
-    const DWORD attributes = OwnAttributes(Wide(path));
+    const DWORD attributes = OwnAttributes(WideFromAnsi(path));
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         Fail();
         return PathKind::Missing;
@@ -531,7 +506,7 @@ PathKind QueryPathKind(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromAnsi(path);
     const DWORD attributes = OwnAttributes(wide);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Fail();
@@ -558,7 +533,7 @@ bool RemoveFile(const std::string& path) {
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromAnsi(path);
     const DWORD attributes = OwnAttributes(wide);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Fail();
@@ -572,13 +547,16 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing name in the same step, and
     // without MOVEFILE_COPY_ALLOWED it stays on one volume. Write-through makes the new name
     // durable before the call returns: the folder flush of POSIX.
-    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0 ||
+    return ::MoveFileExW(WideFromAnsi(from).c_str(), WideFromAnsi(to).c_str(),
+                         MOVEFILE_WRITE_THROUGH) != 0 ||
            Fail();
 }
 
 bool MakeHardLink(const std::string& existing, const std::string& link) {
     // NTFS logs the new name at once; there is no folder to flush.
-    return ::CreateHardLinkW(Wide(link).c_str(), Wide(existing).c_str(), nullptr) != 0 || Fail();
+    return ::CreateHardLinkW(WideFromAnsi(link).c_str(), WideFromAnsi(existing).c_str(), nullptr) !=
+               0 ||
+           Fail();
 }
 
 int LastError() {
@@ -607,7 +585,7 @@ std::string WriteFailureCause(const std::string& path, int error) {
             g_lastSystemError = system;
         }
     } keep;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromAnsi(path);
     WIN32_FILE_ATTRIBUTE_DATA target;
     if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &target)) {
         if (target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -616,7 +594,7 @@ std::string WriteFailureCause(const std::string& path, int error) {
             return "An ihrer Stelle steht keine gew\xF6hnliche Datei.";
     }
     const std::wstring folderWide = SplitPath(wide).first;
-    const std::string folder = Narrow(folderWide);
+    const std::string folder = AnsiFromWide(folderWide);
     if (error == EROFS || VolumeIsReadOnly(folderWide))
         return "Das Dateisystem ist schreibgesch\xFCtzt.";
     ULARGE_INTEGER available;
@@ -705,7 +683,7 @@ std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
     std::fflush(stderr);
     if (ended && line.empty())
         return std::nullopt;
-    return Narrow(line);
+    return AnsiFromWide(line);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -827,6 +805,59 @@ bool SyncBatch::Commit() {
 
 namespace {
 
+// An access list for the current user and the system alone, protected from the folder's
+// inherited entries: what a temporary file holds is nobody else's business until it has its
+// name, and what POSIX gives a file of mode 0600.
+class OwnerOnlySecurity {
+public:
+    OwnerOnlySecurity() {
+        HANDLE token = nullptr;
+        if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+            return;
+        DWORD size = 0;
+        const bool known = ::GetTokenInformation(token, TokenUser, m_user, sizeof m_user, &size);
+        ::CloseHandle(token);
+        DWORD systemSize = sizeof m_system;
+        if (!known || !::CreateWellKnownSid(WinLocalSystemSid, nullptr, m_system, &systemSize))
+            return;
+        PSID user = reinterpret_cast<TOKEN_USER*>(m_user)->User.Sid;
+        auto* acl = reinterpret_cast<ACL*>(m_acl);
+        m_ready =
+            ::InitializeAcl(acl, sizeof m_acl, ACL_REVISION) &&
+            ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user) &&
+            ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, m_system) &&
+            ::InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            ::SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) &&
+            ::SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        m_attributes.nLength = sizeof m_attributes;
+        m_attributes.lpSecurityDescriptor = &m_descriptor;
+    }
+    OwnerOnlySecurity(const OwnerOnlySecurity&) = delete;
+    OwnerOnlySecurity& operator=(const OwnerOnlySecurity&) = delete;
+
+    // nullptr (the folder's inherited rules) when the list could not be made.
+    SECURITY_ATTRIBUTES* attributes() { return m_ready ? &m_attributes : nullptr; }
+
+private:
+    alignas(TOKEN_USER) BYTE m_user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    BYTE m_system[SECURITY_MAX_SID_SIZE] = {};
+    alignas(ACL)
+        BYTE m_acl[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
+    SECURITY_DESCRIPTOR m_descriptor{};
+    SECURITY_ATTRIBUTES m_attributes{};
+    bool m_ready = false;
+};
+
+// Gives the file at path the rules its folder hands down, and only those.
+void InheritFolderRules(const std::wstring& path) {
+    ACL empty;
+    if (::InitializeAcl(&empty, sizeof empty, ACL_REVISION))
+        (void)::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION |
+                                          UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &empty, nullptr);
+}
+
 // The temporary file of one save: removed and closed on every path out of the save that did
 // not rename it.
 class TemporaryFile {
@@ -844,15 +875,16 @@ public:
     const std::wstring& path() const { return m_path; }
     void Renamed() { m_path.clear(); }
 
-    // Creates the file under a fresh name, writes data into it and flushes it to the disk.
-    // Sharing delete lets the rename below go ahead while we hold the file; a cleaner, asking
-    // for no sharing at all, is still refused.
+    // Creates the file under a fresh name, readable by its owner alone, writes data into it and
+    // flushes it to the disk. Sharing delete lets the rename below go ahead while we hold the
+    // file; a cleaner, asking for no sharing at all, is still refused.
     bool Write(std::string_view data) {
+        OwnerOnlySecurity security;
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::wstring path = JoinPath(m_folder, TemporaryNameFor(m_target));
             m_h.reset(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, security.attributes(),
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (m_h.valid()) {
                 m_path = path;
                 return WriteAll(m_h.get(), data) && (::FlushFileBuffers(m_h.get()) || Fail());
@@ -870,15 +902,16 @@ private:
     std::wstring m_path;
 };
 
-// The access list the administrator gave the old file, when it has rules of its own: an
-// inherited list the new file gets from its folder anyway. Carried over as POSIX hands on the
-// mode; a failure leaves the folder's rules, as a refused chown leaves the file ours.
-void CarryAccessRules(const std::wstring& from, HANDLE to) {
+// The access list the administrator gave the old file, when it has rules of its own, carried
+// over as POSIX hands on the mode; false when the old file has only what its folder hands down
+// (or its list cannot be read), which the caller then gives the new file. A failure to set the
+// list leaves the temporary file's own, as a refused chown leaves the file ours.
+bool CarryAccessRules(const std::wstring& from, HANDLE to) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetNamedSecurityInfoW(from.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                 nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return;
+        return false;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     bool own = ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
@@ -895,6 +928,7 @@ void CarryAccessRules(const std::wstring& from, HANDLE to) {
         (void)::SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
     }
     ::LocalFree(descriptor);
+    return own;
 }
 
 // Renames from over to in one step. A virus scanner or indexer that opens a fresh file for a
@@ -927,10 +961,12 @@ bool HeldByAnother(const std::wstring& path) {
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Replaces the entry name of folder by a new file holding data. Windows keeps no mode bits, so
-// newFileMode has nothing to set: a new file gets its folder's inherited access rules. A file
-// that is replaced hands on its own rules and its attributes (read-only, hidden, system).
-bool ReplaceInFolder(const std::wstring& folder, const std::wstring& name, std::string_view data) {
+// Replaces the entry name of folder by a new file holding data. Windows keeps no mode bits: a
+// new file that is to be private (newFileMode gives the group and others nothing, as 0600) keeps
+// the temporary file's list of owner and system, any other gets its folder's inherited rules. A
+// file that is replaced hands on its own rules and its attributes (read-only, hidden, system).
+bool ReplaceInFolder(const std::wstring& folder, const std::wstring& name, std::string_view data,
+                     unsigned newFileMode) {
     if (name.empty() || name == L"." || name == L"..")
         return FailWith(EISDIR);
     const std::wstring target = JoinPath(folder, name);
@@ -950,8 +986,10 @@ bool ReplaceInFolder(const std::wstring& folder, const std::wstring& name, std::
     if (!temp.Write(data))
         return false;
     const DWORD carried = replacingFile ? old & kCarriedAttributes : 0;
+    const bool ownRules = replacingFile && CarryAccessRules(target, temp.handle());
+    if (!ownRules && (replacingFile || (newFileMode & 077) != 0))
+        InheritFolderRules(temp.path());
     if (replacingFile) {
-        CarryAccessRules(target, temp.handle());
         if (carried != 0) {
             FILE_BASIC_INFO basic{};
             basic.FileAttributes = carried;
@@ -987,24 +1025,24 @@ std::wstring ResolveLink(const std::wstring& path) {
     return final ? *final : path;
 }
 
-bool ReplaceAt(const std::wstring& path, std::string_view data) {
+bool ReplaceAt(const std::wstring& path, std::string_view data, unsigned newFileMode) {
     const auto [folder, name] = SplitPath(path);
-    return ReplaceInFolder(folder, name, data);
+    return ReplaceInFolder(folder, name, data, newFileMode);
 }
 
 } // namespace
 
-bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned /*newFileMode*/) {
-    return ReplaceAt(ResolveLink(Wide(path)), data);
+bool WriteFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
+    return ReplaceAt(ResolveLink(WideFromAnsi(path)), data, newFileMode);
 }
 
-bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned /*newFileMode*/) {
-    return ReplaceAt(Wide(path), data);
+bool ReplaceFileAtomic(const std::string& path, std::string_view data, unsigned newFileMode) {
+    return ReplaceAt(WideFromAnsi(path), data, newFileMode);
 }
 
 bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
-                             std::string_view data, unsigned /*newFileMode*/) {
-    const auto [folder, name] = SplitPath(Wide(path));
+                             std::string_view data, unsigned newFileMode) {
+    const auto [folder, name] = SplitPath(WideFromAnsi(path));
     // Held open for listing (a handle for its attributes alone would take no part in the
     // sharing rules) and without delete sharing, the folder can be neither renamed nor removed, nor
     // replaced by a link, until the save is done; it is written by its final path, so every
@@ -1020,25 +1058,25 @@ bool ReplaceFileAtomicWithin(const std::string& path, const std::string& root,
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return FailWith(ENOTDIR);
     const auto real = FinalPath(dir.get());
-    const auto realRoot = FinalPathOf(Wide(root));
+    const auto realRoot = FinalPathOf(WideFromAnsi(root));
     if (!real || !realRoot || !IsBelow(*real, *realRoot))
         return FailWith(EACCES);
-    return ReplaceInFolder(*real, name, data);
+    return ReplaceInFolder(*real, name, data, newFileMode);
 }
 
 void RemoveStaleTemporaries(const std::string& directory,
                             const std::function<bool(std::string_view target)>& isTarget) {
-    RemoveStaleIn(Wide(directory), [&isTarget](std::wstring_view target) {
-        bool lossy = false;
-        const std::string name = Narrow(target, &lossy);
-        return !lossy && isTarget(name);
+    RemoveStaleIn(WideFromAnsi(directory), [&isTarget](std::wstring_view target) {
+        bool exact = true;
+        const std::string name = AnsiFromWide(target, &exact);
+        return exact && isTarget(name);
     });
 }
 
 bool StaysWithin(const std::string& path, const std::string& root, Access access) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideFromAnsi(path);
     const auto real = FinalPathOf(access == Access::Read ? wide : SplitPath(wide).first);
-    const auto realRoot = FinalPathOf(Wide(root));
+    const auto realRoot = FinalPathOf(WideFromAnsi(root));
     if (!real || !realRoot || !IsBelow(*real, *realRoot))
         return false;
     if (access == Access::Read)
@@ -1051,7 +1089,7 @@ bool IsWritableDirectory(const std::string& path) {
     const auto status = StatPath(path);
     if (!status || !status->isDirectory)
         return false;
-    const std::wstring folder = Wide(path);
+    const std::wstring folder = WideFromAnsi(path);
     if (VolumeIsReadOnly(folder))
         return false;
     // The read-only attribute means nothing for a folder, and its access rules are best asked

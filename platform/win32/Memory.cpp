@@ -1,105 +1,21 @@
-#include "platform/Memory.h"
+// The Windows half of the large blocks: committed memory of its own.
+#include "platform/LargeBlocks.h"
 
 #include <windows.h>
 
-#include <cstdint>
-#include <mutex>
-
-namespace platform {
-
-namespace {
-
-constexpr std::size_t kPage = 4096;
-
-std::size_t RoundUp(std::size_t bytes, std::size_t unit) {
-    return (bytes + unit - 1) / unit * unit;
-}
+namespace platform::detail {
 
 // Windows offers large pages only to a process holding the "lock pages in memory" right, and
 // never transparently, so a block is plain committed memory on its own. It starts on a 64 KiB
 // boundary (the system's allocation granularity); a 2 MiB start would buy nothing here. What
-// still pays is the cache below, which spares a reloaded file its page faults.
-void* MapLarge(std::size_t size) {
+// still pays is the cache in front of it (Memory.cpp), which spares a reloaded file its page
+// faults.
+void* MapLargeBlock(std::size_t size) {
     return ::VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
-void Unmap(void* block) {
+void UnmapLargeBlock(void* block, std::size_t) noexcept {
     (void)::VirtualFree(block, 0, MEM_RELEASE);
 }
 
-// Blocks given back are kept a while for a request of the same size, as the ordinary
-// allocator keeps its pages: a file loaded again (the same text, the same tables) then reuses
-// pages that are already there instead of faulting in fresh ones. Bounded in count and bytes;
-// the oldest goes back to the system first.
-class CBlockCache {
-public:
-    void* Take(std::size_t size) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (std::size_t i = m_count; i-- > 0;) {
-            if (m_blocks[i].size != size)
-                continue;
-            void* block = m_blocks[i].block;
-            RemoveAt(i);
-            return block;
-        }
-        return nullptr;
-    }
-
-    void Give(void* block, std::size_t size) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (size > kMaxBytes) {
-            lock.unlock();
-            Unmap(block);
-            return;
-        }
-        while (m_count == kMaxBlocks || m_bytes + size > kMaxBytes) {
-            const Block oldest = m_blocks[0];
-            RemoveAt(0);
-            Unmap(oldest.block);
-        }
-        m_blocks[m_count++] = Block{block, size};
-        m_bytes += size;
-    }
-
-private:
-    struct Block {
-        void* block;
-        std::size_t size;
-    };
-    // Drops entry i, keeping the others oldest first; under the lock.
-    void RemoveAt(std::size_t i) {
-        m_bytes -= m_blocks[i].size;
-        for (std::size_t j = i + 1; j < m_count; ++j)
-            m_blocks[j - 1] = m_blocks[j];
-        --m_count;
-    }
-    static constexpr std::size_t kMaxBlocks = 16;
-    static constexpr std::size_t kMaxBytes = std::size_t{64} << 20;
-    std::mutex m_mutex;
-    Block m_blocks[kMaxBlocks] = {};
-    std::size_t m_count = 0;
-    std::size_t m_bytes = 0;
-};
-
-CBlockCache& Cache() {
-    static CBlockCache* cache = new CBlockCache; // never destroyed: blocks may go back at exit
-    return *cache;
-}
-
-} // namespace
-
-void* AllocateLarge(std::size_t bytes) {
-    const std::size_t size = RoundUp(bytes, kPage);
-    if (size < bytes)
-        return nullptr;
-    if (void* block = Cache().Take(size))
-        return block;
-    return MapLarge(size);
-}
-
-void FreeLarge(void* block, std::size_t bytes) noexcept {
-    if (block != nullptr)
-        Cache().Give(block, RoundUp(bytes, kPage));
-}
-
-} // namespace platform
+} // namespace platform::detail

@@ -1,59 +1,12 @@
 #include "platform/Process.h"
 #include "platform/Security.h"
 #include "platform/win32/CommandLine.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 
 namespace platform {
 namespace win32 {
-
-bool AnsiToWide(const std::string& text, std::wstring& wide) {
-    wide.clear();
-    if (text.empty())
-        return true;
-    if (text.find('\0') != std::string::npos || text.size() > 0x7FFFFFFF)
-        return false;
-    const int size = static_cast<int>(text.size());
-    const int needed =
-        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (needed <= 0)
-        return false;
-    wide.resize(static_cast<std::size_t>(needed));
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(),
-                              needed) != needed) {
-        wide.clear();
-        return false;
-    }
-    return true;
-}
-
-std::string WideToAnsi(const std::wstring& wide, bool* exact) {
-    if (exact != nullptr)
-        *exact = true;
-    if (wide.empty() || wide.size() > 0x7FFFFFFF)
-        return {};
-    const int size = static_cast<int>(wide.size());
-    // A UTF-8 code page has every character; the call refuses to report a default there.
-    BOOL usedDefault = FALSE;
-    BOOL* reportDefault = ::GetACP() == CP_UTF8 ? nullptr : &usedDefault;
-    const int needed =
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        if (exact != nullptr)
-            *exact = false;
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(needed), '\0');
-    if (::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, text.data(), needed, nullptr,
-                              reportDefault) != needed) {
-        if (exact != nullptr)
-            *exact = false;
-        return {};
-    }
-    if (exact != nullptr && usedDefault)
-        *exact = false;
-    return text;
-}
 
 std::wstring QuoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
@@ -143,6 +96,15 @@ DWORD Spawn(const std::string& path, const std::vector<std::string>& arguments, 
         if (!AnsiToWide(arguments[i], wideArguments[i]))
             return ERROR_NO_UNICODE_TRANSLATION;
     }
+    // A batch file would run through cmd.exe, which reads the line by rules of its own: the
+    // quoting below would not hold there. Only programs are started.
+    const std::size_t dot = widePath.find_last_of(L'.');
+    if (dot != std::wstring::npos) {
+        const std::wstring extension = widePath.substr(dot);
+        if (::CompareStringOrdinal(extension.c_str(), -1, L".bat", -1, TRUE) == CSTR_EQUAL ||
+            ::CompareStringOrdinal(extension.c_str(), -1, L".cmd", -1, TRUE) == CSTR_EQUAL)
+            return ERROR_BAD_EXE_FORMAT;
+    }
     std::wstring commandLine = win32::BuildCommandLine(widePath, wideArguments);
     if (commandLine.empty())
         return ERROR_INVALID_NAME;
@@ -213,7 +175,7 @@ std::string OwnExecutablePath() {
     }
     // A path the code page cannot spell would name another file, or none.
     bool exact = false;
-    std::string ansi = win32::WideToAnsi(path, &exact);
+    std::string ansi = win32::AnsiFromWide(path, &exact);
     return exact ? ansi : std::string();
 }
 

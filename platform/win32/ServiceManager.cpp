@@ -2,6 +2,7 @@
 #include "platform/ServiceManager.h"
 
 #include "platform/win32/CommandLine.h"
+#include "platform/win32/Text.h"
 
 #include <map>
 #include <windows.h>

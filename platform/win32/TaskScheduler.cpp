@@ -3,6 +3,7 @@
 #include "platform/TaskScheduler.h"
 
 #include "platform/win32/CommandLine.h"
+#include "platform/win32/Text.h"
 
 #include <windows.h>
 // The network management headers build on the types of this one.
@@ -62,7 +63,7 @@ public:
                 job.jobTime = static_cast<std::uint32_t>(records[i].JobTime);
                 // A job without a command is listed with an empty one.
                 if (records[i].Command != nullptr)
-                    job.command = win32::WideToAnsi(records[i].Command);
+                    job.command = win32::AnsiFromWide(records[i].Command);
                 jobs.push_back(std::move(job));
             }
             if (buffer != nullptr)

@@ -7,6 +7,7 @@
 #include "platform/ServiceManager.h"
 #include "platform/TaskScheduler.h"
 #include "platform/win32/CommandLine.h"
+#include "platform/win32/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -281,16 +281,6 @@ private:
 
 } // namespace
 
-std::string SystemdUnitName(const std::string& service) {
-    static const std::map<std::string, std::string> units = {
-        {"SMTPd", "korvane-smtpd.service"},     {"MDAd", "korvane-mdad.service"},
-        {"POP3d", "korvane-pop3d.service"},     {"IMAP4d", "korvane-imap4d.service"},
-        {"SYSLOGd", "korvane-syslogd.service"}, {"Schedule", "cron.service"},
-    };
-    auto it = units.find(service);
-    return it == units.end() ? std::string() : it->second;
-}
-
 std::unique_ptr<ServiceManager> CreateSystemdServiceManager(const std::string& systemctlPath,
                                                             std::function<bool()> fullAccess) {
     if (!fullAccess)

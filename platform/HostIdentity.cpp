@@ -1,17 +1,34 @@
 #include "platform/HostIdentity.h"
 
+// The same calls on both systems (Windows Sockets has them too); only the headers differ, and
+// Windows wants its sockets started first.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace platform {
 
+#ifdef _WIN32
+namespace win32 {
+int StartWindowsSockets(); // win32/Socket.cpp
+} // namespace win32
+#endif
+
 HostIdentity QueryHostIdentity() {
     HostIdentity identity{"unknown", "0.0.0.0"};
+#ifdef _WIN32
+    if (win32::StartWindowsSockets() != 0)
+        return identity;
+#endif
     // 256 bytes, as the suite has always asked; a name that fills the buffer comes without its
-    // terminator, so the last byte is set by hand.
+    // terminator, so the last byte is set by hand. (On Windows the name is in the ANSI code page.)
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0)
         return identity;

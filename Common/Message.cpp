@@ -411,9 +411,9 @@ bool CMail::SetHeaderField(std::string_view name, std::string_view value) {
 
 void CMail::WriteHeaders(CStringListEx& lines, int kind) const {
     // A field that is empty gives no line.
-    auto plain = [&lines](std::string_view label, const std::string& value) {
+    auto plain = [&lines](std::string_view label, std::string_view value) {
         if (!value.empty())
-            lines.AddTail(std::string(label) + value);
+            lines.AddTail(std::string(label).append(value));
     };
     auto bracketed = [&lines](std::string_view label, const std::string& value) {
         if (!value.empty())

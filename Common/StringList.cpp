@@ -6,9 +6,57 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
+
+// ---------------------------------------------------------------------------------------------
+// CStringListEx::Storage
+
+std::uint32_t CStringListEx::Storage::Link(std::string_view held, std::uint32_t before) {
+    if (held.size() > UINT32_MAX)
+        throw std::length_error("list item");
+    std::uint32_t n = freed;
+    if (n != 0) {
+        freed = at(n).next;
+    } else {
+        if (nodes.size() >= UINT32_MAX - 1)
+            throw std::bad_alloc();
+        nodes.emplace_back();
+        n = static_cast<std::uint32_t>(nodes.size());
+    }
+    Node& node = at(n);
+    node.data = held.data();
+    node.size = static_cast<std::uint32_t>(held.size());
+    node.next = before;
+    node.prev = before != 0 ? at(before).prev : tail;
+    (node.prev != 0 ? at(node.prev).next : head) = n;
+    (before != 0 ? at(before).prev : tail) = n;
+    ++count;
+    return n;
+}
+
+void CStringListEx::Storage::Unlink(std::uint32_t n) {
+    Node& node = at(n);
+    (node.prev != 0 ? at(node.prev).next : head) = node.next;
+    (node.next != 0 ? at(node.next).prev : tail) = node.prev;
+    node.data = nullptr;
+    node.size = 0;
+    node.prev = 0;
+    node.next = freed;
+    freed = n;
+    --count;
+}
+
+void CStringListEx::Storage::Clear() {
+    nodes.clear();
+    nodes.shrink_to_fit();
+    head = tail = freed = 0;
+    count = 0;
+    arena.Clear();
+    text.reset();
+}
 
 // ---------------------------------------------------------------------------------------------
 // CStringListEx
@@ -17,161 +65,151 @@ CStringListEx& CStringListEx::operator=(const CStringListEx& other) {
     if (this != &other) {
         Storage copy = other.CopyItems();
         COptionalGuard g(m_lock);
-        m_items.swap(copy);
+        m_items = std::move(copy);
     }
     return *this;
 }
 
 CStringListEx::Storage CStringListEx::CopyItems() const {
     COptionalGuard g(m_lock);
-    return m_items;
+    Storage copy;
+    copy.text = m_items.text;
+    copy.nodes.reserve(m_items.count);
+    const char* textBegin = m_items.text ? m_items.text->data() : nullptr;
+    const char* textEnd = m_items.text ? textBegin + m_items.text->size() : nullptr;
+    m_items.ForEach([&](std::string_view item) {
+        const bool inText = item.data() >= textBegin && item.data() < textEnd;
+        copy.Link(inText ? item : copy.arena.Store(item), 0);
+    });
+    return copy;
 }
 
 std::size_t CStringListEx::GetCount() const {
     COptionalGuard g(m_lock);
-    return m_items.size();
+    return m_items.count;
 }
 
-std::string& CStringListEx::GetHead() {
+std::string_view CStringListEx::GetHead() const {
     COptionalGuard g(m_lock);
-    return m_items.front();
+    return m_items.item(m_items.head);
 }
-const std::string& CStringListEx::GetHead() const {
+
+std::string_view CStringListEx::GetTail() const {
     COptionalGuard g(m_lock);
-    return m_items.front();
-}
-std::string& CStringListEx::GetTail() {
-    COptionalGuard g(m_lock);
-    return m_items.back();
-}
-const std::string& CStringListEx::GetTail() const {
-    COptionalGuard g(m_lock);
-    return m_items.back();
+    return m_items.item(m_items.tail);
 }
 
 CStringListEx::POSITION CStringListEx::AddHead(std::string_view item) {
     COptionalGuard g(m_lock);
-    return POSITION(m_items.emplace(m_items.begin(), item));
+    return POSITION(m_items.Insert(item, m_items.head));
 }
 
 CStringListEx::POSITION CStringListEx::AddTail(std::string_view item) {
     COptionalGuard g(m_lock);
-    return POSITION(m_items.emplace(m_items.end(), item));
+    return POSITION(m_items.Insert(item, 0));
 }
 
 void CStringListEx::AddHead(const CStringListEx& other) {
-    Storage copy = other.CopyItems();
+    const Storage copy = other.CopyItems();
     COptionalGuard g(m_lock);
-    m_items.splice(m_items.begin(), copy);
+    const std::uint32_t before = m_items.head;
+    copy.ForEach([&](std::string_view item) { m_items.Insert(item, before); });
 }
 
 void CStringListEx::AddTail(const CStringListEx& other) {
-    Storage copy = other.CopyItems();
+    const Storage copy = other.CopyItems();
     COptionalGuard g(m_lock);
-    m_items.splice(m_items.end(), copy);
+    copy.ForEach([&](std::string_view item) { m_items.Insert(item, 0); });
 }
 
 std::string CStringListEx::RemoveHead() {
     COptionalGuard g(m_lock);
-    std::string item = std::move(m_items.front());
-    m_items.pop_front();
+    std::string item(m_items.item(m_items.head));
+    m_items.Unlink(m_items.head);
     return item;
 }
 
 std::string CStringListEx::RemoveTail() {
     COptionalGuard g(m_lock);
-    std::string item = std::move(m_items.back());
-    m_items.pop_back();
+    std::string item(m_items.item(m_items.tail));
+    m_items.Unlink(m_items.tail);
     return item;
 }
 
 void CStringListEx::RemoveAll() {
     COptionalGuard g(m_lock);
-    m_items.clear();
+    m_items.Clear();
 }
 
 CStringListEx::POSITION CStringListEx::GetHeadPosition() const {
     COptionalGuard g(m_lock);
-    auto& items = const_cast<Storage&>(m_items);
-    return items.empty() ? POSITION() : POSITION(items.begin());
+    return POSITION(m_items.head);
 }
 
 CStringListEx::POSITION CStringListEx::GetTailPosition() const {
     COptionalGuard g(m_lock);
-    auto& items = const_cast<Storage&>(m_items);
-    return items.empty() ? POSITION() : POSITION(std::prev(items.end()));
+    return POSITION(m_items.tail);
 }
 
-std::string& CStringListEx::GetNext(POSITION& position) {
+std::string_view CStringListEx::GetNext(POSITION& position) const {
     COptionalGuard g(m_lock);
-    std::string& item = *position.m_it;
-    auto next = std::next(position.m_it);
-    position = next == m_items.end() ? POSITION() : POSITION(next);
-    return item;
+    const std::uint32_t n = position.m_node;
+    position = POSITION(m_items.at(n).next);
+    return m_items.item(n);
 }
 
-const std::string& CStringListEx::GetNext(POSITION& position) const {
-    return const_cast<CStringListEx*>(this)->GetNext(position);
-}
-
-std::string& CStringListEx::GetPrev(POSITION& position) {
+std::string_view CStringListEx::GetPrev(POSITION& position) const {
     COptionalGuard g(m_lock);
-    std::string& item = *position.m_it;
-    position = position.m_it == m_items.begin() ? POSITION() : POSITION(std::prev(position.m_it));
-    return item;
+    const std::uint32_t n = position.m_node;
+    position = POSITION(m_items.at(n).prev);
+    return m_items.item(n);
 }
 
-const std::string& CStringListEx::GetPrev(POSITION& position) const {
-    return const_cast<CStringListEx*>(this)->GetPrev(position);
-}
-
-std::string& CStringListEx::GetAt(POSITION position) {
+std::string_view CStringListEx::GetAt(POSITION position) const {
     COptionalGuard g(m_lock);
-    return *position.m_it;
-}
-
-const std::string& CStringListEx::GetAt(POSITION position) const {
-    COptionalGuard g(m_lock);
-    return *position.m_it;
+    return m_items.item(position.m_node);
 }
 
 void CStringListEx::SetAt(POSITION position, std::string_view item) {
     COptionalGuard g(m_lock);
-    position.m_it->assign(item);
+    const std::string_view stored = m_items.arena.Store(item);
+    auto& node = m_items.at(position.m_node);
+    node.data = stored.data();
+    node.size = static_cast<std::uint32_t>(stored.size());
 }
 
 void CStringListEx::RemoveAt(POSITION position) {
     COptionalGuard g(m_lock);
-    m_items.erase(position.m_it);
+    m_items.Unlink(position.m_node);
 }
 
 CStringListEx::POSITION CStringListEx::InsertBefore(POSITION position, std::string_view item) {
     COptionalGuard g(m_lock);
-    auto at = position ? position.m_it : m_items.begin();
-    return POSITION(m_items.emplace(at, item));
+    return POSITION(m_items.Insert(item, position ? position.m_node : m_items.head));
 }
 
 CStringListEx::POSITION CStringListEx::InsertAfter(POSITION position, std::string_view item) {
     COptionalGuard g(m_lock);
-    auto at = position ? std::next(position.m_it) : m_items.end();
-    return POSITION(m_items.emplace(at, item));
+    return POSITION(m_items.Insert(item, position ? m_items.at(position.m_node).next : 0));
 }
 
 CStringListEx::POSITION CStringListEx::Find(std::string_view value, POSITION startAfter) const {
     COptionalGuard g(m_lock);
-    auto& items = const_cast<Storage&>(m_items);
-    for (auto it = startAfter ? std::next(startAfter.m_it) : items.begin(); it != items.end(); ++it)
-        if (*it == value)
-            return POSITION(it);
+    for (std::uint32_t n = startAfter ? m_items.at(startAfter.m_node).next : m_items.head; n != 0;
+         n = m_items.at(n).next)
+        if (m_items.item(n) == value)
+            return POSITION(n);
     return POSITION();
 }
 
 CStringListEx::POSITION CStringListEx::FindIndex(std::size_t index) const {
     COptionalGuard g(m_lock);
-    if (index >= m_items.size())
+    if (index >= m_items.count)
         return POSITION();
-    auto& items = const_cast<Storage&>(m_items);
-    return POSITION(std::next(items.begin(), static_cast<std::ptrdiff_t>(index)));
+    std::uint32_t n = m_items.head;
+    while (index-- > 0)
+        n = m_items.at(n).next;
+    return POSITION(n);
 }
 
 void CStringListEx::AddTokens(std::string_view text, std::string_view delimiters) {
@@ -182,7 +220,7 @@ void CStringListEx::AddTokens(std::string_view text, std::string_view delimiters
         if (end == std::string_view::npos)
             end = text.size();
         if (end > start)
-            m_items.emplace_back(textfile::Trim(text.substr(start, end - start)));
+            m_items.Insert(textfile::Trim(text.substr(start, end - start)), 0);
         start = end + 1;
     }
 }
@@ -190,32 +228,34 @@ void CStringListEx::AddTokens(std::string_view text, std::string_view delimiters
 std::string CStringListEx::Join(std::string_view separator) const {
     COptionalGuard g(m_lock);
     std::string joined;
-    for (const std::string& item : m_items) {
-        if (&item != &m_items.front())
+    bool first = true;
+    m_items.ForEach([&](std::string_view item) {
+        if (!first)
             joined.append(separator);
+        first = false;
         joined.append(item);
-    }
+    });
     return joined;
 }
 
 void CStringListEx::InsertSortedImpl(std::string_view item) {
     COptionalGuard g(m_lock);
     // Byte-wise on the 8-bit text: upper case sorts before lower case.
-    auto it = m_items.begin();
-    for (; it != m_items.end(); ++it) {
-        int order = std::string_view(*it).compare(item);
+    std::uint32_t n = m_items.head;
+    for (; n != 0; n = m_items.at(n).next) {
+        const int order = m_items.item(n).compare(item);
         if (order == 0)
             return;
         if (order > 0)
             break;
     }
-    m_items.emplace(it, item);
+    m_items.Insert(item, n);
 }
 
 // ---------------------------------------------------------------------------------------------
 // CStorableList
 
-bool CStorableList::AcceptEntry(const std::string&) {
+bool CStorableList::AcceptEntry(std::string_view) {
     return true;
 }
 
@@ -239,15 +279,16 @@ bool CStorableList::Load() {
     if (!m_file.TakeStamp() || !BeforeLoad())
         return false;
     return textfile::FalseOnMemoryError([&] {
-        platform::LargeString text;
-        if (!m_file.ReadForLoad(text))
+        auto text = std::make_shared<platform::LargeString>();
+        if (!m_file.ReadForLoad(*text))
             return false;
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        m_items.clear();
+        m_items.Clear();
         m_comments.RemoveAll();
+        m_items.text = text;
         if (!BeforeParse())
             return false;
-        Parse(text);
+        Parse(*text);
         if (!AfterParse())
             return false;
         AfterLoad();
@@ -271,10 +312,11 @@ std::size_t ItemSign(std::string_view item) {
 void CStorableList::Parse(std::string_view content) {
     std::string pending;
     std::string discarded;
-    std::string line; // reused from line to line
     // The signs of the items that were given a comment block. Only such an item can have one to
     // lose when it stands again without one, so most items need no look-up in the comments.
     std::vector<bool> commented(std::size_t{1} << 16);
+    // Items are views into content, which the list keeps: a line costs a node and no copy.
+    m_items.nodes.reserve(m_items.nodes.size() + content.size() / 32);
     textfile::ForEachLine(content, [&](std::string_view raw) {
         // An escaped "#" keeps the whole line as the item, backslash included.
         std::string_view item = textfile::TrimRight(
@@ -284,19 +326,18 @@ void CStorableList::Parse(std::string_view content) {
                 pending.push_back('\n');
             return;
         }
-        line.assign(item);
-        if (!AcceptEntry(line))
+        if (!AcceptEntry(item))
             return; // the comment block waits for the next accepted item
         if (m_keepComments) {
             if (!pending.empty()) {
-                m_comments.SetAt(line, pending);
-                commented[ItemSign(line)] = true;
-            } else if (commented[ItemSign(line)]) {
-                m_comments.RemoveKey(line); // a repeated item takes the empty block
+                m_comments.SetAt(item, pending);
+                commented[ItemSign(item)] = true;
+            } else if (commented[ItemSign(item)]) {
+                m_comments.RemoveKey(item); // a repeated item takes the empty block
             }
             pending.clear();
         }
-        m_items.push_back(line);
+        m_items.Link(item, 0);
     });
     if (m_keepComments && !pending.empty())
         m_comments.SetAt("#", pending);
@@ -305,11 +346,13 @@ void CStorableList::Parse(std::string_view content) {
 platform::LargeString CStorableList::Serialize() const {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     textfile::CrlfText out;
-    for (const std::string& item : m_items) {
-        if (auto comment = m_comments.FindView(item))
-            out << *comment;
+    const bool anyComment = !m_comments.IsEmpty();
+    m_items.ForEach([&](std::string_view item) {
+        if (anyComment)
+            if (auto comment = m_comments.FindView(item))
+                out << *comment;
         out << item << '\n';
-    }
+    });
     if (auto trailing = m_comments.FindView("#"))
         out << *trailing;
     return out.Take();

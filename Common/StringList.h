@@ -6,37 +6,39 @@
 #include "Common/MapEx.h"
 #include "Common/TextFile.h"
 
+#include "Common/StringArena.h"
+#include "platform/Memory.h"
+
+#include <cstddef>
 #include <cstdint>
-#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CStringListEx;
 
-// A place in a string list; a default one is "none" and tests false.
+// A place in a string list; a default one is "none" and tests false. It stays valid while its
+// item is in the list, whatever else is added or removed.
 class CStringListPosition {
-    using Iterator = std::list<std::string>::iterator;
-
 public:
     CStringListPosition() = default;
     CStringListPosition(std::nullptr_t) {}
-    explicit operator bool() const { return m_valid; }
-    bool operator==(const CStringListPosition& other) const {
-        return m_valid == other.m_valid && (!m_valid || m_it == other.m_it);
-    }
-    bool operator==(std::nullptr_t) const { return !m_valid; }
+    explicit operator bool() const { return m_node != 0; }
+    bool operator==(const CStringListPosition& other) const = default;
+    bool operator==(std::nullptr_t) const { return m_node == 0; }
 
 private:
     friend class CStringListEx;
-    explicit CStringListPosition(Iterator it) : m_it(it), m_valid(true) {}
-    Iterator m_it;
-    bool m_valid = false;
+    explicit CStringListPosition(std::uint32_t node) : m_node(node) {}
+    std::uint32_t m_node = 0; // the node's number + 1
 };
 
+// A list of 8-bit strings with stable positions. Items are handed out as views, valid until the
+// list next changes: a list file of a hundred thousand lines is loaded without a string or a
+// node allocation per line, its items viewing the file's bytes where they stand.
 class CStringListEx {
-    using Storage = std::list<std::string>;
-
 public:
     using POSITION = CStringListPosition;
 
@@ -49,10 +51,8 @@ public:
     bool IsEmpty() const { return GetCount() == 0; }
 
     // Head and tail of a non-empty list.
-    std::string& GetHead();
-    const std::string& GetHead() const;
-    std::string& GetTail();
-    const std::string& GetTail() const;
+    std::string_view GetHead() const;
+    std::string_view GetTail() const;
 
     POSITION AddHead(std::string_view item);
     POSITION AddTail(std::string_view item);
@@ -65,12 +65,9 @@ public:
     POSITION GetHeadPosition() const;
     POSITION GetTailPosition() const;
     // The item at position; position moves to the next (previous) one, none after the end.
-    std::string& GetNext(POSITION& position);
-    const std::string& GetNext(POSITION& position) const;
-    std::string& GetPrev(POSITION& position);
-    const std::string& GetPrev(POSITION& position) const;
-    std::string& GetAt(POSITION position);
-    const std::string& GetAt(POSITION position) const;
+    std::string_view GetNext(POSITION& position) const;
+    std::string_view GetPrev(POSITION& position) const;
+    std::string_view GetAt(POSITION position) const;
     void SetAt(POSITION position, std::string_view item);
     void RemoveAt(POSITION position);
     POSITION InsertBefore(POSITION position, std::string_view item);
@@ -88,10 +85,47 @@ public:
     std::string Join(std::string_view separator) const;
 
 protected:
+    // The items as a doubly linked list of numbered nodes in one array, so that a position is a
+    // number and a node costs no allocation of its own. An item's bytes are in the text the
+    // list was loaded from or in the arena; neither moves nor frees bytes before RemoveAll.
+    struct Storage {
+        struct Node {
+            const char* data;
+            std::uint32_t size;
+            std::uint32_t prev; // node number + 1, 0 for none
+            std::uint32_t next;
+        };
+        std::vector<Node, platform::LargeAllocator<Node>> nodes;
+        std::uint32_t head = 0;
+        std::uint32_t tail = 0;
+        std::uint32_t freed = 0; // the first node of the chain of unused ones (through next)
+        std::size_t count = 0;
+        CStringArena arena;
+        std::shared_ptr<const platform::LargeString> text;
+
+        Node& at(std::uint32_t n) { return nodes[n - 1]; }
+        const Node& at(std::uint32_t n) const { return nodes[n - 1]; }
+        std::string_view item(std::uint32_t n) const { return {at(n).data, at(n).size}; }
+        // A node for bytes the storage already holds, linked in before the node before (at the
+        // end for 0); its number.
+        std::uint32_t Link(std::string_view held, std::uint32_t before);
+        std::uint32_t Insert(std::string_view item, std::uint32_t before) {
+            return Link(arena.Store(item), before);
+        }
+        void Unlink(std::uint32_t n);
+        void Clear();
+        // Calls f(item) for every item from the head.
+        template <class F> void ForEach(F&& f) const {
+            for (std::uint32_t n = head; n != 0; n = at(n).next)
+                f(item(n));
+        }
+    };
+
     // Inserts item before the first item that compares greater, byte-wise; nothing when an
     // equal item comes first. Shared by every list that keeps itself sorted.
     void InsertSortedImpl(std::string_view item);
 
+    // A copy of the items in order, sharing the loaded text and holding the rest in its arena.
     Storage CopyItems() const;
 
     std::recursive_mutex* m_lock = nullptr;
@@ -147,7 +181,8 @@ public:
     const CMapEx& GetComments() const { return m_comments; }
 
 protected:
-    virtual bool AcceptEntry(const std::string& item);
+    // Called for every item the load meets, in file order; false drops it.
+    virtual bool AcceptEntry(std::string_view item);
     virtual bool BeforeLoad() { return true; }
     virtual void AfterLoad() {}
     virtual bool BeforeParse() { return true; }

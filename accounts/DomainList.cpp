@@ -38,7 +38,7 @@ void CDomainList::RebuildIndexIfStale() const {
     auto textOf = [this](std::uint32_t a) { return m_domains.Text(a); };
     for (POSITION position = GetHeadPosition(); position;) {
         POSITION here = position;
-        const std::string& item = CStorableList::GetNext(position);
+        const std::string_view item = CStorableList::GetNext(position);
         bool added = false;
         const std::uint32_t at = m_index.FindOrAdd(item, m_domains.End(), textOf, added);
         if (added) { // the first occurrence from the head wins

@@ -17,7 +17,7 @@
 // thousands of domains, so it answers from a hash index of the folded names instead of walking
 // the list. The index is rebuilt on the first Find after a change. The base list's operations
 // are not virtual, so this class puts its own in front of every operation that changes the
-// list (and hands out items only as const references); a load is seen through the BeforeParse
+// list (items are read only, handed out as views); a load is seen through the BeforeParse
 // and AfterLoad hooks. As a last guard the index is also rebuilt whenever the item count no
 // longer agrees with it. Change the list through this class, not through a reference to one of
 // its bases: such a change keeping the count would go unseen.
@@ -48,17 +48,6 @@ public:
     POSITION InsertBefore(POSITION position, std::string_view item);
     POSITION InsertAfter(POSITION position, std::string_view item);
     void AddTokens(std::string_view text, std::string_view delimiters);
-
-    // Items are read only: a domain is changed with SetAt, which keeps the index current.
-    const std::string& GetHead() const { return CStorableList::GetHead(); }
-    const std::string& GetTail() const { return CStorableList::GetTail(); }
-    const std::string& GetNext(POSITION& position) const {
-        return CStorableList::GetNext(position);
-    }
-    const std::string& GetPrev(POSITION& position) const {
-        return CStorableList::GetPrev(position);
-    }
-    const std::string& GetAt(POSITION position) const { return CStorableList::GetAt(position); }
 
 protected:
     bool BeforeParse() override;

@@ -84,7 +84,7 @@ void CConfigSet::SeedSharedList(const std::string& path, const CStringListEx& en
     }
     const CStringListEx before(entry.list);
     for (auto position = entries.GetHeadPosition(); position;) {
-        const std::string& item = entries.GetNext(position);
+        const std::string_view item = entries.GetNext(position);
         if (!before.Find(item))
             entry.list.AddTail(item);
     }

@@ -63,13 +63,13 @@ void IntoList(CStringListEx& ours, const CStringListEx& base, const CStringListE
     const auto inBase = items(base);
     const auto inTheirs = items(theirs);
     for (auto position = base.GetHeadPosition(); position;) {
-        const std::string& item = base.GetNext(position);
+        const std::string_view item = base.GetNext(position);
         if (!inTheirs.count(item))
             if (auto mine = ours.Find(item))
                 ours.RemoveAt(mine);
     }
     for (auto position = theirs.GetHeadPosition(); position;) {
-        const std::string& item = theirs.GetNext(position);
+        const std::string_view item = theirs.GetNext(position);
         if (!inBase.count(item) && !ours.Find(item))
             ours.AddTail(item);
     }

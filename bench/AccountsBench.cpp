@@ -273,7 +273,7 @@ void BM_AccountHasDomainAddressAllLiteral(benchmark::State& state) {
     std::vector<std::string> slice;
     for (auto position = install.literalUsers.Names().GetHeadPosition();
          position && slice.size() < kLiteralSlice;)
-        slice.push_back(install.literalUsers.Names().GetNext(position));
+        slice.emplace_back(install.literalUsers.Names().GetNext(position));
     for (auto _ : state)
         for (const std::string& account : slice)
             benchmark::DoNotOptimize(aliases.HasDomainAddress(account));

@@ -192,7 +192,7 @@ void BM_PageSelectRootLiteral(benchmark::State& state) {
     std::vector<std::string> slice;
     for (auto position = install.literalUsers.Names().GetHeadPosition();
          position && slice.size() < 100;)
-        slice.push_back(install.literalUsers.Names().GetNext(position));
+        slice.emplace_back(install.literalUsers.Names().GetNext(position));
     for (auto _ : state) {
         install.literalUsers.Refresh(install.Spool());
         std::vector<std::string> rows;

@@ -108,7 +108,7 @@ void CheckRelay(CPageConfigSMTP& smtp, CFindings& findings) {
     const std::string file = U(platform::BaseName(path));
     const CStorableList& relay = smtp.ListOf("AccessRelayFile");
     for (auto position = relay.GetHeadPosition(); position;) {
-        const std::string& entry = relay.GetNext(position);
+        const std::string_view entry = relay.GetNext(position);
         const std::size_t slash = entry.find('/');
         const auto address = ReadIpv4(std::string_view(entry).substr(0, slash));
         const auto mask = slash == std::string::npos
@@ -191,8 +191,8 @@ void CheckInterfaces(const std::vector<Listener>& listeners, const CheckEnvironm
         bool ssl = false;
         const CStringListEx& entries = service.page->Interfaces();
         for (auto position = entries.GetHeadPosition(); position;) {
-            const std::string& entry = entries.GetNext(position);
-            bound.push_back({&service, entry,
+            const std::string_view entry = entries.GetNext(position);
+            bound.push_back({&service, std::string(entry),
                              listener::ReadInterface(entry, service.page->DefaultPort(),
                                                      service.page->SslPort())});
             const listener::InterfaceEntry& at = bound.back().at;
@@ -508,7 +508,7 @@ void CheckRemovalsPending(CConfigSet& set, const std::string& spool, std::vector
 
 void CheckDomainsAndAliases(CConfigSet& set, const CheckEnvironment& env, CFindings& findings) {
     for (auto position = set.backupDomains.GetHeadPosition(); position;) {
-        const std::string& domain = set.backupDomains.GetNext(position);
+        const std::string_view domain = set.backupDomains.GetNext(position);
         if (set.domains.Contains(domain))
             findings.Add(Severity::Warning, "domain-twice", "backupdomains", domain,
                          "Die Domain \"" + U(domain) +

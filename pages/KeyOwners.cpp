@@ -54,7 +54,7 @@ std::optional<std::string> EntriesRefusal(std::string_view value, std::string_vi
     const CStringListEx kept = Entries(stored);
     const CStringListEx entries = Entries(value);
     for (auto position = entries.GetHeadPosition(); position;) {
-        const std::string& entry = entries.GetNext(position);
+        const std::string_view entry = entries.GetNext(position);
         if (entry.empty())
             return std::string("Ein Eintrag der Liste ist leer.");
         if (!kept.Find(entry))

@@ -27,11 +27,11 @@ CMDAAdvancedDlg::CMDAAdvancedDlg(CConfigSet& set)
     // Sorted byte by byte with letter case significant, each domain once, in the order the
     // domains list gives them where they are equal.
     for (auto position = m_set.domains.GetHeadPosition(); position;) {
-        const std::string& domain = m_set.domains.GetNext(position);
+        const std::string_view domain = m_set.domains.GetNext(position);
         auto greater = std::upper_bound(m_domains.begin(), m_domains.end(), domain);
         if (greater != m_domains.begin() && *(greater - 1) == domain)
             continue;
-        m_domains.insert(greater, domain);
+        m_domains.insert(greater, std::string(domain));
     }
     m_labels.reserve(m_domains.size());
     for (const std::string& domain : m_domains)

@@ -264,7 +264,7 @@ void CSortedListRows::Refill() {
     m_seen.clear();
     m_seen.reserve(m_list.GetCount());
     for (auto position = m_list.GetHeadPosition(); position;)
-        m_seen.push_back(m_list.GetNext(position));
+        m_seen.emplace_back(m_list.GetNext(position));
     m_sorted = m_seen;
     std::sort(m_sorted.begin(), m_sorted.end());
     Reset();

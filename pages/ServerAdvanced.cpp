@@ -287,9 +287,9 @@ void CSmtpAdvancedDlg::UpdateStates() {
 void CSmtpAdvancedDlg::OnOpenLists(CPrompter& /*prompter*/) {
     std::vector<std::string> domains;
     for (auto position = m_domains.GetHeadPosition(); position;) {
-        const std::string& domain = m_domains.GetNext(position);
+        const std::string_view domain = m_domains.GetNext(position);
         if (std::find(domains.begin(), domains.end(), domain) == domains.end())
-            domains.push_back(domain);
+            domains.emplace_back(domain);
     }
     m_srsDomains.Assign(std::move(domains));
     SetChoices(kSrsDomain, m_srsDomains.Choices());

@@ -274,7 +274,7 @@ std::vector<std::string> CTransportRuleDlg::Suggestions(std::string_view fieldId
     std::vector<std::string> offered{"*"};
     if (m_domains)
         for (auto position = m_domains->GetHeadPosition(); position;)
-            offered.push_back(m_domains->GetNext(position));
+            offered.emplace_back(m_domains->GetNext(position));
     // The drop-down is sorted as a list box sorts: without regard to letter case.
     std::stable_sort(offered.begin(), offered.end(), [](const std::string& a, const std::string& b) {
         return ansi::ToLower(a) < ansi::ToLower(b);

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
+#include <random>
+#include <string>
+#include <vector>
+
 using testutil::Crlf;
 using testutil::ReadBytes;
 using testutil::WriteBytes;
@@ -81,6 +86,50 @@ TEST(StringList, CopiesAndAppendsWholeLists) {
     EXPECT_EQ(plain.GetCount(), 3u);
 }
 
+// The list against std::list under a long run of mixed operations: the linked nodes, the reuse
+// of removed ones and the positions must agree with the model at every step.
+TEST(StringList, AgreesWithAPlainListUnderRandomOperations) {
+    CStringListEx list;
+    std::list<std::string> model;
+    std::vector<std::pair<CStringListEx::POSITION, std::list<std::string>::iterator>> places;
+    std::mt19937 random(7);
+    for (int step = 0; step < 4000; ++step) {
+        const std::string item = "i" + std::to_string(random() % 50);
+        const std::size_t pick = places.empty() ? 0 : random() % places.size();
+        switch (places.empty() ? random() % 2 : random() % 6) {
+        case 0: places.emplace_back(list.AddTail(item), model.insert(model.end(), item)); break;
+        case 1: places.emplace_back(list.AddHead(item), model.insert(model.begin(), item)); break;
+        case 2:
+            places.emplace_back(list.InsertBefore(places[pick].first, item),
+                                model.insert(places[pick].second, item));
+            break;
+        case 3:
+            places.emplace_back(list.InsertAfter(places[pick].first, item),
+                                model.insert(std::next(places[pick].second), item));
+            break;
+        case 4:
+            list.SetAt(places[pick].first, item);
+            *places[pick].second = item;
+            break;
+        default:
+            list.RemoveAt(places[pick].first);
+            model.erase(places[pick].second);
+            places.erase(places.begin() + static_cast<std::ptrdiff_t>(pick));
+        }
+        for (const auto& [position, it] : places)
+            ASSERT_EQ(list.GetAt(position), *it) << "step " << step;
+    }
+    std::string expected;
+    for (const std::string& item : model)
+        expected += (expected.empty() ? "" : "|") + item;
+    EXPECT_EQ(Items(list), expected);
+    EXPECT_EQ(list.GetCount(), model.size());
+    std::string backwards;
+    for (auto position = list.GetTailPosition(); position;)
+        backwards.insert(0, std::string(list.GetPrev(position)) + (backwards.empty() ? "" : "|"));
+    EXPECT_EQ(backwards, expected);
+}
+
 TEST(SortedStringList, InsertSortedKeepsByteOrderWithoutDuplicates) {
     CSortedStringList list;
     list.InsertSorted("c");
@@ -118,6 +167,21 @@ TEST_F(StorableListFile, GoldenDomainsFileKeepsCommentsAndBytes) {
     EXPECT_EQ(Items(list), "example.com|Beispiel.DE|a\\#b|example.org|stra\xdf"
                            "e.example");
     EXPECT_EQ(RoundTrip(written), written);
+}
+
+// Loaded items view the file's bytes: a copy, and an item read before, must outlive the
+// original list's next load and its clearing.
+TEST_F(StorableListFile, CopiesAndViewsOutliveTheNextLoad) {
+    WriteBytes(path, "a.example\r\nb.example\r\n");
+    ASSERT_TRUE(list.Load(path));
+    const CStringListEx copy(list);
+    CStringListEx appended;
+    appended.AddTail(list);
+    WriteBytes(path, "c.example\r\n");
+    ASSERT_TRUE(list.Load(path));
+    list.RemoveAll();
+    EXPECT_EQ(Items(copy), "a.example|b.example");
+    EXPECT_EQ(Items(appended), "a.example|b.example");
 }
 
 TEST_F(StorableListFile, CommentRulesOfTheListFormat) {

@@ -19,7 +19,7 @@ namespace {
 const char kSourceFile[] = "Common\\MapEx";
 
 std::size_t HashOf(std::string_view key) {
-    return std::hash<std::string_view>{}(key);
+    return CMapEx::KeyHash(key);
 }
 
 // Equal texts, most often the very same bytes (a dead entry has no key and equals none).
@@ -114,9 +114,9 @@ std::size_t CMapEx::Probe(std::string_view key, std::size_t hash) const {
     }
 }
 
-void CMapEx::PrefetchKey(std::string_view key) const {
+void CMapEx::PrefetchHash(std::size_t hash) const {
     if (!m_index.empty())
-        __builtin_prefetch(&m_index[HashOf(key) & (m_index.size() - 1)]);
+        __builtin_prefetch(&m_index[hash & (m_index.size() - 1)]);
 }
 
 std::size_t CMapEx::EntryNumber(std::string_view key) const {
@@ -183,9 +183,8 @@ void CMapEx::AdoptText(std::shared_ptr<const platform::LargeString> text) {
     m_texts.push_back(std::move(text));
 }
 
-std::size_t CMapEx::Insert(std::string_view key, bool keyIsHeld, bool* created) {
+std::size_t CMapEx::Insert(std::string_view key, std::size_t hash, bool keyIsHeld, bool* created) {
     ++m_version;
-    const std::size_t hash = HashOf(key);
     if (created)
         *created = false;
     if (!m_index.empty()) {
@@ -245,15 +244,16 @@ void CMapEx::CompactIfWasteful() {
 }
 
 std::size_t CMapEx::Store(std::string_view key, std::string_view value, bool* created) {
-    const std::size_t n = Insert(key, false, created);
+    const std::size_t n = Insert(key, HashOf(key), false, created);
     AssignValue(m_entries[n], value);
     CompactIfWasteful();
     return n;
 }
 
-std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, bool* created) {
+std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, bool* created,
+                               std::optional<std::size_t> hash) {
     bool isNew = false;
-    const std::size_t n = Insert(key, true, &isNew);
+    const std::size_t n = Insert(key, hash ? *hash : HashOf(key), true, &isNew);
     if (created)
         *created = isNew;
     Entry& entry = m_entries[n];
@@ -268,7 +268,7 @@ std::size_t CMapEx::StoreViews(std::string_view key, std::string_view value, boo
 }
 
 std::string& CMapEx::Slot(std::string_view key, bool* created) {
-    Entry& entry = m_entries[Insert(key, false, created)];
+    Entry& entry = m_entries[Insert(key, HashOf(key), false, created)];
     if (!entry.owned)
         entry.owned = new std::string(entry.value());
     entry.MarkOwnedIsValue();
@@ -584,32 +584,43 @@ void CStorableMap::Parse(std::string_view text) {
     // A scout runs ahead of the load, so that the index slots a line will need, the map's and
     // any the entry hook looks at, are fetched while the lines before it are worked on: a
     // large file then waits for memory once per many lines instead of once or twice per line.
-    // Its cut of a line is hinted when the scout reaches it (kFar lines ahead) and again from
-    // a ring kNear lines ahead, so that every line is cut only once more.
+    // Its cut of a line is hinted when the scout reaches it (kFar lines ahead) and again kNear
+    // lines ahead, when the key's hash is taken for the fetch; the line's store takes that hash
+    // when the key it stores is the very text the scout cut, so a key is hashed once.
     constexpr std::size_t kFar = 16;
     constexpr std::size_t kNear = 8;
+    struct Scouted {
+        LineHint hint;
+        std::size_t hash = 0;
+    };
     CLineScout far(text, m_separator);
-    std::array<LineHint, kFar - kNear> ring{};
+    std::array<Scouted, 2 * kFar> ring{}; // a line's place is free again only once it is stored
     std::size_t scouted = 0;
     const auto scout = [&] {
-        const LineHint farLine = far.Next();
+        Scouted& farLine = ring[scouted % ring.size()];
+        farLine.hint = far.Next();
         LineHint nearLine;
-        if (scouted >= kFar - kNear)
-            nearLine = ring[scouted % ring.size()];
-        ring[scouted % ring.size()] = farLine;
+        if (scouted >= kFar - kNear) {
+            Scouted& near = ring[(scouted - (kFar - kNear)) % ring.size()];
+            nearLine = near.hint;
+            if (!nearLine.key.empty()) {
+                near.hash = KeyHash(nearLine.key);
+                PrefetchHash(near.hash);
+            }
+        }
         ++scouted;
-        if (!nearLine.key.empty())
-            PrefetchKey(nearLine.key);
-        if (!farLine.key.empty() || !nearLine.key.empty())
-            HintEntries(farLine, nearLine);
+        if (!farLine.hint.key.empty() || !nearLine.key.empty())
+            HintEntries(farLine.hint, nearLine);
     };
     for (std::size_t i = 0; i < kFar; ++i)
         scout();
+    std::size_t lineNumber = 0;
     // The map's own hook keeps every entry as it stands; once it has said so, the entries go
     // into the map without the copies a hook of a derived class may rewrite.
     m_hookIsPlain = false;
     textfile::ForEachLine(text, [&](std::string_view raw) {
         scout();
+        const Scouted& scoutedLine = ring[lineNumber++ % ring.size()];
         textfile::CommentSplit split =
             textfile::SplitComment(textfile::Trim(raw), m_keepComments ? pending : discarded);
         std::string_view data = split.data;
@@ -642,7 +653,11 @@ void CStorableMap::Parse(std::string_view text) {
             valueKept = inText && value == valueText;
         }
         bool first = false;
-        const std::size_t n = keyKept && valueKept ? StoreViews(keyText, valueText, &first)
+        std::optional<std::size_t> hash;
+        if (scoutedLine.hint.key.data() == keyText.data() &&
+            scoutedLine.hint.key.size() == keyText.size())
+            hash = scoutedLine.hash;
+        const std::size_t n = keyKept && valueKept ? StoreViews(keyText, valueText, &first, hash)
                                                    : Store(key, value, &first);
         if (!m_keepComments)
             return;

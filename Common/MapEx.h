@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -65,6 +66,38 @@ public:
     // reference operator[] returns counts as made at the time of the call.
     std::uint64_t GetVersion() const { return m_version; }
 
+    // The hash the index places a key by: eight bytes at a time, the last ones overlapping, and
+    // both halves mixed well, since the upper one is kept beside the slot to tell keys apart.
+    // Only ever kept in memory, never written.
+    static std::size_t KeyHash(std::string_view key) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(key.data());
+        std::size_t n = key.size();
+        std::uint64_t h = 0x9E3779B97F4A7C15ull ^ (n * 0xFF51AFD7ED558CCDull);
+        const auto word = [](const unsigned char* at) {
+            std::uint64_t w;
+            std::memcpy(&w, at, 8);
+            return w;
+        };
+        const auto mix = [](std::uint64_t hash, std::uint64_t w) {
+            hash = (hash ^ w) * 0xBF58476D1CE4E5B9ull;
+            return hash ^ (hash >> 29);
+        };
+        if (n >= 8) {
+            for (; n > 8; p += 8, n -= 8)
+                h = mix(h, word(p));
+            h = mix(h, word(p + n - 8)); // the last eight bytes, overlapping the word before
+        } else if (n >= 4) {
+            std::uint32_t a, b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            h = mix(h, (std::uint64_t{a} << 32) | b);
+        } else if (n > 0) {
+            h = mix(h, (std::uint64_t{p[0]} << 16) | (std::uint64_t{p[n / 2]} << 8) | p[n - 1]);
+        }
+        h = (h ^ (h >> 32)) * 0xD6E8FEB86659FD93ull;
+        return static_cast<std::size_t>(h ^ (h >> 32));
+    }
+
     // Above 4, Lookup sends trace lines to the diagnostic log.
     void SetTraceLevel(int level) { m_traceLevel = level; }
     int GetTraceLevel() const { return m_traceLevel; }
@@ -79,13 +112,14 @@ protected:
     std::size_t Store(std::string_view key, std::string_view value, bool* created = nullptr);
     // Like Store, but keeps the views themselves: their bytes must be part of a text handed to
     // AdoptText, which the map keeps until it is cleared. This is how a file's content becomes
-    // the map's without a copy of every key and value.
-    std::size_t StoreViews(std::string_view key, std::string_view value, bool* created = nullptr);
+    // the map's without a copy of every key and value. hash, when given, is KeyHash(key).
+    std::size_t StoreViews(std::string_view key, std::string_view value, bool* created = nullptr,
+                           std::optional<std::size_t> hash = std::nullopt);
     void AdoptText(std::shared_ptr<const platform::LargeString> text);
     void Reserve(std::size_t entries);
-    // Has the index slot where key would be looked up fetched into the cache, for a caller
-    // that will store or find key shortly. Changes nothing.
-    void PrefetchKey(std::string_view key) const;
+    // Has the index slot of a key with this hash (KeyHash) fetched into the cache, for a caller
+    // that will store or find the key shortly. Changes nothing.
+    void PrefetchHash(std::size_t hash) const;
     // Entries by number, in insertion order, removed ones included as holes: a derived class
     // can mark entries in a plain vector instead of a set of keys.
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -151,7 +185,7 @@ private:
     void Rehash(std::size_t buckets);
     // The entry of key, made with an empty value when new; key is stored by copy unless
     // keyIsHeld.
-    std::size_t Insert(std::string_view key, bool keyIsHeld, bool* created);
+    std::size_t Insert(std::string_view key, std::size_t hash, bool keyIsHeld, bool* created);
     void AssignValue(Entry& entry, std::string_view value);
     // Copies every key and value into a fresh arena once replaced values have come to outweigh
     // the live ones, so that a long-lived map that is written again and again stays bounded.

@@ -540,25 +540,38 @@ namespace {
 // like a key and a value; a line that is blank, a comment or has no separator yields nothing.
 class CLineScout {
 public:
+    // A line as the scout saw it.
+    struct Line {
+        std::string_view raw;             // as the file has it, line end aside
+        CStorableMap::LineHint hint;      // both empty when it has no entry
+        bool plain = false;               // no "#" anywhere: the hint is the load's own cut
+        bool end = true;                  // the text ended before this line
+        std::size_t hash = 0;             // CMapEx::KeyHash(hint.key), once taken
+    };
+
     CLineScout(std::string_view text, char separator) : m_text(text), m_separator(separator) {}
 
-    // The next line's key and value; both empty when it has none or the text is at its end.
-    CStorableMap::LineHint Next() {
-        CStorableMap::LineHint hint;
+    Line Next() {
+        Line scouted;
         if (m_at >= m_text.size())
-            return hint;
+            return scouted;
         std::size_t end = m_text.find('\n', m_at);
         if (end == std::string_view::npos)
             end = m_text.size();
-        const std::string_view line = textfile::Trim(m_text.substr(m_at, end - m_at));
+        scouted.end = false;
+        scouted.raw = m_text.substr(m_at, end - m_at);
         m_at = end + 1;
+        const std::string_view line = textfile::Trim(scouted.raw);
         const std::size_t colon = line.find(m_separator);
         if (colon == std::string_view::npos || line.starts_with('#'))
-            return hint;
-        hint.key = textfile::TrimRight(line.substr(0, colon));
+            return scouted;
+        scouted.plain = line.find('#') == std::string_view::npos;
+        scouted.hint.key = textfile::TrimRight(line.substr(0, colon));
         const std::string_view value = line.substr(colon + 1);
-        hint.value = textfile::Trim(value.substr(0, value.find('#')));
-        return hint;
+        // The line is trimmed already: without a "#" its value needs trimming on the left only.
+        scouted.hint.value = scouted.plain ? textfile::TrimLeft(value)
+                                           : textfile::Trim(value.substr(0, value.find('#')));
+        return scouted;
     }
 
 private:
@@ -581,27 +594,24 @@ void CStorableMap::Parse(std::string_view text) {
     std::string unescaped;
     std::string key;
     std::string value;
-    // A scout runs ahead of the load, so that the index slots a line will need, the map's and
-    // any the entry hook looks at, are fetched while the lines before it are worked on: a
-    // large file then waits for memory once per many lines instead of once or twice per line.
-    // Its cut of a line is hinted when the scout reaches it (kFar lines ahead) and again kNear
-    // lines ahead, when the key's hash is taken for the fetch; the line's store takes that hash
-    // when the key it stores is the very text the scout cut, so a key is hashed once.
+    // A scout runs ahead of the load and cuts its lines, so that the index slots a line will
+    // need, the map's and any the entry hook looks at, are fetched while the lines before it are
+    // worked on: a large file then waits for memory once per many lines instead of once or twice
+    // per line. Its cut of a line is hinted when the scout reaches it (kFar lines ahead) and
+    // again kNear lines ahead, when the key's hash is taken for the fetch. A line without any
+    // "#" is stored as the scout cut it, with that hash; any other goes through the comment
+    // rules below.
     constexpr std::size_t kFar = 16;
     constexpr std::size_t kNear = 8;
-    struct Scouted {
-        LineHint hint;
-        std::size_t hash = 0;
-    };
     CLineScout far(text, m_separator);
-    std::array<Scouted, 2 * kFar> ring{}; // a line's place is free again only once it is stored
+    std::array<CLineScout::Line, 2 * kFar> ring{}; // a line's place is free once it is stored
     std::size_t scouted = 0;
     const auto scout = [&] {
-        Scouted& farLine = ring[scouted % ring.size()];
-        farLine.hint = far.Next();
+        CLineScout::Line& farLine = ring[scouted % ring.size()];
+        farLine = far.Next();
         LineHint nearLine;
         if (scouted >= kFar - kNear) {
-            Scouted& near = ring[(scouted - (kFar - kNear)) % ring.size()];
+            CLineScout::Line& near = ring[(scouted - (kFar - kNear)) % ring.size()];
             nearLine = near.hint;
             if (!nearLine.key.empty()) {
                 near.hash = KeyHash(nearLine.key);
@@ -614,53 +624,62 @@ void CStorableMap::Parse(std::string_view text) {
     };
     for (std::size_t i = 0; i < kFar; ++i)
         scout();
-    std::size_t lineNumber = 0;
     // The map's own hook keeps every entry as it stands; once it has said so, the entries go
     // into the map without the copies a hook of a derived class may rewrite.
     m_hookIsPlain = false;
-    textfile::ForEachLine(text, [&](std::string_view raw) {
+    for (std::size_t lineNumber = 0;; ++lineNumber) {
         scout();
-        const Scouted& scoutedLine = ring[lineNumber++ % ring.size()];
-        textfile::CommentSplit split =
-            textfile::SplitComment(textfile::Trim(raw), m_keepComments ? pending : discarded);
-        std::string_view data = split.data;
-        if (split.escapedAt != std::string_view::npos) {
-            // "\#" keeps the "#" as data, and with it the rest of the line.
-            unescaped.assign(data.substr(0, split.escapedAt));
-            unescaped.append(data.substr(split.escapedAt + 1));
-            data = unescaped;
+        const CLineScout::Line& scoutLine = ring[lineNumber % ring.size()];
+        if (scoutLine.end)
+            break;
+        std::string_view data;
+        std::string_view keyText;
+        std::string_view valueText;
+        if (scoutLine.plain) {
+            keyText = scoutLine.hint.key;
+            valueText = scoutLine.hint.value;
+        } else {
+            textfile::CommentSplit split = textfile::SplitComment(
+                textfile::Trim(scoutLine.raw), m_keepComments ? pending : discarded);
+            data = split.data;
+            if (split.escapedAt != std::string_view::npos) {
+                // "\#" keeps the "#" as data, and with it the rest of the line.
+                unescaped.assign(data.substr(0, split.escapedAt));
+                unescaped.append(data.substr(split.escapedAt + 1));
+                data = unescaped;
+            }
+            data = textfile::TrimRight(data);
+            const std::size_t colon = data.find(m_separator);
+            if (colon == std::string_view::npos) {
+                if (m_keepComments)
+                    pending.push_back('\n');
+                continue;
+            }
+            keyText = textfile::TrimRight(data.substr(0, colon));
+            valueText = textfile::TrimLeft(data.substr(colon + 1));
         }
-        data = textfile::TrimRight(data);
-        const std::size_t colon = data.find(m_separator);
-        if (colon == std::string_view::npos) {
-            if (m_keepComments)
-                pending.push_back('\n');
-            return;
-        }
-        const std::string_view keyText = textfile::TrimRight(data.substr(0, colon));
-        const std::string_view valueText = textfile::TrimLeft(data.substr(colon + 1));
         if (keyText.empty() || valueText.empty())
-            return;
-        const bool inText = data.data() != unescaped.data();
+            continue;
+        const bool inText = scoutLine.plain || data.data() != unescaped.data();
         bool keyKept = inText;
         bool valueKept = inText;
         if (!m_hookIsPlain || !inText) {
             key.assign(keyText);
             value.assign(valueText);
             if (!AcceptEntry(key, value))
-                return; // the comment block waits for the next accepted entry
+                continue; // the comment block waits for the next accepted entry
             keyKept = inText && key == keyText;
             valueKept = inText && value == valueText;
         }
         bool first = false;
         std::optional<std::size_t> hash;
-        if (scoutedLine.hint.key.data() == keyText.data() &&
-            scoutedLine.hint.key.size() == keyText.size())
-            hash = scoutedLine.hash;
+        if (scoutLine.hint.key.data() == keyText.data() &&
+            scoutLine.hint.key.size() == keyText.size())
+            hash = scoutLine.hash;
         const std::size_t n = keyKept && valueKept ? StoreViews(keyText, valueText, &first, hash)
                                                    : Store(key, value, &first);
         if (!m_keepComments)
-            return;
+            continue;
         const bool commented = !pending.empty();
         if (commented) {
             m_comments.SetAt(keyKept ? keyText : key, pending);
@@ -676,7 +695,7 @@ void CStorableMap::Parse(std::string_view text) {
         if (commented)
             line.length |= kHasComment;
         m_keyOrder.push_back(line);
-    });
+    }
 }
 
 std::string_view CStorableMap::KeyOf(const KeyLine& line) const {

@@ -28,9 +28,7 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace {
 
@@ -44,13 +42,10 @@ void LoadGermanCatalogue(QApplication& app, QTranslator& translator) {
 }
 
 // The cycle without anybody watching: messages to standard error, dialogs cancelled.
-void RunUnattended(CSheet& sheet, platform::ServiceManager& services,
-                   CSetPreload* preload = nullptr) {
+void RunUnattended(CSheet& sheet, platform::ServiceManager& services) {
     CUnattendedPrompter prompter;
-    CAppEnvironment environment{prompter, services, sheet, [] { return true; },
-                                [] { return 0; }, [](unsigned) {}};
-    environment.preload = preload;
-    CQuibrelApp quibrel(std::move(environment));
+    CQuibrelApp quibrel(CAppEnvironment{prompter, services, sheet, [] { return true; },
+                                        [] { return 0; }, [](unsigned) {}});
     quibrel.Run("");
 }
 
@@ -104,13 +99,6 @@ bool PrintAndEnd(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (PrintAndEnd(argc, argv))
         return 0;
-    // The set loads on a second thread while the toolkit starts and the sheet is made, for
-    // the runs that show the sheet; the run takes it after the administrator test.
-    const bool showsSheet =
-        argc == 1 || (argc == 2 && std::string_view(argv[1]) == "--show-and-exit");
-    std::optional<CSetPreload> preload;
-    if (showsSheet)
-        preload.emplace();
     QApplication app(argc, argv);
     QTranslator translator;
     LoadGermanCatalogue(app, translator);
@@ -124,7 +112,7 @@ int main(int argc, char* argv[]) {
         return Render(arguments[0].mid(9), *services);
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--show-and-exit")) {
         CShowOnceSheet sheet;
-        RunUnattended(sheet, *services, preload ? &*preload : nullptr);
+        RunUnattended(sheet, *services);
         return 0;
     }
 
@@ -149,11 +137,9 @@ int main(int argc, char* argv[]) {
         prompter.SetHelpHandler(
             [&help](unsigned command, unsigned long data) { help.WinHelp(data, command); });
         CQtSheet sheet(&prompter);
-        CAppEnvironment environment{prompter, *services, sheet, platform::IsAdministrator,
-                                    RelaunchOwnExecutable,
-                                    [](unsigned ms) { QThread::msleep(ms); }};
-        environment.preload = preload ? &*preload : nullptr; // taken by the first cycle only
-        CQuibrelApp quibrel(std::move(environment));
+        CQuibrelApp quibrel(CAppEnvironment{prompter, *services, sheet, platform::IsAdministrator,
+                                            RelaunchOwnExecutable,
+                                            [](unsigned ms) { QThread::msleep(ms); }});
         quibrel.Run(commandLine);
         prompter.SetHelpHandler({});
         again = sheet.ReloadRequested();

@@ -542,11 +542,11 @@ class CLineScout {
 public:
     // A line as the scout saw it.
     struct Line {
-        std::string_view raw;             // as the file has it, line end aside
-        CStorableMap::LineHint hint;      // both empty when it has no entry
-        bool plain = false;               // no "#" anywhere: the hint is the load's own cut
-        bool end = true;                  // the text ended before this line
-        std::size_t hash = 0;             // CMapEx::KeyHash(hint.key), once taken
+        std::string_view raw;        // as the file has it, line end aside
+        CStorableMap::LineHint hint; // both empty when it has no entry
+        bool plain = false;          // no "#" anywhere: the hint is the load's own cut
+        bool end = true;             // the text ended before this line
+        std::size_t hash = 0;        // CMapEx::KeyHash(hint.key), once taken
     };
 
     CLineScout(std::string_view text, char separator) : m_text(text), m_separator(separator) {}

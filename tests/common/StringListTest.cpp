@@ -97,8 +97,12 @@ TEST(StringList, AgreesWithAPlainListUnderRandomOperations) {
         const std::string item = "i" + std::to_string(random() % 50);
         const std::size_t pick = places.empty() ? 0 : random() % places.size();
         switch (places.empty() ? random() % 2 : random() % 6) {
-        case 0: places.emplace_back(list.AddTail(item), model.insert(model.end(), item)); break;
-        case 1: places.emplace_back(list.AddHead(item), model.insert(model.begin(), item)); break;
+        case 0:
+            places.emplace_back(list.AddTail(item), model.insert(model.end(), item));
+            break;
+        case 1:
+            places.emplace_back(list.AddHead(item), model.insert(model.begin(), item));
+            break;
         case 2:
             places.emplace_back(list.InsertBefore(places[pick].first, item),
                                 model.insert(places[pick].second, item));

@@ -51,6 +51,7 @@ bool CAliasMap::BeforeParse() {
     m_accepted = 0;
     m_dropped = 0;
     m_loadedBareKeys.clear();
+    m_lastDomainKnown = false;
     return true;
 }
 
@@ -75,12 +76,21 @@ void CAliasMap::HintEntries(const LineHint& far, const LineHint& near) const {
     m_users.Prefetch(account(far.value), account(near.value));
 }
 
-bool CAliasMap::Accept(std::string& key, std::string& target) const {
+bool CAliasMap::IsLocalWhileLoading(std::string_view key) {
+    const std::string_view domain = key.substr(key.find('@') + 1);
+    if (!m_lastDomainKnown || domain != m_lastDomain) {
+        m_lastDomain.assign(domain);
+        m_lastDomainLocal = m_localDomains.Contains(domain);
+        m_lastDomainKnown = true;
+    }
+    return m_lastDomainLocal;
+}
+
+bool CAliasMap::Accept(std::string& key, std::string& target) {
     for (char& c : key)
         c = ansi::ToLower(c);
     // Addresses of domains that are not (or no longer) local, backup domains among them.
-    if (m_domainFilter && key.find('@') != std::string::npos &&
-        !IsLocalAddress(key, m_localDomains))
+    if (m_domainFilter && key.find('@') != std::string::npos && !IsLocalWhileLoading(key))
         return false;
     if (ansi::EqualNoCase(key, target))
         return false;

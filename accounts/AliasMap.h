@@ -93,7 +93,9 @@ protected:
     void AfterLoad() override;
 
 private:
-    bool Accept(std::string& key, std::string& target) const;
+    bool Accept(std::string& key, std::string& target);
+    // IsLocalAddress for a key with "@" (in lower case) while the file loads.
+    bool IsLocalWhileLoading(std::string_view key);
 
     // Entry numbers grouped by the domain of their key, compared without regard to case.
     // domainOf gives an entry's domain and must be the same rule for adding and finding.
@@ -172,6 +174,12 @@ private:
     // While a load runs: the keys without "@" accepted so far, with their stored targets.
     std::unordered_map<std::string, std::string, accounts_detail::ExactHash, std::equal_to<>>
         m_loadedBareKeys;
+    // While a load runs: the domain of the last key with "@" and whether it is local. A file
+    // lists the addresses of a domain together, so the list is asked once per run of them
+    // rather than once per line.
+    std::string m_lastDomain;
+    bool m_lastDomainLocal = false;
+    bool m_lastDomainKnown = false;
 
     mutable ResolveIndex m_resolve;
     mutable TargetIndex m_targets;

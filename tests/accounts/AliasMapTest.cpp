@@ -109,6 +109,24 @@ TEST_F(AliasMapTest, LoadKeepsLocalAddressesOfAccountsAndForwardings) {
     EXPECT_EQ(aliases.GetDroppedCount(), 5);
 }
 
+// The load asks the domain list once per run of keys of one domain: runs that alternate, change
+// case, or end with a domain that left the list before the next load must not carry an answer.
+TEST_F(AliasMapTest, EachKeyIsJudgedByItsOwnDomainAcrossRunsAndLoads) {
+    const std::string lines = "a@example.test: bob\n"
+                              "b@EXAMPLE.test: bob\n"
+                              "c@example.testx: bob\n"
+                              "d@example.tes: bob\n"
+                              "e@example.test: bob\n"
+                              "f@other.test: bob\n";
+    ASSERT_TRUE(LoadLines(lines));
+    EXPECT_EQ(aliases.GetCount(), 4u);
+    EXPECT_EQ(Target("c@example.testx") + Target("d@example.tes"), "<dropped><dropped>");
+    domains.RemoveAll();
+    domains.AddTail("example.test");
+    ASSERT_TRUE(LoadLines("g@other.test: bob\nh@example.test: bob\n"));
+    EXPECT_EQ(Target("g@other.test") + Target("h@example.test"), "<dropped>bob");
+}
+
 TEST_F(AliasMapTest, OneLevelOfResolutionMakesTheLoadOrderDependent) {
     ASSERT_TRUE(LoadLines("a: bob\nb: a\n"));
     EXPECT_EQ(Target("b"), "bob");

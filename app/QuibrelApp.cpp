@@ -114,6 +114,15 @@ int RelaunchOwnExecutable() {
     return RelaunchExecutable(platform::OwnExecutablePath());
 }
 
+CQuibrelApp::CQuibrelApp(CAppEnvironment environment)
+    : m_env(std::move(environment)),
+      m_set(m_env.preload && !m_env.preload->m_claimed && !m_env.lockThroughout
+                ? m_env.preload->m_set
+                : m_ownSet) {
+    if (&m_set != &m_ownSet)
+        m_env.preload->m_claimed = true; // one run takes it; a later one loads anew
+}
+
 AppOutcome CQuibrelApp::Run(std::string_view commandLine) {
     // The switch is the whole command line; "/RunOnce x" starts the normal cycle.
     if (ansi::EqualNoCase(commandLine, "/RunOnce"))
@@ -160,16 +169,16 @@ bool CQuibrelApp::Relaunch() {
     return false;
 }
 
-void CQuibrelApp::CheckConfigDirectory(const std::optional<std::string>& directory) {
+void CQuibrelApp::CheckConfigDirectory(const std::optional<std::string>& directory,
+                                       CPrompter& prompter) {
     if (!directory) {
-        m_env.prompter.ShowText(strings::Literal(kConfigVariableUnset), MessageKind::Error);
+        prompter.ShowText(strings::Literal(kConfigVariableUnset), MessageKind::Error);
         return;
     }
     const auto status = platform::StatPath(*directory);
     if (!directory->empty() && status && status->isDirectory)
         return;
-    m_env.prompter.ShowText(strings::Literal(kConfigVariableNoFolder, *directory),
-                            MessageKind::Error);
+    prompter.ShowText(strings::Literal(kConfigVariableNoFolder, *directory), MessageKind::Error);
 }
 
 bool CQuibrelApp::LockDirectory(platform::DirectoryLock& lock, const std::string& directory,
@@ -192,14 +201,28 @@ bool CQuibrelApp::LockThroughout() {
 }
 
 void CQuibrelApp::LoadSet() {
+    if (&m_set != &m_ownSet && m_env.preload->Take()) {
+        for (const PromptMessage& message : m_env.preload->m_messages.Shown())
+            m_env.prompter.ShowMessage(message);
+        m_keepOnDisk = m_env.preload->m_keepOnDisk;
+        m_aliasesLoadedVersion = m_set.aliases.GetVersion();
+        return;
+    }
     const auto directory = platform::GetEnvironment(m_env.configVariable);
-    CheckConfigDirectory(directory);
+    CheckConfigDirectory(directory, m_env.prompter);
     // A save by another program is waited for, so that the set is not read half old, half
     // new. Should that program keep the lock, the set is read anyway: reading breaks nothing.
     platform::DirectoryLock lock;
     if (directory && !directory->empty() && !m_runLock.IsHeld())
         (void)LockDirectory(lock, *directory, platform::DirectoryLock::Mode::Shared);
-    auto files = m_set.Files();
+    LoadFiles(m_set, m_env.prompter, directory, m_keepOnDisk);
+    m_aliasesLoadedVersion = m_set.aliases.GetVersion();
+}
+
+void CQuibrelApp::LoadFiles(CConfigSet& set, CPrompter& prompter,
+                            const std::optional<std::string>& directory,
+                            std::array<bool, CConfigSet::kFileCount>& keepOnDisk) {
+    auto files = set.Files();
     // The files loaded after the account list ("aliases" above all, the largest of a provider's
     // set) are read from the disk on a second thread while the spool is listed; their content
     // is taken in order as before. Without a second thread they are read as they are loaded.
@@ -223,9 +246,9 @@ void CQuibrelApp::LoadSet() {
         if (i == CConfigSet::kAccountListAfter) {
             // The alias filter needs the accounts, so the list is built before "aliases". The
             // watch is a courtesy to the services; nothing depends on it arming.
-            const std::string spool = SpoolDirectory(m_set.mdad);
-            (void)m_set.users.StartWatch(spool);
-            const bool listed = m_set.users.Refresh(spool);
+            const std::string spool = SpoolDirectory(set.mdad);
+            (void)set.users.StartWatch(spool);
+            const bool listed = set.users.Refresh(spool);
             if (ahead.valid()) {
                 try {
                     aheadFiles = ahead.get();
@@ -238,29 +261,29 @@ void CQuibrelApp::LoadSet() {
                 // a new installation may simply not have it yet. Only "aliases" needs the
                 // list, to drop addresses of accounts that are gone; without it every mailbox
                 // would seem gone, so the file is loaded unchecked and not written back.
-                m_set.aliasesUnchecked = true;
-                m_env.prompter.ShowMessage({kMsgAccountListFailed,
-                                            strings::Text(kMsgAccountListFailed) + " " +
-                                                SpoolFailureText(spool) + "\n\n" +
-                                                strings::Literal(kOpenedWithoutAccounts),
-                                            MessageKind::Error});
+                set.aliasesUnchecked = true;
+                prompter.ShowMessage({kMsgAccountListFailed,
+                                      strings::Text(kMsgAccountListFailed) + " " +
+                                          SpoolFailureText(spool) + "\n\n" +
+                                          strings::Literal(kOpenedWithoutAccounts),
+                                      MessageKind::Error});
             }
         }
         const CConfigSet::File& file = files[i];
-        if (file.map == &m_set.aliases) {
+        if (file.map == &set.aliases) {
             // Without a "domains" list that names domains, the filter would take every address
             // out of "aliases", and the save would write the file without them.
-            const bool domainsRead = !m_set.LoadFailed(&m_set.domains);
-            m_set.aliases.SetDomainFilter(domainsRead && !m_set.domains.IsEmpty());
-            m_set.aliases.SetAccountFilter(!m_set.aliasesUnchecked);
+            const bool domainsRead = !set.LoadFailed(&set.domains);
+            set.aliases.SetDomainFilter(domainsRead && !set.domains.IsEmpty());
+            set.aliases.SetAccountFilter(!set.aliasesUnchecked);
             if (!domainsRead && directory)
-                m_env.prompter.ShowText(strings::Literal(kAliasesUnfiltered), MessageKind::Warning);
+                prompter.ShowText(strings::Literal(kAliasesUnfiltered), MessageKind::Warning);
         }
         if (!directory) {
             // Without the variable nothing is bound, as if every file were missing.
-            m_set.MarkLoadFailed(file.Object());
+            set.MarkLoadFailed(file.Object());
             if (file.loadFailed != 0)
-                m_env.prompter.Show(file.loadFailed, MessageKind::Error);
+                prompter.Show(file.loadFailed, MessageKind::Error);
             continue;
         }
         const std::string path = PathJoin(*directory, file.name);
@@ -270,12 +293,49 @@ void CQuibrelApp::LoadSet() {
                                 : file.Load(path);
         if (loaded)
             continue;
-        m_keepOnDisk[i] = platform::StatPath(path).has_value();
-        m_set.MarkLoadFailed(file.Object());
+        keepOnDisk[i] = platform::StatPath(path).has_value();
+        set.MarkLoadFailed(file.Object());
         if (file.loadFailed != 0)
-            m_env.prompter.Show(file.loadFailed, MessageKind::Error);
+            prompter.Show(file.loadFailed, MessageKind::Error);
     }
-    m_aliasesLoadedVersion = m_set.aliases.GetVersion();
+}
+
+CSetPreload::CSetPreload(const char* configVariable) {
+    // The variable is read here, before the toolkit starts and might change the environment
+    // while the thread reads.
+    auto directory = platform::GetEnvironment(configVariable);
+    try {
+        m_loaded = std::async(std::launch::async,
+                              [this, directory = std::move(directory)] { return Load(directory); });
+    } catch (const std::system_error&) {
+        // no second thread: the run loads the set itself
+    }
+}
+
+CSetPreload::~CSetPreload() {
+    if (m_loaded.valid())
+        m_loaded.wait();
+}
+
+bool CSetPreload::Load(const std::optional<std::string>& directory) {
+    platform::DirectoryLock lock;
+    if (directory && !directory->empty() &&
+        !lock.Acquire(*directory, platform::DirectoryLock::Mode::Shared,
+                      std::chrono::milliseconds(0)) &&
+        lock.TimedOut())
+        return false; // another program is saving: the run waits for it, and tells the user
+    CQuibrelApp::CheckConfigDirectory(directory, m_messages);
+    CQuibrelApp::LoadFiles(m_set, m_messages, directory, m_keepOnDisk);
+    return true;
+}
+
+bool CSetPreload::Running() const {
+    return m_loaded.valid() &&
+           m_loaded.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
+bool CSetPreload::Take() {
+    return m_loaded.valid() && m_loaded.get();
 }
 
 bool CQuibrelApp::SaveSet() {

@@ -4,6 +4,7 @@
 // through CAppEnvironment, so it runs without a window under test.
 #pragma once
 
+#include "app/BatchPrompter.h"
 #include "app/ConfigSet.h"
 #include "app/Prompter.h"
 #include "platform/FileLock.h"
@@ -12,8 +13,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -24,6 +27,8 @@ public:
     virtual ~CSheet() = default;
     virtual bool Run(CConfigSet& set, CPrompter& prompter) = 0;
 };
+
+class CSetPreload;
 
 struct CAppEnvironment {
     CPrompter& prompter;
@@ -50,6 +55,9 @@ struct CAppEnvironment {
     // other save can then slip in between and make this save refuse after those files are
     // written. A run that does not get the lock in time changes nothing.
     bool lockThroughout = false;
+    // The set loaded ahead while the window toolkit started (see CSetPreload), or none. Not
+    // taken with lockThroughout, whose lock must be held before the load.
+    CSetPreload* preload = nullptr;
 };
 
 // The relaunch of the real program: its own executable started anew, without arguments and
@@ -74,7 +82,7 @@ enum class AppOutcome {
 
 class CQuibrelApp {
 public:
-    explicit CQuibrelApp(CAppEnvironment environment) : m_env(std::move(environment)) {}
+    explicit CQuibrelApp(CAppEnvironment environment);
 
     // Runs the whole cycle for the command line (the text after the program's name).
     AppOutcome Run(std::string_view commandLine);
@@ -101,13 +109,20 @@ public:
 
 private:
     bool Relaunch();
+    friend class CSetPreload;
     // Tells the user once when MAILCONFIGDIR is unset or names no folder.
-    void CheckConfigDirectory(const std::optional<std::string>& directory);
-    // Loads the set; a file that fails is said and marked, an account list that cannot be
-    // built leaves "aliases" unchecked (CConfigSet::aliasesUnchecked). A missing or unreadable
-    // spool does not end the program: message 108 names the folder and the cause, and the sheet
-    // opens so that the Folders page can mend it.
+    static void CheckConfigDirectory(const std::optional<std::string>& directory,
+                                     CPrompter& prompter);
+    // Loads the set (or takes the preload's); a file that fails is said and marked, an account
+    // list that cannot be built leaves "aliases" unchecked (CConfigSet::aliasesUnchecked). A
+    // missing or unreadable spool does not end the program: message 108 names the folder and
+    // the cause, and the sheet opens so that the Folders page can mend it.
     void LoadSet();
+    // The files of the set from directory (none without it) in their order, under whatever lock
+    // the caller holds; what fails is said through prompter and marked in keepOnDisk.
+    static void LoadFiles(CConfigSet& set, CPrompter& prompter,
+                          const std::optional<std::string>& directory,
+                          std::array<bool, CConfigSet::kFileCount>& keepOnDisk);
     // False when nothing was saved because of another program (see ChangedFiles).
     bool SaveSet();
     // Takes lock on the configuration directory in mode, telling the user while it waits;
@@ -129,7 +144,8 @@ private:
     bool TakeOverTheirChanges(const CConfigSet::File& file);
 
     CAppEnvironment m_env;
-    CConfigSet m_set;
+    CConfigSet m_ownSet;
+    CConfigSet& m_set;                 // m_ownSet, or the preload's set
     platform::DirectoryLock m_runLock; // held from load to save with lockThroughout
     // Files that exist but could not be loaded: saving the empty object over them would destroy
     // the administrator's settings, so they are left alone after OK and reported instead.
@@ -143,3 +159,33 @@ private:
 // with a progress text each and a pause after each request; a stopped service stays stopped.
 void RestartRunningServices(platform::ServiceManager& services, CPrompter& prompter,
                             const std::function<void(unsigned ms)>& sleepMs);
+
+// The configuration set loaded on a second thread from the moment this is made, for the first
+// run of the program: made before the window toolkit starts and handed to the run through
+// CAppEnvironment::preload, so that the start costs about the larger of the two instead of
+// their sum. The run takes the set where it would load it (after the administrator test) and
+// only then shows the load's messages, in their order. Should another program be saving the
+// set, the preload leaves it untouched and the run loads it as usual, waiting for that save.
+class CSetPreload {
+public:
+    explicit CSetPreload(const char* configVariable = "MAILCONFIGDIR");
+    ~CSetPreload();
+    CSetPreload(const CSetPreload&) = delete;
+    CSetPreload& operator=(const CSetPreload&) = delete;
+
+    // Whether the load is still running: only then is there time to do other work beside it.
+    bool Running() const;
+
+private:
+    friend class CQuibrelApp;
+    // Waits for the load; false when it was left to the run.
+    bool Take();
+    bool Load(const std::optional<std::string>& directory);
+
+    CConfigSet m_set;
+    std::ostringstream m_discarded;
+    CBatchPrompter m_messages{m_discarded}; // what the load said, to be shown by the run
+    std::array<bool, CConfigSet::kFileCount> m_keepOnDisk{};
+    std::future<bool> m_loaded;
+    bool m_claimed = false;
+};

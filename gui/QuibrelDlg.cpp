@@ -5,6 +5,7 @@
 #include "gui/BackupsWindow.h"
 #include "gui/ChangesWindow.h"
 #include "gui/DialogView.h"
+#include "gui/FormRegistry.h"
 #include "gui/ModelView.h"
 #include "gui/QtPrompter.h"
 #include "gui/TextCodec.h"
@@ -396,6 +397,23 @@ void CQuibrelDlg::UpdateApply() {
     for (const Page& page : m_pages)
         any = any || page.model->IsModified();
     m_apply->setEnabled(any);
+}
+
+void PrimeToolkit() {
+    // A sheet without page models, with the pages' forms as its tabs and the first in front, as
+    // the real one opens; grab() lays it out and paints it without showing it.
+    CUnattendedPrompter silent;
+    CQuibrelDlg sheet({}, silent);
+    for (const char* name :
+         {"PageDomains", "PageSmtp", "PageListener", "PageDelivery", "PageSyslog"}) {
+        if (FormSetup setup = FindForm(name)) {
+            auto* form = new QWidget;
+            setup(form);
+            sheet.tabs()->addTab(form, QString::fromLatin1(name));
+        }
+    }
+    sheet.adjustSize();
+    (void)sheet.grab();
 }
 
 bool CQtSheet::Run(CConfigSet& set, CPrompter& prompter) {

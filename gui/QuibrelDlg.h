@@ -119,6 +119,12 @@ private:
     bool m_firstShowDone = false;
 };
 
+// Has the toolkit do once, ahead of the first sheet, what that sheet would otherwise wait for:
+// the style, the fonts, the icons and the widget classes of the page forms, laid out and painted
+// off screen. Meant for the time the set loads on its second thread (CSetPreload): only the
+// toolkit's caches are left of it, and nothing of the set is touched.
+void PrimeToolkit();
+
 // The sheet as the application cycle runs it.
 class CQtSheet : public CSheet {
 public:

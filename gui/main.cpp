@@ -28,7 +28,9 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -42,10 +44,13 @@ void LoadGermanCatalogue(QApplication& app, QTranslator& translator) {
 }
 
 // The cycle without anybody watching: messages to standard error, dialogs cancelled.
-void RunUnattended(CSheet& sheet, platform::ServiceManager& services) {
+void RunUnattended(CSheet& sheet, platform::ServiceManager& services,
+                   CSetPreload* preload = nullptr) {
     CUnattendedPrompter prompter;
-    CQuibrelApp quibrel(CAppEnvironment{prompter, services, sheet, [] { return true; },
-                                        [] { return 0; }, [](unsigned) {}});
+    CAppEnvironment environment{prompter,         services,       sheet, [] { return true; },
+                                [] { return 0; }, [](unsigned) {}};
+    environment.preload = preload;
+    CQuibrelApp quibrel(std::move(environment));
     quibrel.Run("");
 }
 
@@ -99,9 +104,20 @@ bool PrintAndEnd(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (PrintAndEnd(argc, argv))
         return 0;
+    // The set loads on a second thread while the toolkit starts and the sheet is made, for
+    // the runs that show the sheet; the run takes it after the administrator test.
+    const bool showsSheet =
+        argc == 1 || (argc == 2 && std::string_view(argv[1]) == "--show-and-exit");
+    std::optional<CSetPreload> preload;
+    if (showsSheet)
+        preload.emplace();
     QApplication app(argc, argv);
     QTranslator translator;
     LoadGermanCatalogue(app, translator);
+    // While a large set still loads, the toolkit readies what the sheet will need of it; a
+    // small one is loaded by now, and the sheet would only wait for the priming.
+    if (preload && preload->Running())
+        PrimeToolkit();
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
@@ -112,7 +128,7 @@ int main(int argc, char* argv[]) {
         return Render(arguments[0].mid(9), *services);
     if (arguments.size() == 1 && arguments[0] == QLatin1String("--show-and-exit")) {
         CShowOnceSheet sheet;
-        RunUnattended(sheet, *services);
+        RunUnattended(sheet, *services, preload ? &*preload : nullptr);
         return 0;
     }
 
@@ -137,9 +153,14 @@ int main(int argc, char* argv[]) {
         prompter.SetHelpHandler(
             [&help](unsigned command, unsigned long data) { help.WinHelp(data, command); });
         CQtSheet sheet(&prompter);
-        CQuibrelApp quibrel(CAppEnvironment{prompter, *services, sheet, platform::IsAdministrator,
-                                            RelaunchOwnExecutable,
-                                            [](unsigned ms) { QThread::msleep(ms); }});
+        CAppEnvironment environment{prompter,
+                                    *services,
+                                    sheet,
+                                    platform::IsAdministrator,
+                                    RelaunchOwnExecutable,
+                                    [](unsigned ms) { QThread::msleep(ms); }};
+        environment.preload = preload ? &*preload : nullptr; // taken by the first cycle only
+        CQuibrelApp quibrel(std::move(environment));
         quibrel.Run(commandLine);
         prompter.SetHelpHandler({});
         again = sheet.ReloadRequested();

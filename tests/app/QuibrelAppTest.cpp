@@ -3,6 +3,7 @@
 #include "app/QuibrelApp.h"
 #include "app/ServiceControl.h"
 #include "platform/DefaultPaths.h"
+#include "platform/FileLock.h"
 #include "platform/Process.h"
 #include "tests/ScriptedPrompter.h"
 #include "tests/TestUtil.h"
@@ -94,13 +95,20 @@ protected:
     }
     void TearDown() override { ::unsetenv(kVariable); }
 
-    AppOutcome Run(std::string_view commandLine = "") {
-        CQuibrelApp app(CAppEnvironment{prompter, services, sheet, [this] { return admin; },
-                                        [this] {
-                                            ++relaunches;
-                                            return relaunchError;
-                                        },
-                                        [this](unsigned ms) { pauses.push_back(ms); }, kVariable});
+    AppOutcome Run(std::string_view commandLine = "", CSetPreload* preload = nullptr) {
+        CAppEnvironment environment{prompter,
+                                    services,
+                                    sheet,
+                                    [this] { return admin; },
+                                    [this] {
+                                        ++relaunches;
+                                        return relaunchError;
+                                    },
+                                    [this](unsigned ms) { pauses.push_back(ms); },
+                                    kVariable};
+        environment.preload = preload;
+        environment.lockTimeout = std::chrono::milliseconds(100);
+        CQuibrelApp app(std::move(environment));
         return app.Run(commandLine);
     }
 
@@ -247,6 +255,42 @@ TEST_F(AppCycle, AMissingSpoolOpensTheSheetWithTheAliasesKeptAsTheyAre) {
     EXPECT_EQ(Run(), AppOutcome::Saved);
     EXPECT_EQ(ReadBytes(config + "/aliases"), before["aliases"]);
     EXPECT_NE(prompter.texts.back().find("ohne Kontenliste"), std::string::npos);
+}
+
+// The set loaded ahead: its messages come after the administrator's question, in the load's
+// order; a second run loads anew, and a preload that met another program's save leaves the
+// load to the run, which waits for it.
+TEST_F(AppCycle, APreloadedSetIsTakenOnceWithItsMessagesAfterTheRightsQuestion) {
+    const std::string missing = dir / "no-such-spool";
+    WriteBytes(config + "/mdad.cfg", "SpoolDir: " + missing + "\n");
+    admin = false;
+    CSetPreload preload(kVariable);
+    prompter.ExpectMessage(124, MessageKind::InformationOkCancel, Answer::Ok)
+        .ExpectMessage(108, MessageKind::Error, Answer::Ok);
+    std::string seen;
+    sheet.edit = [&](CConfigSet& set) { seen = set.smtpd.GetString("MaxThreads", ""); };
+    EXPECT_EQ(Run("", &preload), AppOutcome::Saved);
+    EXPECT_EQ(seen, "20");
+    EXPECT_FALSE(preload.Running());
+    prompter.VerifyAllMet();
+
+    admin = true;
+    WriteBytes(config + "/smtpd.cfg", "MaxThreads: 21\n");
+    prompter.ExpectMessage(108, MessageKind::Error, Answer::Ok);
+    EXPECT_EQ(Run("", &preload), AppOutcome::Saved);
+    EXPECT_EQ(seen, "21");
+
+    platform::DirectoryLock theirs;
+    ASSERT_TRUE(theirs.Acquire(config, platform::DirectoryLock::Mode::Exclusive,
+                               std::chrono::milliseconds(0)));
+    CSetPreload refused(kVariable);
+    WriteBytes(config + "/smtpd.cfg", "MaxThreads: 22\n");
+    sheet.ok = false;
+    prompter.ExpectMessage(108, MessageKind::Error, Answer::Ok);
+    EXPECT_EQ(Run("", &refused), AppOutcome::Cancelled);
+    EXPECT_EQ(seen, "22");
+    EXPECT_EQ(prompter.progressTexts().size(), 1u); // the run waited, and said so
+    prompter.VerifyAllMet();
 }
 
 TEST_F(AppCycle, NonAdministratorIsWarnedAndMayGoOnOrLeave) {

@@ -137,7 +137,10 @@ int main(int argc, char* argv[]) {
     const std::string commandLine = ToAnsi(arguments.join(QLatin1Char(' ')));
     // A backup restored from the sheet changed the files under it: the whole cycle runs again,
     // so that the pages show what is on disk now.
-    for (bool again = true; again;) {
+    for (bool again = true, firstCycle = true; again; firstCycle = false) {
+        // What the first cycle did not take (its set, the spool watch) goes before a reload.
+        if (!firstCycle)
+            preload.reset();
         // The help window belongs to the sheet of this cycle, also when the first request comes
         // from a window over it (which owns the message boxes while it is open); it is made on
         // the first request, and the router goes before the application does.
@@ -159,7 +162,7 @@ int main(int argc, char* argv[]) {
                                     platform::IsAdministrator,
                                     RelaunchOwnExecutable,
                                     [](unsigned ms) { QThread::msleep(ms); }};
-        environment.preload = preload ? &*preload : nullptr; // taken by the first cycle only
+        environment.preload = preload ? &*preload : nullptr;
         CQuibrelApp quibrel(std::move(environment));
         quibrel.Run(commandLine);
         prompter.SetHelpHandler({});

@@ -386,8 +386,10 @@ void CPageDomains::UpdateStates() {
 }
 
 void CPageDomains::OnFirstShow(CPrompter& prompter) {
-    CheckHostName(prompter);
-    RebuildTree();
+    // The tree was built with the page; only the host name's domain can have come since (no
+    // other page changes the domain lists), and ten thousand domains are worth not sorting twice.
+    if (CheckHostName(prompter))
+        RebuildTree();
     UpdateStates();
 }
 
@@ -409,21 +411,24 @@ CPageDomains::HostCheck CPageDomains::CheckHost(const CConfigSet& config, const 
     return check;
 }
 
-void CPageDomains::CheckHostName(CPrompter& prompter) {
+bool CPageDomains::CheckHostName(CPrompter& prompter) {
     const std::string name = m_host ? m_host().name : std::string("unknown");
     const HostCheck check = CheckHost(m_config, name);
     if (check.incomplete) {
         prompter.ShowText(strings::Literal(kHostNameIncomplete, name), MessageKind::Error);
-        return;
+        return false;
     }
-    if (check.notADomain && prompter.ShowText(strings::Literal(kHostNotADomain, name),
-                                              MessageKind::Question) == Answer::Yes)
+    const bool added =
+        check.notADomain && prompter.ShowText(strings::Literal(kHostNotADomain, name),
+                                              MessageKind::Question) == Answer::Yes;
+    if (added)
         m_config.domains.AddHead(name); // saved with the set after OK, as reported
 
     // Adding the host name above changes nothing about the postmaster.
     if (check.noPostmaster &&
         prompter.ShowText(ansi::FromUtf8(kNoPostmaster), MessageKind::Question) == Answer::Yes)
         CreatePostmaster(prompter);
+    return added;
 }
 
 void CPageDomains::CreatePostmaster(CPrompter& prompter) {

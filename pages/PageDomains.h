@@ -198,7 +198,8 @@ private:
     void ApplyAddressFilter();
     void ShowRowCount();
     void Edited();
-    void CheckHostName(CPrompter& prompter);
+    // True when the host name was added to the local domains.
+    bool CheckHostName(CPrompter& prompter);
     // False after the message when "aliases" was loaded without the account list: accounts
     // and addresses cannot be changed in this run.
     bool AddressesEditable(CPrompter& prompter) const;

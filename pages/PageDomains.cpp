@@ -445,31 +445,44 @@ void CPageDomains::CreatePostmaster(CPrompter& prompter) {
 }
 
 void CPageDomains::RebuildTree() {
-    // Both lists, each name once (exact duplicates only), ascending byte-wise. Sorting views
-    // of the names instead of inserting into a sorted list keeps ten thousand domains quick.
-    std::vector<std::string_view> names;
+    // Both lists, each name once (exact duplicates only), ascending byte-wise. A name is local
+    // when "domains" holds it in any letter case: every name of that list, and those of the
+    // backup list it holds as well. Sorting views of the names instead of inserting into a
+    // sorted list keeps ten thousand domains quick.
+    struct Name {
+        std::string_view text;
+        bool local;
+    };
+    std::vector<Name> names;
     names.reserve(m_config.domains.GetCount() + m_config.backupDomains.GetCount());
     for (const CDomainList* list : {&m_config.domains, &m_config.backupDomains})
         for (auto position = list->GetHeadPosition(); position;)
-            names.push_back(list->GetNext(position));
-    std::sort(names.begin(), names.end());
-    names.erase(std::unique(names.begin(), names.end()), names.end());
+            names.push_back({list->GetNext(position), list == &m_config.domains});
+    for (std::size_t n = m_config.domains.GetCount(); n < names.size(); ++n)
+        names[n].local = m_config.domains.Contains(names[n].text);
+    // Equal names are equally local: which of them stays does not matter.
+    std::sort(names.begin(), names.end(),
+              [](const Name& a, const Name& b) { return a.text < b.text; });
+    names.erase(std::unique(names.begin(), names.end(),
+                            [](const Name& a, const Name& b) { return a.text == b.text; }),
+                names.end());
     // The domain search keeps the names that hold it in any letter case; the root stays.
     if (const std::string needle = ansi::ToLower(Value(kDomainFilter)); !needle.empty()) {
         const bool impossible = MatchesNothing(needle);
-        std::erase_if(names, [&](std::string_view name) {
-            return impossible || ansi::ToLower(name).find(needle) == std::string::npos;
+        std::erase_if(names, [&](const Name& name) {
+            return impossible || ansi::ToLower(name.text).find(needle) == std::string::npos;
         });
     }
 
     m_tree.Clear();
+    m_tree.Reserve(names.size() + 1);
     const CTreeModel::NodeId root = m_tree.Add(CTreeModel::kNone, kRootText, kIconRoot);
     CTreeModel::NodeId selected =
         m_hasSelectedName && m_selectedName == kRootText ? root : CTreeModel::kNone;
-    for (std::string_view name : names) {
-        const bool local = static_cast<bool>(m_config.domains.Find(name));
-        const auto node = m_tree.Add(root, std::string(name), local ? kIconLocal : kIconBackup);
-        if (m_hasSelectedName && name == m_selectedName)
+    for (const Name& name : names) {
+        const auto node =
+            m_tree.Add(root, std::string(name.text), name.local ? kIconLocal : kIconBackup);
+        if (m_hasSelectedName && name.text == m_selectedName)
             selected = node;
     }
     m_tree.SetExpanded(root, true);

@@ -163,6 +163,7 @@ TEST_F(PageDomainsTest, TreeJoinsBothListsByteWiseOnceWithTheirIcons) {
     config.domains.AddTail("Z.test");
     config.backupDomains.AddTail("b.test");
     config.backupDomains.AddTail("mx.test");
+    config.backupDomains.AddTail("z.test"); // local in another letter case
     const CTreeModel& tree = Page().Tree();
     ASSERT_EQ(tree.ChildCount(CTreeModel::kNone), 1u);
     const auto root = tree.Child(CTreeModel::kNone, 0);
@@ -170,7 +171,7 @@ TEST_F(PageDomainsTest, TreeJoinsBothListsByteWiseOnceWithTheirIcons) {
     EXPECT_EQ(tree.Icon(root), P::kIconRoot);
     EXPECT_TRUE(tree.IsExpanded(root));
     const std::vector<std::pair<std::string, int>> expected{
-        {"Z.test", 1}, {"b.test", 1}, {"example.test", 1}, {"mx.test", 2}};
+        {"Z.test", 1}, {"b.test", 1}, {"example.test", 1}, {"mx.test", 2}, {"z.test", 1}};
     EXPECT_EQ(Domains(tree), expected);
 }
 
